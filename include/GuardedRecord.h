@@ -1,0 +1,95 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+namespace spimpl {
+namespace details {
+
+// The deleter every store installs for its record: nothing for null, otherwise
+// delete through the record's virtual destructor.
+template <class T> void default_delete(T* p) noexcept
+{
+    static_assert(sizeof(T) > 0, "cannot delete an incomplete type");
+    delete p;
+}
+
+} // namespace details
+} // namespace spimpl
+
+// The heart of every runtime store: one configuration record, owned exclusively
+// through a unique pointer with a plain function-pointer deleter, and the
+// reader-writer lock that guards it. Reads run under the shared lock, writes under
+// the exclusive one; each lock is a scoped guard, released on every exit.
+//
+// Copying makes a deep copy of the record with a fresh lock; moving hands the record
+// over and leaves the source without one. Neither takes a lock: the caller keeps
+// other threads away from both objects meanwhile.
+template <class Record> class GuardedRecord
+{
+public:
+    using Deleter = void (*)(Record*);
+    using Pointer = std::unique_ptr<Record, Deleter>;
+
+    GuardedRecord()
+        : m_record(new Record(), &spimpl::details::default_delete<Record>)
+    {}
+
+    GuardedRecord(const GuardedRecord& other)
+        : m_record(new Record(*other.m_record), &spimpl::details::default_delete<Record>)
+    {}
+
+    GuardedRecord(GuardedRecord&& other) noexcept
+        : m_record(std::move(other.m_record))
+    {}
+
+    GuardedRecord& operator=(const GuardedRecord& other)
+    {
+        if (this != &other) {
+            // Copy first: if that fails, this store keeps its record.
+            Pointer copy(new Record(*other.m_record), &spimpl::details::default_delete<Record>);
+            m_record = std::move(copy); // the old record goes through the old deleter
+        }
+        return *this;
+    }
+
+    GuardedRecord& operator=(GuardedRecord&& other) noexcept
+    {
+        if (this != &other)
+            m_record = std::move(other.m_record);
+        return *this;
+    }
+
+    ~GuardedRecord() = default;
+
+    // Runs `f` on the record under the shared lock and returns its result by value.
+    template <class F> auto read(F&& f) const
+    {
+        std::shared_lock<std::shared_mutex> lock(m_lock);
+        return f(static_cast<const Record&>(*m_record));
+    }
+
+    // Runs `f` on the record under the exclusive lock and returns its result by value.
+    template <class F> auto write(F&& f)
+    {
+        std::unique_lock<std::shared_mutex> lock(m_lock);
+        return f(*m_record);
+    }
+
+    // Replaces the record with a newly default-constructed one under the exclusive
+    // lock. If the allocation fails the old record stays.
+    void replaceWithDefault()
+    {
+        std::unique_lock<std::shared_mutex> lock(m_lock);
+        Pointer fresh(new Record(), &spimpl::details::default_delete<Record>);
+        m_record = std::move(fresh);
+    }
+
+    // False only for a store whose record was moved away.
+    bool holdsRecord() const noexcept { return m_record != nullptr; }
+
+private:
+    Pointer m_record;
+    mutable std::shared_mutex m_lock;
+};

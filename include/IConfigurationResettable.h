@@ -1,0 +1,20 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+// A store whose provisioned values can be dropped on a configuration reset while
+// the values kept between runs stay.
+class SESSIONCONFIG_EXPORT IConfigurationResettable
+{
+public:
+    virtual ~IConfigurationResettable();
+
+    virtual void resetData() = 0;
+
+protected:
+    IConfigurationResettable() = default;
+    IConfigurationResettable(const IConfigurationResettable&) = default;
+    IConfigurationResettable(IConfigurationResettable&&) = default;
+    IConfigurationResettable& operator=(const IConfigurationResettable&) = default;
+    IConfigurationResettable& operator=(IConfigurationResettable&&) = default;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The options the client was started with, as far as the session keeps them.
+struct CommandLineOptions
+{
+    int logLevel = 0;         // verbosity asked for on the command line
+    QString configFile;       // an alternative configuration file, empty for the default
+    bool forceUpdate = false; // update even when the installed version is current
+
+    friend bool operator==(const CommandLineOptions& a, const CommandLineOptions& b)
+    {
+        return a.logLevel == b.logLevel && a.configFile == b.configFile && a.forceUpdate == b.forceUpdate;
+    }
+    friend bool operator!=(const CommandLineOptions& a, const CommandLineOptions& b) { return !(a == b); }
+};

@@ -1,0 +1,141 @@
+#pragma once
+
+// Keyed data sets: the unit in which the client stores and restores state.
+//
+// A set maps text keys to values of four kinds: text, flag, 32-bit integer, or a
+// nested set. Nested sets are held by shared handle, so a set stored inside another
+// is the same object, not a copy. A set is either keyed (any valid name, see
+// isValidKey) or a list set, whose keys are the decimal positions "0", "1", ...
+//
+// Every operation is safe to call from several threads on the same set: each set
+// guards its entries with its own reader-writer lock, held only for the one call
+// and never while another set's lock is taken. Sets hold few entries (one to a
+// dozen), so entries live in a flat vector in insertion order; lookups scan it.
+
+#include "datasets_export.h"
+
+#include <QString>
+
+#include <memory>
+#include <shared_mutex>
+#include <variant>
+#include <vector>
+
+namespace DataSets {
+namespace Impl {
+
+class DataSetImpl;
+
+// One stored value: text, flag, integer or nested set.
+using Value = std::variant<QString, bool, int, std::shared_ptr<DataSetImpl>>;
+
+struct Entry
+{
+    QString key;
+    Value value;
+};
+
+class DATASETS_EXPORT DataSetImpl
+{
+public:
+    explicit DataSetImpl(bool isList);
+    DataSetImpl(const DataSetImpl&) = delete;
+    DataSetImpl& operator=(const DataSetImpl&) = delete;
+    ~DataSetImpl();
+
+    // True for a list set (keys "0", "1", ...), false for a keyed set.
+    bool isList() const noexcept { return m_isList; }
+    int size() const;
+    bool isEmpty() const { return size() == 0; }
+
+    // A snapshot of the entries, in insertion order.
+    std::vector<Entry> entries() const;
+
+    // The entry at a position in insertion order, or false past the end.
+    bool entryAt(int index, Entry& out) const;
+
+    // The value under a key; false when the key is absent.
+    bool value(const QString& key, Value& out) const;
+
+    // Stores a value under a key (replacing any earlier value in its place);
+    // false, and nothing stored, when the key is not valid for this set.
+    bool set(const QString& key, Value value);
+
+    // Removes every entry.
+    void clear();
+
+private:
+    const bool m_isList;
+    mutable std::shared_mutex m_lock;
+    std::vector<Entry> m_entries;
+};
+
+} // namespace Impl
+
+// A shared handle to one set; copies refer to the same set.
+using DataSet = std::shared_ptr<Impl::DataSetImpl>;
+
+namespace Impl {
+
+// A new empty set: a list set when `isList` is true, a keyed set otherwise.
+DATASETS_EXPORT DataSet createDS(bool isList = false);
+
+// The key rule.
+// - Keyed set: a key is valid when it is not empty, holds at most kMaxKeyLength
+//   UTF-16 code units and is well-formed UTF-16 (no unpaired surrogate), so every
+//   key survives any stored form unchanged.
+// - List set: only the canonical decimal positions "0", "1", ..., "10", ... are
+//   valid (ASCII digits, no sign, no leading zero), up to kMaxListLength - 1.
+inline constexpr int kMaxKeyLength = 256;
+inline constexpr int kMaxListLength = 1 << 20;
+DATASETS_EXPORT bool isValidKey(const DataSetImpl& ds, const QString& key);
+
+// Store a value under a key. A key that isValidKey refuses is not stored and the
+// call returns false. A null nested set, or one that would make a set contain
+// itself (directly or further down), is refused likewise.
+DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, const QString& value);
+DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, bool value);
+DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, int value);
+DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key,
+                                  const std::shared_ptr<DataSetImpl>& value);
+// Text must be given as QString: a string literal would otherwise become a flag.
+bool setDataValue(DataSetImpl& ds, const QString& key, const char* value) = delete;
+
+// Read the value under a key. True, and `out` written, only when a value of that
+// kind is stored there; otherwise false and `out` left exactly as it was. A null
+// set pointer yields false.
+DATASETS_EXPORT bool getDataValue(const DataSetImpl* ds, const QString& key, QString& out);
+DATASETS_EXPORT bool getDataValue(const DataSetImpl* ds, const QString& key, bool& out);
+DATASETS_EXPORT bool getDataValue(const DataSetImpl* ds, const QString& key, int& out);
+DATASETS_EXPORT bool getDataValue(const DataSetImpl* ds, const QString& key,
+                                  std::shared_ptr<DataSetImpl>& out);
+
+// Remove every entry; every holder of the set sees it empty.
+DATASETS_EXPORT void clearDataObjects(DataSetImpl& ds);
+
+} // namespace Impl
+
+// Walks the keys of a set:
+//   DataIterator it(ds);
+//   while (const DataIterator* e = it.next()) { e->getKey(); e->getDataSet(); }
+// Entries come in insertion order. Entries added or removed while walking do not
+// break the walk; it visits each position once and stops at the current end.
+class DATASETS_EXPORT DataIterator
+{
+public:
+    explicit DataIterator(DataSet ds);
+
+    // Moves to the next entry; null when no entry remains.
+    const DataIterator* next();
+
+    QString getKey() const { return m_key; }
+    DataSet getDataSet() const { return m_ds; }
+
+private:
+    DataSet m_ds;
+    QString m_key;
+    int m_index = -1;
+    bool m_end;
+};
+
+} // namespace DataSets
