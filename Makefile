@@ -5,15 +5,23 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev
+# Further tools of the quality gates, installed by the targets that need them.
+FUZZ_PACKAGES     = clang libclang-rt-14-dev
+COVERAGE_PACKAGES = gcovr
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo install clean format
+.PHONY: all deps configure build test demo install clean format \
+        sanitize sanitize-address sanitize-thread fuzz coverage bench
 
 all: build
 
 # Installs only what is missing, so repeated runs cost nothing.
 deps:
-	@missing=""; for p in $(APT_PACKAGES); do \
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(APT_PACKAGES)"
+
+.PHONY: apt-install
+apt-install:
+	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -40,4 +48,69 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-cov build-bench
+
+# --- Quality gates --------------------------------------------------------------
+# Each gate has its own build directory, so they never disturb the default build.
+# Qt itself is not instrumented; the installed-package test builds a separate project
+# without the sanitizer flags, so it stays out of the sanitizer runs.
+SANITIZE_CTEST = ctest --output-on-failure -j $(JOBS) -E '^installed_package_consumer$$'
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
+           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/cmake/tsan.supp"
+
+sanitize: sanitize-address sanitize-thread
+
+sanitize-address: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && $(ASAN_ENV) $(SANITIZE_CTEST)
+
+sanitize-thread: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && $(TSAN_ENV) $(SANITIZE_CTEST)
+
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, clang only. Each
+# target starts from its committed corpus; what it finds goes to build-fuzz/corpus/,
+# crashes to build-fuzz/artifacts/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
+fuzz: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(FUZZ_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DSESSIONCONFIG_WERROR=ON -DBUILD_TESTING=OFF -DSESSIONCONFIG_FUZZ=ON -DSESSIONCONFIG_SANITIZE=address,undefined
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@mkdir -p build-fuzz/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t for $(FUZZ_SECONDS) s (log: build-fuzz/$$t.log)"; mkdir -p build-fuzz/corpus/$$t; \
+	  if $(ASAN_ENV) ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	       -artifact_prefix=build-fuzz/artifacts/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
+	       >build-fuzz/$$t.log 2>&1; then \
+	    grep -E '^(INFO: seed corpus|#[0-9]+ *(INITED|DONE)|Done |stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' build-fuzz/$$t.log; \
+	  else \
+	    tail -n 60 build-fuzz/$$t.log; echo "$$t FAILED"; exit 1; \
+	  fi; \
+	done
+
+# Line and branch coverage of the libraries (src/, platform/) over the whole suite.
+COVERAGE_MIN_LINES ?= 95
+coverage: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(COVERAGE_PACKAGES)"
+	cmake -S . -B build-cov -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_COVERAGE=ON
+	cmake --build build-cov -j $(JOBS)
+	find build-cov -name '*.gcda' -delete
+	cd build-cov && ctest -j $(JOBS) -E '^installed_package_consumer$$' --output-on-failure
+	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' \
+	  --exclude-throw-branches --exclude-unreachable-branches -j $(JOBS) \
+	  --txt build-cov/coverage.txt --html-details build-cov/coverage.html \
+	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)
+	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
+
+# Google Benchmark programs, Release build; bench_stores ends with its ratio summary.
+BENCH_ARGS ?=
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \
+	  -DBUILD_TESTING=OFF -DSESSIONCONFIG_BENCHMARKS=ON
+	cmake --build build-bench -j $(JOBS)
+	./build-bench/bench/bench_stores $(BENCH_ARGS)

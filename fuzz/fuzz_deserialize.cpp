@@ -1,0 +1,100 @@
+// Arbitrary stored sets, read by every record, every store and the session: nothing
+// may crash, and whatever a subject makes of its input must survive a second trip:
+// serialize, read into a fresh subject, serialize again, and the sets are equal.
+#include "FuzzSupport.h"
+
+#include <DeskConfigurationDTO.h>
+#include <DeskRuntimeData.h>
+
+#include <utility>
+
+namespace {
+
+using DataSets::DataSet;
+using Stored = std::pair<DataSet, DataSet>; // encrypted, plain
+
+DataSet nestedUnder(const DataSet& ds, const QString& key)
+{
+    DataSet out = DataSets::Impl::createDS();
+    DataSets::Impl::getDataValue(ds.get(), key, out);
+    return out;
+}
+
+DataSet deepCopy(const DataSet& ds)
+{
+    DataSet copy = DataSets::Impl::createDS(ds->isList());
+    for (const DataSets::Impl::Entry& e : ds->entries()) {
+        if (const auto* nested = std::get_if<DataSet>(&e.value))
+            copy->set(e.key, deepCopy(*nested));
+        else
+            copy->set(e.key, e.value);
+    }
+    return copy;
+}
+
+void requireSame(const DataSet& a, const DataSet& b, const QString& what)
+{
+    QString where;
+    if (!Fuzz::sameSet(a, b, &where))
+        Fuzz::fail(QStringLiteral("%1 differ at %2\nfirst:\n%3\nsecond:\n%4")
+                       .arg(what, where, Fuzz::dump(a), Fuzz::dump(b)));
+}
+
+template <class T> Stored store(const T& subject)
+{
+    return {subject.serializeEncrypted(), subject.serializeUnencrypted()};
+}
+
+// Reads the input into a fresh subject and returns what it stores, after checking that
+// a second fresh subject reading that stores it unchanged.
+template <class T> Stored roundTrip(const QString& name, const Stored& input)
+{
+    T first;
+    first.deserializeEncrypted(input.first);
+    first.deserializeUnencrypted(input.second);
+    const Stored once = store(first);
+
+    T second;
+    second.deserializeEncrypted(once.first);
+    second.deserializeUnencrypted(once.second);
+    const Stored twice = store(second);
+
+    requireSame(once.first, twice.first, name + QStringLiteral(": encrypted sets of two trips"));
+    requireSame(once.second, twice.second, name + QStringLiteral(": plain sets of two trips"));
+    return once;
+}
+
+// A record and the store that holds it, given both the whole input and the part a
+// session keeps under the domain's key: the store must store what its record stores.
+template <class Record, class Store>
+void domain(const char* record, const char* runtime, const QString& key, const Stored& input)
+{
+    for (const Stored& part :
+         {input, Stored{nestedUnder(input.first, key), nestedUnder(input.second, key)}}) {
+        const Stored byRecord = roundTrip<Record>(QString::fromLatin1(record), part);
+        const Stored byStore = roundTrip<Store>(QString::fromLatin1(runtime), part);
+        requireSame(byRecord.first, byStore.first,
+                    QStringLiteral("%1 and %2: encrypted sets").arg(record, runtime));
+        requireSame(byRecord.second, byStore.second,
+                    QStringLiteral("%1 and %2: plain sets").arg(record, runtime));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Fuzz::SetBuilder builder(data, size);
+    const DataSet encrypted = builder.next();
+    const DataSet plain = builder.next();
+    const Stored input{encrypted, plain};
+    const Stored pristine{deepCopy(encrypted), deepCopy(plain)};
+
+    domain<DeskConfigurationDTO, DeskRuntimeData>("DeskConfigurationDTO", "DeskRuntimeData",
+                                                  QStringLiteral("desk"), input);
+
+    // Reading never writes into the sets it is given.
+    requireSame(pristine.first, encrypted, QStringLiteral("the encrypted input before and after reading"));
+    requireSame(pristine.second, plain, QStringLiteral("the plain input before and after reading"));
+    return 0;
+}
