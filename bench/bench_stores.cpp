@@ -1,0 +1,617 @@
+// What the runtime stores cost against the bare minimum (the same work without the
+// store) and against the usual alternatives, measured in one run. After the Google
+// Benchmark table the program prints the ratios and checks them against its goals.
+//
+// Every time used in the summary is CPU time per operation, the fastest of the
+// repetitions: the machines this runs on are shared, and interference only ever makes
+// a run slower (wall time also counts the time other processes held the core).
+#include <DataSets.h>
+#include <DeskConfigurationDTO.h>
+#include <DeskRuntimeData.h>
+#include <PropertyTable.h>
+
+#include <CallerIds.h>
+#include <EndpointData.h>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// ---------------------------------------------------------------------------------
+// Heap accounting. A counting global operator new/delete gives the bytes the library
+// allocates with new; Qt allocates text and byte buffers with malloc, so the C
+// allocator's entry points are counted too (forwarding to glibc's own), which gives
+// everything the heap holds. Both count only while a measurement runs, so the timed
+// benchmarks pay one relaxed load per allocation.
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void __libc_free(void*);
+}
+
+namespace {
+
+std::atomic<bool> g_counting{false};
+std::atomic<long long> g_newBytes{0};
+std::atomic<long long> g_heapBytes{0};
+
+long long usable(void* p) noexcept
+{
+    return static_cast<long long>(malloc_usable_size(p));
+}
+
+void* counted(std::atomic<long long>& counter, void* p) noexcept
+{
+    if (p && g_counting.load(std::memory_order_relaxed))
+        counter.fetch_add(usable(p), std::memory_order_relaxed);
+    return p;
+}
+
+void uncount(std::atomic<long long>& counter, void* p) noexcept
+{
+    if (p && g_counting.load(std::memory_order_relaxed))
+        counter.fetch_sub(usable(p), std::memory_order_relaxed);
+}
+
+void* countedNew(std::size_t n)
+{
+    if (void* p = std::malloc(n == 0 ? 1 : n))
+        return counted(g_newBytes, p);
+    throw std::bad_alloc();
+}
+
+void countedDelete(void* p) noexcept
+{
+    uncount(g_newBytes, p);
+    std::free(p);
+}
+
+} // namespace
+
+extern "C" {
+void* malloc(std::size_t n) noexcept
+{
+    return counted(g_heapBytes, __libc_malloc(n));
+}
+void* calloc(std::size_t n, std::size_t size) noexcept
+{
+    return counted(g_heapBytes, __libc_calloc(n, size));
+}
+void* realloc(void* p, std::size_t n) noexcept
+{
+    uncount(g_heapBytes, p);
+    void* q = __libc_realloc(p, n);
+    return counted(g_heapBytes, q ? q : (n ? p : nullptr));
+}
+void* memalign(std::size_t alignment, std::size_t n) noexcept
+{
+    return counted(g_heapBytes, __libc_memalign(alignment, n));
+}
+void* aligned_alloc(std::size_t alignment, std::size_t n) noexcept
+{
+    return memalign(alignment, n);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t n) noexcept
+{
+    void* p = memalign(alignment, n);
+    if (!p)
+        return ENOMEM;
+    *out = p;
+    return 0;
+}
+void free(void* p) noexcept
+{
+    uncount(g_heapBytes, p);
+    __libc_free(p);
+}
+}
+
+void* operator new(std::size_t n)
+{
+    return countedNew(n);
+}
+void* operator new[](std::size_t n)
+{
+    return countedNew(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    return counted(g_newBytes, std::malloc(n == 0 ? 1 : n));
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    return counted(g_newBytes, std::malloc(n == 0 ? 1 : n));
+}
+void operator delete(void* p) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p) noexcept
+{
+    countedDelete(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    countedDelete(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    countedDelete(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    countedDelete(p);
+}
+
+namespace {
+
+struct HeapUse
+{
+    long long newBytes = 0;  // held through operator new
+    long long heapBytes = 0; // held on the heap in all, Qt's text buffers included
+};
+
+// Heap held by the object that `make` returns, while it is alive (usable sizes of
+// the blocks, without the allocator's own bookkeeping).
+template <class Make> HeapUse heapOf(Make&& make)
+{
+    g_newBytes = 0;
+    g_heapBytes = 0;
+    g_counting = true;
+    auto object = make();
+    g_counting = false;
+    const HeapUse use{g_newBytes.load(), g_heapBytes.load()};
+    benchmark::DoNotOptimize(object);
+    return use;
+}
+
+// ---------------------------------------------------------------------------------
+// Provisioning every property of a store through its table, with values shaped like
+// provisioned ones: distinct texts of typical length, allocated at run time.
+template <class T> T sample(int n)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return true;
+    } else if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(1);
+    } else if constexpr (std::is_integral_v<T>) {
+        return static_cast<T>(n + 1);
+    } else if constexpr (std::is_same_v<T, QString>) {
+        return QStringLiteral("https://provisioning.example.net/v2/value-%1").arg(n);
+    } else if constexpr (std::is_same_v<T, QByteArray>) {
+        return QByteArray(32, 'k') + QByteArray::number(n);
+    } else if constexpr (std::is_same_v<T, QDateTime>) {
+        return QDateTime::fromMSecsSinceEpoch(1700000000000LL + n, Qt::UTC);
+    } else if constexpr (std::is_same_v<T, QStringList>) {
+        return {sample<QString>(n), sample<QString>(n + 1000), sample<QString>(n + 2000)};
+    } else if constexpr (std::is_same_v<T, CallerIds>) {
+        CallerIds ids;
+        for (int i = 0; i < 3; ++i)
+            ids.addCallerId(CallerIdDto(i, QStringLiteral("+4930123456%1").arg(n + i), i == 0));
+        ids.setLastUpdated(1700000000000LL);
+        return ids;
+    } else if constexpr (std::is_same_v<T, EndpointData>) {
+        return EndpointData(static_cast<ResourcesDefs::RemoteType>(1), sample<QString>(n),
+                            sample<QString>(n + 1), sample<QString>(n + 2), sample<QString>(n + 3),
+                            sample<QString>(n + 4));
+    } else if constexpr (std::is_same_v<T, DataSets::DataSet>) {
+        DataSets::DataSet ds = DataSets::Impl::createDS();
+        DataSets::Impl::setDataValue(*ds, QStringLiteral("theme"), sample<QString>(n));
+        DataSets::Impl::setDataValue(*ds, QStringLiteral("notifications"), true);
+        return ds;
+    } else {
+        return T{};
+    }
+}
+
+template <class Store> void provision(Store& store)
+{
+    int n = 0;
+    PropertyTable<typename Store::Property>::forEach([&store, &n](auto tag, const char*) {
+        using Tag = decltype(tag);
+        if constexpr (Tag::settable && !Tag::derived)
+            store.template setData<typename Tag::Type, Tag::property>(sample<typename Tag::Type>(n++));
+    });
+}
+
+// ---------------------------------------------------------------------------------
+// What the benchmarks work on, set up once before they run.
+struct Fixture
+{
+    QString host = QStringLiteral("desk-%1.example.net").arg(7); // a heap text, as provisioned
+    DeskConfigurationDTO record;
+    DeskRuntimeData desk;
+    DeskRuntimeData otherDesk;
+
+    // The bare lock around a text and a flag: what a store does at the least.
+    struct Bare
+    {
+        mutable std::shared_mutex lock;
+        QString text;
+        bool flag = false;
+        int number = 0;
+    } bare;
+
+    // A hash of variants behind a reader-writer lock.
+    struct Hashed
+    {
+        mutable std::shared_mutex lock;
+        QHash<QString, QVariant> values;
+    } hashed;
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+
+    const QString textKey = QStringLiteral("desk/host");
+    const QString flagKey = QStringLiteral("desk/enabled");
+    const QString numberKey = QStringLiteral("desk/port");
+
+    Fixture()
+    {
+        record.setHost(host);
+        record.setEnabled(true);
+        record.setPort(5061);
+        for (DeskRuntimeData* d : {&desk, &otherDesk}) {
+            d->setData<QString, DeskProperty::Host>(host);
+            d->setData<bool, DeskProperty::Enabled>(true);
+            d->setData<unsigned short, DeskProperty::Port>(5061);
+        }
+        bare.text = host;
+        bare.flag = true;
+        bare.number = 5061;
+        hashed.values.insert(textKey, host);
+        hashed.values.insert(flagKey, true);
+        hashed.values.insert(numberKey, 5061);
+        settings =
+            std::make_unique<QSettings>(dir.filePath(QStringLiteral("peer.ini")), QSettings::IniFormat);
+        settings->setValue(textKey, host);
+        settings->setValue(flagKey, true);
+        settings->setValue(numberKey, 5061);
+        settings->sync();
+    }
+};
+
+Fixture* g_fixture = nullptr;
+
+// ---------------------------------------------------------------------------------
+// Reads. The floor copies the field from a record nobody locks; the record's address
+// escapes each time so the copy cannot be hoisted out of the loop.
+template <class Read> void loop(benchmark::State& state, Read&& read)
+{
+    for (auto _ : state) {
+        auto value = read();
+        benchmark::DoNotOptimize(value);
+    }
+}
+
+void readTextStore(benchmark::State& s)
+{
+    const DeskRuntimeData& d = g_fixture->desk;
+    loop(s, [&d] { return d.getData<QString, DeskProperty::Host>(); });
+}
+void readFlagStore(benchmark::State& s)
+{
+    const DeskRuntimeData& d = g_fixture->desk;
+    loop(s, [&d] { return d.getData<bool, DeskProperty::Enabled>(); });
+}
+void readNumberStore(benchmark::State& s)
+{
+    const DeskRuntimeData& d = g_fixture->desk;
+    loop(s, [&d] { return d.getData<unsigned short, DeskProperty::Port>(); });
+}
+
+template <class Get> void readFloor(benchmark::State& s, Get get)
+{
+    const DeskConfigurationDTO* r = &g_fixture->record;
+    loop(s, [&r, &get] {
+        benchmark::DoNotOptimize(r);
+        return get(*r);
+    });
+}
+void readTextFloor(benchmark::State& s)
+{
+    readFloor(s, [](const DeskConfigurationDTO& r) { return r.getHost(); });
+}
+void readFlagFloor(benchmark::State& s)
+{
+    readFloor(s, [](const DeskConfigurationDTO& r) { return r.isEnabled(); });
+}
+void readNumberFloor(benchmark::State& s)
+{
+    readFloor(s, [](const DeskConfigurationDTO& r) { return r.getPort(); });
+}
+
+template <class Member> void readBare(benchmark::State& s, Member member)
+{
+    const Fixture::Bare& b = g_fixture->bare;
+    loop(s, [&b, member] {
+        std::shared_lock<std::shared_mutex> lock(b.lock);
+        return b.*member;
+    });
+}
+void readTextBare(benchmark::State& s)
+{
+    readBare(s, &Fixture::Bare::text);
+}
+void readFlagBare(benchmark::State& s)
+{
+    readBare(s, &Fixture::Bare::flag);
+}
+void readNumberBare(benchmark::State& s)
+{
+    readBare(s, &Fixture::Bare::number);
+}
+
+void readTextSettings(benchmark::State& s)
+{
+    loop(s, [] { return g_fixture->settings->value(g_fixture->textKey).toString(); });
+}
+void readFlagSettings(benchmark::State& s)
+{
+    loop(s, [] { return g_fixture->settings->value(g_fixture->flagKey).toBool(); });
+}
+void readNumberSettings(benchmark::State& s)
+{
+    loop(s, [] { return g_fixture->settings->value(g_fixture->numberKey).toInt(); });
+}
+
+template <class Convert> void readHashed(benchmark::State& s, const QString& key, Convert convert)
+{
+    const Fixture::Hashed& h = g_fixture->hashed;
+    loop(s, [&h, &key, convert] {
+        std::shared_lock<std::shared_mutex> lock(h.lock);
+        return convert(h.values.value(key));
+    });
+}
+void readTextHashed(benchmark::State& s)
+{
+    readHashed(s, g_fixture->textKey, [](const QVariant& v) { return v.toString(); });
+}
+void readFlagHashed(benchmark::State& s)
+{
+    readHashed(s, g_fixture->flagKey, [](const QVariant& v) { return v.toBool(); });
+}
+void readNumberHashed(benchmark::State& s)
+{
+    readHashed(s, g_fixture->numberKey, [](const QVariant& v) { return v.toInt(); });
+}
+
+// ---------------------------------------------------------------------------------
+// Writes: a property against the same assignment under a bare exclusive lock.
+void writeTextStore(benchmark::State& s)
+{
+    DeskRuntimeData& d = g_fixture->desk;
+    const QString& v = g_fixture->host;
+    for (auto _ : s)
+        d.setData<QString, DeskProperty::Host>(v);
+}
+void writeTextBare(benchmark::State& s)
+{
+    Fixture::Bare& b = g_fixture->bare;
+    const QString& v = g_fixture->host;
+    for (auto _ : s) {
+        std::unique_lock<std::shared_mutex> lock(b.lock);
+        b.text = v;
+        benchmark::ClobberMemory();
+    }
+}
+void writeFlagStore(benchmark::State& s)
+{
+    DeskRuntimeData& d = g_fixture->desk;
+    for (auto _ : s)
+        d.setData<bool, DeskProperty::Enabled>(true);
+}
+void writeFlagBare(benchmark::State& s)
+{
+    Fixture::Bare& b = g_fixture->bare;
+    for (auto _ : s) {
+        std::unique_lock<std::shared_mutex> lock(b.lock);
+        b.flag = true;
+        benchmark::ClobberMemory();
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Readers side by side: the same store from one and two threads, and two threads on
+// a store each. An integer read, so only the lock is shared, not a text's counter.
+void readersOneStore(benchmark::State& s)
+{
+    const DeskRuntimeData& d = g_fixture->desk;
+    loop(s, [&d] { return d.getData<unsigned short, DeskProperty::Port>(); });
+}
+void readersTwoStores(benchmark::State& s)
+{
+    const DeskRuntimeData& d = s.thread_index() == 0 ? g_fixture->desk : g_fixture->otherDesk;
+    loop(s, [&d] { return d.getData<unsigned short, DeskProperty::Port>(); });
+}
+
+// ---------------------------------------------------------------------------------
+// The summary: collects every run while the console reporter prints as usual.
+class Collector : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        std::vector<Run> shown;
+        for (const Run& r : runs) {
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
+                const double ns =
+                    r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
+                auto [it, fresh] = m_fastest.emplace(r.benchmark_name(), ns);
+                if (!fresh)
+                    it->second = std::min(it->second, ns);
+            }
+            if (r.repetitions <= 1 || r.run_type == Run::RT_Aggregate)
+                shown.push_back(r);
+        }
+        if (!shown.empty())
+            ConsoleReporter::ReportRuns(shown);
+    }
+
+    // Nanoseconds per operation, fastest repetition; 0 when the benchmark did not run.
+    double ns(const std::string& name) const
+    {
+        const auto it = m_fastest.find(name);
+        return it == m_fastest.end() ? 0.0 : it->second;
+    }
+
+private:
+    std::map<std::string, double> m_fastest;
+};
+
+double ratio(double a, double b)
+{
+    return b > 0 ? a / b : 0.0;
+}
+
+// One stated goal: `value` (a ratio or a size) against its limit.
+struct Goal
+{
+    std::string what;
+    double value;
+    double limit;
+    bool atLeast; // the value must reach the limit rather than stay under it
+    const char* unit;
+
+    void print() const
+    {
+        const char* verdict = value <= 0                                    ? "not run"
+                              : (atLeast ? value >= limit : value <= limit) ? "met"
+                                                                            : "MISSED";
+        std::printf("  [%-7s] %-62s %9.2f%s (goal %s %.1f%s)\n", verdict, what.c_str(), value, unit,
+                    atLeast ? ">=" : "<=", limit, unit);
+    }
+};
+
+void summarize(const Collector& c, const HeapUse& deskDefault, const HeapUse& deskProvisioned)
+{
+    std::vector<Goal> goals;
+    std::printf("\n== Summary: ns per operation (fastest repetition) and ratios ==\n");
+    std::printf("%-8s %9s %9s %7s %9s %7s %10s %8s %10s %8s\n", "read", "store", "floor", "x floor",
+                "bare lock", "x bare", "QSettings", "faster", "QHash+lock", "faster");
+    for (const char* kind : {"text", "flag", "integer"}) {
+        const std::string base = std::string("read/") + kind + "/";
+        const double store = c.ns(base + "store"), floor = c.ns(base + "floor"),
+                     bare = c.ns(base + "bare lock");
+        const double settings = c.ns(base + "QSettings"), hashed = c.ns(base + "QHash+lock");
+        std::printf("%-8s %9.2f %9.2f %7.2f %9.2f %7.2f %10.2f %8.1f %10.2f %8.1f\n", kind, store, floor,
+                    ratio(store, floor), bare, ratio(store, bare), settings, ratio(settings, store), hashed,
+                    ratio(hashed, store));
+        goals.push_back(
+            {std::string("store read of a ") + kind + " / floor", ratio(store, floor), 2.5, false, "x"});
+        goals.push_back({std::string("QSettings::value / store read of a ") + kind, ratio(settings, store),
+                         4.0, true, "x"});
+    }
+
+    std::printf("\n%-8s %9s %9s %7s\n", "write", "store", "bare lock", "x bare");
+    for (const char* kind : {"text", "flag"}) {
+        const std::string base = std::string("write/") + kind + "/";
+        const double store = c.ns(base + "store"), bare = c.ns(base + "bare lock");
+        std::printf("%-8s %9.2f %9.2f %7.2f\n", kind, store, bare, ratio(store, bare));
+        goals.push_back({std::string("store write of a ") + kind + " / bare exclusive-lock assignment",
+                         ratio(store, bare), 1.5, false, "x"});
+    }
+
+    const double one = c.ns("readers/one store/real_time/threads:1");
+    const double sameTwo = c.ns("readers/one store/real_time/threads:2");
+    const double twoTwo = c.ns("readers/two stores/real_time/threads:2");
+    std::printf("\nreaders (integer read, ns per read per thread): one reader %.2f; two readers on one store "
+                "%.2f (%.2fx); two readers on two stores %.2f (%.2fx)\n",
+                one, sameTwo, ratio(sameTwo, one), twoTwo, ratio(twoTwo, one));
+
+    std::printf("\nheap held (bytes through operator new / bytes on the heap in all):\n");
+    std::printf("  default desk store       %6lld / %6lld\n", deskDefault.newBytes, deskDefault.heapBytes);
+    std::printf("  provisioned desk store   %6lld / %6lld\n", deskProvisioned.newBytes,
+                deskProvisioned.heapBytes);
+
+    std::printf("\n== Goals ==\n");
+    for (const Goal& g : goals)
+        g.print();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Defaults that keep the whole run short yet steady; later arguments override them.
+    std::vector<char*> args{argv[0]};
+    std::string repetitions = "--benchmark_repetitions=5", minTime = "--benchmark_min_time=0.1";
+    args.push_back(repetitions.data());
+    args.push_back(minTime.data());
+    for (int i = 1; i < argc; ++i)
+        args.push_back(argv[i]);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+        return 1;
+
+    Fixture fixture;
+    g_fixture = &fixture;
+
+    const auto reg = [](const char* name, void (*fn)(benchmark::State&)) {
+        return benchmark::RegisterBenchmark(name, fn);
+    };
+    reg("read/text/store", readTextStore);
+    reg("read/text/floor", readTextFloor);
+    reg("read/text/bare lock", readTextBare);
+    reg("read/text/QSettings", readTextSettings);
+    reg("read/text/QHash+lock", readTextHashed);
+    reg("read/flag/store", readFlagStore);
+    reg("read/flag/floor", readFlagFloor);
+    reg("read/flag/bare lock", readFlagBare);
+    reg("read/flag/QSettings", readFlagSettings);
+    reg("read/flag/QHash+lock", readFlagHashed);
+    reg("read/integer/store", readNumberStore);
+    reg("read/integer/floor", readNumberFloor);
+    reg("read/integer/bare lock", readNumberBare);
+    reg("read/integer/QSettings", readNumberSettings);
+    reg("read/integer/QHash+lock", readNumberHashed);
+    reg("write/text/store", writeTextStore);
+    reg("write/text/bare lock", writeTextBare);
+    reg("write/flag/store", writeFlagStore);
+    reg("write/flag/bare lock", writeFlagBare);
+    reg("readers/one store", readersOneStore)->Threads(1)->Threads(2)->UseRealTime();
+    reg("readers/two stores", readersTwoStores)->Threads(2)->UseRealTime();
+
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+
+    const HeapUse deskDefault = heapOf([] { return std::make_unique<DeskRuntimeData>(); });
+    const HeapUse deskProvisioned = heapOf([] {
+        auto d = std::make_unique<DeskRuntimeData>();
+        provision(*d);
+        return d;
+    });
+    summarize(collector, deskDefault, deskProvisioned);
+    return 0;
+}
