@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <vector>
 
 using DataSets::DataSet;
 using DataSets::Impl::createDS;
@@ -91,6 +92,23 @@ template <class T> bool same(const T& a, const T& b)
 bool same(const QString& a, const QString& b)
 {
     return a == b && a.isNull() == b.isNull();
+}
+
+// Calls f(tag, name) for the four properties computed from the current endpoint.
+template <class F> void forEachDerived(F&& f)
+{
+    PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
+        if constexpr (decltype(tag)::derived)
+            f(tag, name);
+    });
+}
+
+std::vector<QString> derivedURLs(const AppRuntimeData& store)
+{
+    std::vector<QString> urls;
+    forEachDerived(
+        [&](auto tag, const char*) { urls.push_back(store.getData<QString, decltype(tag)::property>()); });
+    return urls;
 }
 
 constexpr bool keptByClear(AppProperty p)
@@ -257,7 +275,13 @@ TEST(AppRuntimeData, EncryptedPartIsAlwaysEmptyAndIgnoredOnRead)
 TEST(AppRuntimeData, DerivedURLsFollowTheFirstEndpointOfTheRemoteType)
 {
     AppRuntimeData store;
-    EXPECT_THROW((store.getData<QString, AppProperty::AnalyticsURL>()), std::bad_optional_access);
+    const auto expectAllThrow = [&store] {
+        forEachDerived([&](auto tag, const char* name) {
+            EXPECT_THROW((store.getData<QString, decltype(tag)::property>()), std::bad_optional_access)
+                << name;
+        });
+    };
+    expectAllThrow();
 
     // A production entry of another type is no fallback.
     store.setData<Endpoints, AppProperty::EndpointDirectory>(
@@ -265,24 +289,15 @@ TEST(AppRuntimeData, DerivedURLsFollowTheFirstEndpointOfTheRemoteType)
                   EndpointData(RemoteType::Staging, "ws1", "a1", "w1", "p1", "d1"),
                   EndpointData(RemoteType::Staging, "ws2", "a2", "w2", "p2", "d2")});
     store.setData<RemoteType, AppProperty::CurrentRemoteType>(RemoteType::Staging);
-    EXPECT_EQ((store.getData<QString, AppProperty::AnalyticsURL>()), QString("a1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::WhatsNewURL>()), QString("w1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::PasswordResetURL>()), QString("p1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::DiscoverMobileOfferURL>()), QString("d1"));
+    const std::vector<QString> first{"a1", "w1", "p1", "d1"};
+    EXPECT_EQ(derivedURLs(store), first);
 
-    store.setData<QString, AppProperty::AnalyticsURL>(QStringLiteral("x"));
-    store.setData<QString, AppProperty::WhatsNewURL>(QStringLiteral("x"));
-    store.setData<QString, AppProperty::PasswordResetURL>(QStringLiteral("x"));
-    store.setData<QString, AppProperty::DiscoverMobileOfferURL>(QStringLiteral("x"));
-    EXPECT_EQ((store.getData<QString, AppProperty::AnalyticsURL>()), QString("a1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::WhatsNewURL>()), QString("w1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::PasswordResetURL>()), QString("p1"));
-    EXPECT_EQ((store.getData<QString, AppProperty::DiscoverMobileOfferURL>()), QString("d1"));
+    forEachDerived(
+        [&](auto tag, const char*) { store.setData<QString, decltype(tag)::property>(QStringLiteral("x")); });
+    EXPECT_EQ(derivedURLs(store), first);
 
     store.setData<RemoteType, AppProperty::CurrentRemoteType>(RemoteType::Test);
-    EXPECT_THROW((store.getData<QString, AppProperty::WhatsNewURL>()), std::bad_optional_access);
-    EXPECT_THROW((store.getData<QString, AppProperty::PasswordResetURL>()), std::bad_optional_access);
-    EXPECT_THROW((store.getData<QString, AppProperty::DiscoverMobileOfferURL>()), std::bad_optional_access);
+    expectAllThrow();
 }
 
 TEST(AppRuntimeData, ThrowingDerivedPropertyReleasesTheLock)
