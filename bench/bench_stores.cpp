@@ -5,19 +5,17 @@
 // Every time used in the summary is CPU time per operation, the fastest of the
 // repetitions: the machines this runs on are shared, and interference only ever makes
 // a run slower (wall time also counts the time other processes held the core).
+#include "Provisioning.h"
+
+#include <CallFlowConfigurationDTO.h>
+#include <CallFlowRuntimeData.h>
 #include <DataSets.h>
 #include <DeskConfigurationDTO.h>
 #include <DeskRuntimeData.h>
-#include <PropertyTable.h>
+#include <SessionData.h>
 
-#include <CallerIds.h>
-#include <EndpointData.h>
-
-#include <QByteArray>
-#include <QDateTime>
 #include <QHash>
 #include <QSettings>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -30,7 +28,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +35,8 @@
 #include <shared_mutex>
 #include <string>
 #include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 // ---------------------------------------------------------------------------------
@@ -195,52 +194,82 @@ template <class Make> HeapUse heapOf(Make&& make)
 }
 
 // ---------------------------------------------------------------------------------
-// Provisioning every property of a store through its table, with values shaped like
-// provisioned ones: distinct texts of typical length, allocated at run time.
-template <class T> T sample(int n)
+// The floor of storing: the same nested sets, built and read with nothing but the
+// data-set calls. A plan is a lock-free copy of a stored set's shape and values, taken
+// once, so that walking it costs next to nothing.
+struct Plan
 {
-    if constexpr (std::is_same_v<T, bool>) {
-        return true;
-    } else if constexpr (std::is_enum_v<T>) {
-        return static_cast<T>(1);
-    } else if constexpr (std::is_integral_v<T>) {
-        return static_cast<T>(n + 1);
-    } else if constexpr (std::is_same_v<T, QString>) {
-        return QStringLiteral("https://provisioning.example.net/v2/value-%1").arg(n);
-    } else if constexpr (std::is_same_v<T, QByteArray>) {
-        return QByteArray(32, 'k') + QByteArray::number(n);
-    } else if constexpr (std::is_same_v<T, QDateTime>) {
-        return QDateTime::fromMSecsSinceEpoch(1700000000000LL + n, Qt::UTC);
-    } else if constexpr (std::is_same_v<T, QStringList>) {
-        return {sample<QString>(n), sample<QString>(n + 1000), sample<QString>(n + 2000)};
-    } else if constexpr (std::is_same_v<T, CallerIds>) {
-        CallerIds ids;
-        for (int i = 0; i < 3; ++i)
-            ids.addCallerId(CallerIdDto(i, QStringLiteral("+4930123456%1").arg(n + i), i == 0));
-        ids.setLastUpdated(1700000000000LL);
-        return ids;
-    } else if constexpr (std::is_same_v<T, EndpointData>) {
-        return EndpointData(static_cast<ResourcesDefs::RemoteType>(1), sample<QString>(n),
-                            sample<QString>(n + 1), sample<QString>(n + 2), sample<QString>(n + 3),
-                            sample<QString>(n + 4));
-    } else if constexpr (std::is_same_v<T, DataSets::DataSet>) {
-        DataSets::DataSet ds = DataSets::Impl::createDS();
-        DataSets::Impl::setDataValue(*ds, QStringLiteral("theme"), sample<QString>(n));
-        DataSets::Impl::setDataValue(*ds, QStringLiteral("notifications"), true);
-        return ds;
-    } else {
-        return T{};
+    using Value = std::variant<QString, bool, int, std::shared_ptr<Plan>>;
+    bool list = false;
+    std::vector<std::pair<QString, Value>> entries;
+};
+
+std::shared_ptr<Plan> planOf(const DataSets::DataSet& ds)
+{
+    auto plan = std::make_shared<Plan>();
+    plan->list = ds->isList();
+    for (const DataSets::Impl::Entry& e : ds->entries()) {
+        if (const auto* nested = std::get_if<DataSets::DataSet>(&e.value))
+            plan->entries.emplace_back(e.key, planOf(*nested));
+        else if (const auto* text = std::get_if<QString>(&e.value))
+            plan->entries.emplace_back(e.key, *text);
+        else if (const auto* flag = std::get_if<bool>(&e.value))
+            plan->entries.emplace_back(e.key, *flag);
+        else
+            plan->entries.emplace_back(e.key, std::get<int>(e.value));
     }
+    return plan;
 }
 
-template <class Store> void provision(Store& store)
+int countEntries(const Plan& plan)
 {
     int n = 0;
-    PropertyTable<typename Store::Property>::forEach([&store, &n](auto tag, const char*) {
-        using Tag = decltype(tag);
-        if constexpr (Tag::settable && !Tag::derived)
-            store.template setData<typename Tag::Type, Tag::property>(sample<typename Tag::Type>(n++));
-    });
+    for (const auto& [key, value] : plan.entries) {
+        ++n;
+        if (const auto* nested = std::get_if<std::shared_ptr<Plan>>(&value))
+            n += countEntries(**nested);
+    }
+    return n;
+}
+
+DataSets::DataSet build(const Plan& plan)
+{
+    DataSets::DataSet ds = DataSets::Impl::createDS(plan.list);
+    for (const auto& [key, value] : plan.entries) {
+        if (const auto* nested = std::get_if<std::shared_ptr<Plan>>(&value))
+            DataSets::Impl::setDataValue(*ds, key, build(**nested));
+        else if (const auto* text = std::get_if<QString>(&value))
+            DataSets::Impl::setDataValue(*ds, key, *text);
+        else if (const auto* flag = std::get_if<bool>(&value))
+            DataSets::Impl::setDataValue(*ds, key, *flag);
+        else
+            DataSets::Impl::setDataValue(*ds, key, std::get<int>(value));
+    }
+    return ds;
+}
+
+// Reads every value the plan names, each into a local of its kind.
+void readAll(const Plan& plan, const DataSets::DataSet& ds)
+{
+    for (const auto& [key, value] : plan.entries) {
+        if (const auto* nested = std::get_if<std::shared_ptr<Plan>>(&value)) {
+            DataSets::DataSet inner = DataSets::Impl::createDS();
+            DataSets::Impl::getDataValue(ds.get(), key, inner);
+            readAll(**nested, inner);
+        } else if (std::holds_alternative<QString>(value)) {
+            QString text;
+            DataSets::Impl::getDataValue(ds.get(), key, text);
+            benchmark::DoNotOptimize(text);
+        } else if (std::holds_alternative<bool>(value)) {
+            bool flag = false;
+            DataSets::Impl::getDataValue(ds.get(), key, flag);
+            benchmark::DoNotOptimize(flag);
+        } else {
+            int number = 0;
+            DataSets::Impl::getDataValue(ds.get(), key, number);
+            benchmark::DoNotOptimize(number);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------
@@ -271,6 +300,18 @@ struct Fixture
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
 
+    // A fully provisioned call-flow store, and its record unlocked.
+    CallFlowRuntimeData callFlow;
+    CallFlowConfigurationDTO callFlowRecord;
+
+    // A fully provisioned session, what it stores, and the plans of those sets.
+    SessionData session;
+    SessionData restored;
+    DataSets::DataSet storedEncrypted;
+    DataSets::DataSet storedPlain;
+    std::shared_ptr<Plan> planEncrypted;
+    std::shared_ptr<Plan> planPlain;
+
     const QString textKey = QStringLiteral("desk/host");
     const QString flagKey = QStringLiteral("desk/enabled");
     const QString numberKey = QStringLiteral("desk/port");
@@ -297,6 +338,16 @@ struct Fixture
         settings->setValue(flagKey, true);
         settings->setValue(numberKey, 5061);
         settings->sync();
+
+        Provisioning::provision(callFlow);
+        callFlowRecord =
+            callFlow.getData<CallFlowConfigurationDTO, CallFlowProperty::CallFlowConfiguration>();
+
+        Provisioning::provision(session);
+        storedEncrypted = session.serializeEncrypted();
+        storedPlain = session.serializeUnencrypted();
+        planEncrypted = planOf(storedEncrypted);
+        planPlain = planOf(storedPlain);
     }
 };
 
@@ -455,6 +506,62 @@ void readersTwoStores(benchmark::State& s)
 }
 
 // ---------------------------------------------------------------------------------
+// The whole call-flow record: one copy under the store's lock against a plain copy.
+void readRecordStore(benchmark::State& s)
+{
+    const CallFlowRuntimeData& c = g_fixture->callFlow;
+    loop(s, [&c] { return c.getData<CallFlowConfigurationDTO, CallFlowProperty::CallFlowConfiguration>(); });
+}
+void readRecordFloor(benchmark::State& s)
+{
+    const CallFlowConfigurationDTO* r = &g_fixture->callFlowRecord;
+    loop(s, [&r] {
+        benchmark::DoNotOptimize(r);
+        return CallFlowConfigurationDTO(*r);
+    });
+}
+
+// ---------------------------------------------------------------------------------
+// The whole session stored (both sets) and read back (both sets), against building
+// and reading the very same sets with the data-set calls alone.
+void sessionSerialize(benchmark::State& s)
+{
+    const SessionData& session = g_fixture->session;
+    for (auto _ : s) {
+        DataSets::DataSet encrypted = session.serializeEncrypted();
+        DataSets::DataSet plain = session.serializeUnencrypted();
+        benchmark::DoNotOptimize(encrypted);
+        benchmark::DoNotOptimize(plain);
+    }
+}
+void sessionBuildFloor(benchmark::State& s)
+{
+    const Plan& encryptedPlan = *g_fixture->planEncrypted;
+    const Plan& plainPlan = *g_fixture->planPlain;
+    for (auto _ : s) {
+        DataSets::DataSet encrypted = build(encryptedPlan);
+        DataSets::DataSet plain = build(plainPlan);
+        benchmark::DoNotOptimize(encrypted);
+        benchmark::DoNotOptimize(plain);
+    }
+}
+void sessionDeserialize(benchmark::State& s)
+{
+    SessionData& restored = g_fixture->restored;
+    for (auto _ : s) {
+        restored.deserializeEncrypted(g_fixture->storedEncrypted);
+        restored.deserializeUnencrypted(g_fixture->storedPlain);
+    }
+}
+void sessionReadFloor(benchmark::State& s)
+{
+    for (auto _ : s) {
+        readAll(*g_fixture->planEncrypted, g_fixture->storedEncrypted);
+        readAll(*g_fixture->planPlain, g_fixture->storedPlain);
+    }
+}
+
+// ---------------------------------------------------------------------------------
 // The summary: collects every run while the console reporter prints as usual.
 class Collector : public benchmark::ConsoleReporter
 {
@@ -512,7 +619,12 @@ struct Goal
     }
 };
 
-void summarize(const Collector& c, const HeapUse& deskDefault, const HeapUse& deskProvisioned)
+struct Heaps
+{
+    HeapUse deskDefault, deskProvisioned, sessionDefault, sessionProvisioned;
+};
+
+void summarize(const Collector& c, const Heaps& heap, int storedEntries)
 {
     std::vector<Goal> goals;
     std::printf("\n== Summary: ns per operation (fastest repetition) and ratios ==\n");
@@ -532,6 +644,13 @@ void summarize(const Collector& c, const HeapUse& deskDefault, const HeapUse& de
                          4.0, true, "x"});
     }
 
+    {
+        const double store = c.ns("read/call-flow record/store"), floor = c.ns("read/call-flow record/floor");
+        std::printf("%-8s %9.2f %9.2f %7.2f   (the whole provisioned call-flow record)\n", "record", store,
+                    floor, ratio(store, floor));
+        goals.push_back({"store read of the call-flow record / floor", ratio(store, floor), 2.5, false, "x"});
+    }
+
     std::printf("\n%-8s %9s %9s %7s\n", "write", "store", "bare lock", "x bare");
     for (const char* kind : {"text", "flag"}) {
         const std::string base = std::string("write/") + kind + "/";
@@ -548,10 +667,31 @@ void summarize(const Collector& c, const HeapUse& deskDefault, const HeapUse& de
                 "%.2f (%.2fx); two readers on two stores %.2f (%.2fx)\n",
                 one, sameTwo, ratio(sameTwo, one), twoTwo, ratio(twoTwo, one));
 
-    std::printf("\nheap held (bytes through operator new / bytes on the heap in all):\n");
-    std::printf("  default desk store       %6lld / %6lld\n", deskDefault.newBytes, deskDefault.heapBytes);
-    std::printf("  provisioned desk store   %6lld / %6lld\n", deskProvisioned.newBytes,
-                deskProvisioned.heapBytes);
+    {
+        const double ser = c.ns("session/serialize/store"), build = c.ns("session/serialize/floor");
+        const double deser = c.ns("session/deserialize/store"), read = c.ns("session/deserialize/floor");
+        std::printf("\nwhole provisioned session, both sets (%d entries), ns:\n", storedEntries);
+        std::printf("  serialize   %10.0f   floor (build the same sets) %10.0f   %5.2fx\n", ser, build,
+                    ratio(ser, build));
+        std::printf("  deserialize %10.0f   floor (read the same sets)  %10.0f   %5.2fx\n", deser, read,
+                    ratio(deser, read));
+        std::printf("  round trip  %10.0f   floor                       %10.0f   %5.2fx\n", ser + deser,
+                    build + read, ratio(ser + deser, build + read));
+        goals.push_back(
+            {"whole-session round trip / floor", ratio(ser + deser, build + read), 2.0, false, "x"});
+    }
+
+    std::printf("\nheap held, bytes (through operator new / on the heap in all, Qt's buffers included):\n");
+    const std::pair<const char*, HeapUse> rows[] = {{"default desk store", heap.deskDefault},
+                                                    {"provisioned desk store", heap.deskProvisioned},
+                                                    {"default session", heap.sessionDefault},
+                                                    {"fully provisioned session", heap.sessionProvisioned}};
+    for (const auto& [name, use] : rows)
+        std::printf("  %-26s %7lld / %7lld\n", name, use.newBytes, use.heapBytes);
+    goals.push_back(
+        {"default session heap", double(heap.sessionDefault.heapBytes) / 1024.0, 4.0, false, " KiB"});
+    goals.push_back({"fully provisioned session heap", double(heap.sessionProvisioned.heapBytes) / 1024.0,
+                     16.0, false, " KiB"});
 
     std::printf("\n== Goals ==\n");
     for (const Goal& g : goals)
@@ -599,6 +739,12 @@ int main(int argc, char** argv)
     reg("write/text/bare lock", writeTextBare);
     reg("write/flag/store", writeFlagStore);
     reg("write/flag/bare lock", writeFlagBare);
+    reg("read/call-flow record/store", readRecordStore);
+    reg("read/call-flow record/floor", readRecordFloor);
+    reg("session/serialize/store", sessionSerialize);
+    reg("session/serialize/floor", sessionBuildFloor);
+    reg("session/deserialize/store", sessionDeserialize);
+    reg("session/deserialize/floor", sessionReadFloor);
     reg("readers/one store", readersOneStore)->Threads(1)->Threads(2)->UseRealTime();
     reg("readers/two stores", readersTwoStores)->Threads(2)->UseRealTime();
 
@@ -606,12 +752,19 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
 
-    const HeapUse deskDefault = heapOf([] { return std::make_unique<DeskRuntimeData>(); });
-    const HeapUse deskProvisioned = heapOf([] {
+    Heaps heap;
+    heap.deskDefault = heapOf([] { return std::make_unique<DeskRuntimeData>(); });
+    heap.deskProvisioned = heapOf([] {
         auto d = std::make_unique<DeskRuntimeData>();
-        provision(*d);
+        Provisioning::provision(*d);
         return d;
     });
-    summarize(collector, deskDefault, deskProvisioned);
+    heap.sessionDefault = heapOf([] { return std::make_unique<SessionData>(); });
+    heap.sessionProvisioned = heapOf([] {
+        auto session = std::make_unique<SessionData>();
+        Provisioning::provision(*session);
+        return session;
+    });
+    summarize(collector, heap, countEntries(*fixture.planEncrypted) + countEntries(*fixture.planPlain));
     return 0;
 }

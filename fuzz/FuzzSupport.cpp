@@ -12,7 +12,7 @@ namespace Fuzz {
 namespace {
 
 constexpr int kMaxDepth = 6;
-constexpr int kMaxEntries = 512;
+constexpr int kMaxEntries = 2048;
 
 using DataSets::DataSet;
 using DataSets::Impl::Entry;

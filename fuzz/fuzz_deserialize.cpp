@@ -3,10 +3,22 @@
 // serialize, read into a fresh subject, serialize again, and the sets are equal.
 #include "FuzzSupport.h"
 
+#include <AppRuntimeData.h>
+#include <AppSettingsDTO.h>
+#include <CallFlowConfigurationDTO.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatConfigurationDTO.h>
+#include <ChatRuntimeData.h>
 #include <DeskConfigurationDTO.h>
 #include <DeskRuntimeData.h>
+#include <PhoneConfigurationDTO.h>
+#include <PhoneRuntimeData.h>
+#include <SessionData.h>
+#include <UserConfigurationDTO.h>
+#include <UserRuntimeData.h>
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -64,20 +76,25 @@ template <class T> Stored roundTrip(const QString& name, const Stored& input)
     return once;
 }
 
-// A record and the store that holds it, given both the whole input and the part a
-// session keeps under the domain's key: the store must store what its record stores.
+// A record and the store that holds it, given the whole input and, for a domain the
+// session keeps, the part stored under the domain's key: the store must store what its
+// record stores. Returns what the store made of that part.
 template <class Record, class Store>
-void domain(const char* record, const char* runtime, const QString& key, const Stored& input)
+Stored domain(const char* record, const char* runtime, const QString& key, const Stored& input)
 {
-    for (const Stored& part :
-         {input, Stored{nestedUnder(input.first, key), nestedUnder(input.second, key)}}) {
+    std::vector<Stored> parts{input};
+    if (!key.isEmpty())
+        parts.push_back({nestedUnder(input.first, key), nestedUnder(input.second, key)});
+    Stored byStore;
+    for (const Stored& part : parts) {
         const Stored byRecord = roundTrip<Record>(QString::fromLatin1(record), part);
-        const Stored byStore = roundTrip<Store>(QString::fromLatin1(runtime), part);
+        byStore = roundTrip<Store>(QString::fromLatin1(runtime), part);
         requireSame(byRecord.first, byStore.first,
                     QStringLiteral("%1 and %2: encrypted sets").arg(record, runtime));
         requireSame(byRecord.second, byStore.second,
                     QStringLiteral("%1 and %2: plain sets").arg(record, runtime));
     }
+    return byStore;
 }
 
 } // namespace
@@ -90,8 +107,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Stored input{encrypted, plain};
     const Stored pristine{deepCopy(encrypted), deepCopy(plain)};
 
-    domain<DeskConfigurationDTO, DeskRuntimeData>("DeskConfigurationDTO", "DeskRuntimeData",
-                                                  QStringLiteral("desk"), input);
+    const std::pair<QString, Stored> parts[] = {
+        {QStringLiteral("app"), domain<AppSettingsDTO, AppRuntimeData>("AppSettingsDTO", "AppRuntimeData",
+                                                                       QStringLiteral("app"), input)},
+        {QStringLiteral("chat"),
+         domain<ChatConfigurationDTO, ChatRuntimeData>("ChatConfigurationDTO", "ChatRuntimeData",
+                                                       QStringLiteral("chat"), input)},
+        {QStringLiteral("phone"),
+         domain<PhoneConfigurationDTO, PhoneRuntimeData>("PhoneConfigurationDTO", "PhoneRuntimeData",
+                                                         QStringLiteral("phone"), input)},
+        {QStringLiteral("user"),
+         domain<UserConfigurationDTO, UserRuntimeData>("UserConfigurationDTO", "UserRuntimeData",
+                                                       QStringLiteral("user"), input)},
+        {QStringLiteral("desk"),
+         domain<DeskConfigurationDTO, DeskRuntimeData>("DeskConfigurationDTO", "DeskRuntimeData",
+                                                       QStringLiteral("desk"), input)},
+    };
+    // The call-flow configuration is provisioned anew at every start, so it has no key.
+    domain<CallFlowConfigurationDTO, CallFlowRuntimeData>("CallFlowConfigurationDTO", "CallFlowRuntimeData",
+                                                          QString(), input);
+
+    // The session hands each store the part under its key and files what the store
+    // writes under the same key.
+    const Stored bySession = roundTrip<SessionData>(QStringLiteral("SessionData"), input);
+    for (const auto& [key, byStore] : parts) {
+        requireSame(nestedUnder(bySession.first, key), byStore.first,
+                    QStringLiteral("the session's encrypted \"%1\" and its store's set").arg(key));
+        requireSame(nestedUnder(bySession.second, key), byStore.second,
+                    QStringLiteral("the session's plain \"%1\" and its store's set").arg(key));
+    }
 
     // Reading never writes into the sets it is given.
     requireSame(pristine.first, encrypted, QStringLiteral("the encrypted input before and after reading"));

@@ -1,26 +1,24 @@
 // Writes the seed corpus: `seed_corpus <fuzz/corpus>` fills <fuzz/corpus>/<target>/
-// with inputs that describe real stored sessions and a few deliberately wrong ones.
-// Run it again after the stored layout changes and commit the result.
+// with inputs that describe real stored sessions and deliberately wrong ones. Run it
+// again after the stored layout changes and commit the result.
+#include "../bench/Provisioning.h"
 #include "FuzzSupport.h"
 
-#include <DeskRuntimeData.h>
+#include <SessionData.h>
 
 #include <QDir>
 #include <QFile>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 using DataSets::DataSet;
+using DataSets::Impl::Value;
 
-DataSet keyed(std::initializer_list<std::pair<QString, DataSets::Impl::Value>> entries, bool list = false)
-{
-    DataSet ds = DataSets::Impl::createDS(list);
-    for (const auto& [key, value] : entries)
-        ds->set(key, value);
-    return ds;
-}
+const QString kDomains[] = {QStringLiteral("app"), QStringLiteral("chat"), QStringLiteral("phone"),
+                            QStringLiteral("user"), QStringLiteral("desk")};
 
 bool write(const QString& dir, const QString& name, const QByteArray& bytes)
 {
@@ -41,6 +39,32 @@ QByteArray pair(const DataSet& encrypted, const DataSet& plain)
     return bytes;
 }
 
+// Every known key with the value `make` gives for its position in the list.
+DataSet everyKey(const std::function<Value(int)>& make)
+{
+    DataSet ds = DataSets::Impl::createDS();
+    int i = 0;
+    for (const QString& key : Fuzz::knownTexts())
+        ds->set(key, make(i++));
+    return ds;
+}
+
+// The same set under every domain's key, as a session would hold it.
+DataSet inEveryDomain(const DataSet& part)
+{
+    DataSet ds = DataSets::Impl::createDS();
+    for (const QString& key : kDomains)
+        ds->set(key, part);
+    return ds;
+}
+
+template <class Store> QByteArray storeSeed()
+{
+    Store store;
+    Provisioning::provision(store);
+    return pair(store.serializeEncrypted(), store.serializeUnencrypted());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -49,28 +73,50 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
         return 2;
     }
-    const QString root = QString::fromLocal8Bit(argv[1]);
-    const QString deserialize = root + QStringLiteral("/fuzz_deserialize");
+    const QString dir = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/fuzz_deserialize");
     bool ok = true;
 
-    DeskRuntimeData desk;
-    desk.setData<bool, DeskProperty::Enabled>(true);
-    desk.setData<QString, DeskProperty::Host>(QStringLiteral("desk.example.net"));
-    const DataSet deskEncrypted = desk.serializeEncrypted();
-    const DataSet deskPlain = desk.serializeUnencrypted();
+    ok &= write(dir, QStringLiteral("empty"), QByteArray());
 
-    ok &= write(deserialize, QStringLiteral("empty"), QByteArray());
-    ok &= write(deserialize, QStringLiteral("desk-record"), pair(deskEncrypted, deskPlain));
-    ok &= write(
-        deserialize, QStringLiteral("desk-in-session"),
-        pair(keyed({{QStringLiteral("desk"), deskEncrypted}}), keyed({{QStringLiteral("desk"), deskPlain}})));
-    // Known keys holding values of the wrong kind, and sets where values belong.
-    ok &= write(deserialize, QStringLiteral("wrong-kinds"),
-                pair(keyed({{QStringLiteral("enabled"), QStringLiteral("true")},
-                            {QStringLiteral("desk"), 1},
-                            {QStringLiteral("app"), keyed({}, true)}}),
-                     keyed({{QStringLiteral("enabled"), keyed({{QStringLiteral("0"), true}}, true)},
-                            {QStringLiteral("desk"), QStringLiteral("x")}})));
+    SessionData session;
+    Provisioning::provision(session);
+    ok &= write(dir, QStringLiteral("session-provisioned"),
+                pair(session.serializeEncrypted(), session.serializeUnencrypted()));
+    ok &= write(dir, QStringLiteral("session-default"),
+                pair(SessionData().serializeEncrypted(), SessionData().serializeUnencrypted()));
+
+    ok &= write(dir, QStringLiteral("store-app"), storeSeed<AppRuntimeData>());
+    ok &= write(dir, QStringLiteral("store-callflow"), storeSeed<CallFlowRuntimeData>());
+    ok &= write(dir, QStringLiteral("store-chat"), storeSeed<ChatRuntimeData>());
+    ok &= write(dir, QStringLiteral("store-phone"), storeSeed<PhoneRuntimeData>());
+    ok &= write(dir, QStringLiteral("store-user"), storeSeed<UserRuntimeData>());
+    ok &= write(dir, QStringLiteral("store-desk"), storeSeed<DeskRuntimeData>());
+
+    // Every known key holding each kind of value in turn, at the top and in every
+    // domain's part: the read rules for absent, mistyped and edge values.
+    const std::pair<const char*, std::function<Value(int)>> kinds[] = {
+        {"texts", [](int i) { return Value(Fuzz::knownTexts()[size_t(i) % Fuzz::knownTexts().size()]); }},
+        {"empty-texts", [](int) { return Value(QString()); }},
+        {"flags", [](int i) { return Value(i % 2 == 0); }},
+        {"integers",
+         [](int i) {
+             return Value(i % 3 == 0 ? -1 : i % 3 == 1 ? 0x7fffffff : int(0x80000000u));
+         }},
+        {"lists",
+         [](int i) {
+             DataSet list = DataSets::Impl::createDS(true);
+             for (int n = 0; n < i % 4; ++n)
+                 list->set(QString::number(n), Value(QStringLiteral("entry %1").arg(n)));
+             return Value(list);
+         }},
+        {"keyed-sets", [](int) { return Value(DataSets::Impl::createDS()); }},
+    };
+    for (const auto& [name, make] : kinds) {
+        const DataSet flat = everyKey(make);
+        ok &= write(dir, QStringLiteral("all-keys-%1").arg(QLatin1String(name)),
+                    pair(inEveryDomain(flat), inEveryDomain(flat)));
+        ok &= write(dir, QStringLiteral("all-keys-flat-%1").arg(QLatin1String(name)), pair(flat, flat));
+    }
 
     std::printf("%s\n", ok ? "seeds written" : "could not write every seed");
     return ok ? 0 : 1;

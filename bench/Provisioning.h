@@ -1,0 +1,96 @@
+#pragma once
+
+// Fills every settable property of a store, or of all six stores of a session, through
+// the store's property table, with values shaped like provisioned ones: distinct texts
+// of typical length allocated at run time, short lists, a caller-identity list, a small
+// endpoint directory. Used by the benchmarks (heap of a provisioned session, sets to
+// store) and by the fuzz seed writer.
+
+#include <CallerIds.h>
+#include <EndpointData.h>
+#include <Endpoints.h>
+#include <PropertyTable.h>
+#include <SessionData.h>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <type_traits>
+
+namespace Provisioning {
+
+template <class T> struct IsOptional : std::false_type
+{
+};
+template <class T> struct IsOptional<std::optional<T>> : std::true_type
+{
+};
+
+template <class T> T sample(int n)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return true;
+    } else if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(1);
+    } else if constexpr (std::is_integral_v<T>) {
+        return static_cast<T>(n + 1);
+    } else if constexpr (IsOptional<T>::value) {
+        return T(sample<typename T::value_type>(n));
+    } else if constexpr (std::is_same_v<T, QString>) {
+        return QStringLiteral("https://provisioning.example.net/v2/value-%1").arg(n);
+    } else if constexpr (std::is_same_v<T, QByteArray>) {
+        return QByteArray(32, 'k') + QByteArray::number(n);
+    } else if constexpr (std::is_same_v<T, QDateTime>) {
+        return QDateTime::fromMSecsSinceEpoch(1700000000000LL + n, Qt::UTC);
+    } else if constexpr (std::is_same_v<T, QStringList>) {
+        return {sample<QString>(n), sample<QString>(n + 1000), sample<QString>(n + 2000)};
+    } else if constexpr (std::is_same_v<T, std::set<QString>>) {
+        return {sample<QString>(n), sample<QString>(n + 1000), sample<QString>(n + 2000)};
+    } else if constexpr (std::is_same_v<T, CallerIds>) {
+        CallerIds ids;
+        for (int i = 0; i < 3; ++i)
+            ids.addCallerId(CallerIdDto(i, QStringLiteral("+4930123456%1").arg(n + i), i == 0));
+        ids.setLastUpdated(1700000000000LL);
+        return ids;
+    } else if constexpr (std::is_same_v<T, EndpointData>) {
+        return EndpointData(static_cast<ResourcesDefs::RemoteType>(1), sample<QString>(n),
+                            sample<QString>(n + 1), sample<QString>(n + 2), sample<QString>(n + 3),
+                            sample<QString>(n + 4));
+    } else if constexpr (std::is_same_v<T, Endpoints>) {
+        return Endpoints{sample<EndpointData>(n), sample<EndpointData>(n + 10)};
+    } else if constexpr (std::is_same_v<T, DataSets::DataSet>) {
+        DataSets::DataSet ds = DataSets::Impl::createDS();
+        DataSets::Impl::setDataValue(*ds, QStringLiteral("theme"), sample<QString>(n));
+        DataSets::Impl::setDataValue(*ds, QStringLiteral("notifications"), true);
+        return ds;
+    } else {
+        return T{};
+    }
+}
+
+template <class Store> void provision(Store& store)
+{
+    int n = 0;
+    PropertyTable<typename Store::Property>::forEach([&store, &n](auto tag, const char*) {
+        using Tag = decltype(tag);
+        if constexpr (Tag::settable && !Tag::derived)
+            store.template setData<typename Tag::Type, Tag::property>(sample<typename Tag::Type>(n++));
+    });
+}
+
+inline void provision(SessionData& session)
+{
+    provision(*session.getAppSessionData().lock());
+    provision(*session.getCallFlowSessionData().lock());
+    provision(*session.getChatSessionData().lock());
+    provision(*session.getPhoneSessionData().lock());
+    provision(*session.getUserRuntimeData().lock());
+    provision(*session.getDeskSessionData().lock());
+}
+
+} // namespace Provisioning
