@@ -24,6 +24,8 @@ if(SESSIONCONFIG_FUZZ)
 endif()
 
 if(SESSIONCONFIG_COVERAGE)
-  add_compile_options(--coverage)
+  # Atomic counters: the tests run stores from several threads at once, and plain
+  # counters then lose updates (gcov even reads negative branch counts).
+  add_compile_options(--coverage -fprofile-update=atomic)
   add_link_options(--coverage)
 endif()
