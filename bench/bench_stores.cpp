@@ -566,6 +566,10 @@ void sessionReadFloor(benchmark::State& s)
 class Collector : public benchmark::ConsoleReporter
 {
 public:
+    Collector()
+        : ConsoleReporter(OO_Tabular)
+    {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         std::vector<Run> shown;
