@@ -1,0 +1,99 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <CallFlowConfigurationDTO.h>
+#include <GuardedRecord.h>
+#include <IConfigurationResettable.h>
+#include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
+
+// enumerator, number, value type, kind, record field
+#define CALLFLOW_PROPERTIES(ROW, X)                                                                          \
+    ROW(X, CallFlowConfiguration, 0, CallFlowConfigurationDTO, WHOLE, record)                                \
+    ROW(X, EnableCallFlow, 1, bool, FIELD, m_enableCallFlow)                                                 \
+    ROW(X, EnableCallFlowMobile, 2, bool, FIELD, m_enableCallFlowMobile)                                     \
+    ROW(X, EnableCallerID, 3, bool, FIELD, m_enableCallerID)                                                 \
+    ROW(X, CallerId, 4, CallerIds, FIELD, m_callerIds)                                                       \
+    ROW(X, EnableMimit, 5, bool, FIELD, m_enableMimit)                                                       \
+    ROW(X, PBX, 6, QString, FIELD, m_pbx)                                                                    \
+    ROW(X, Extension, 7, QString, FIELD, m_extension)                                                        \
+    ROW(X, MSISDN, 8, QString, FIELD, m_msisdn)                                                              \
+    ROW(X, SetDefaultCallerIdURL, 9, QString, FIELD, m_setDefaultCallerIdURL)                                \
+    ROW(X, SetWifiCallExtensionURL, 10, QString, FIELD, m_setWifiCallExtensionURL)                           \
+    ROW(X, SetWifiCallMobileURL, 11, QString, FIELD, m_setWifiCallMobileURL)                                 \
+    ROW(X, GetWifiCallExtensionURL, 12, QString, FIELD, m_getWifiCallExtensionURL)                           \
+    ROW(X, GetWifiCallMobileURL, 13, QString, FIELD, m_getWifiCallMobileURL)                                 \
+    ROW(X, GetCallForwardExtensionURL, 14, QString, FIELD, m_getCallForwardExtensionURL)                     \
+    ROW(X, GetCallForwardMobileURL, 15, QString, FIELD, m_getCallForwardMobileURL)                           \
+    ROW(X, SetCallForwardOnBusyExtensionURL, 16, QString, FIELD, m_setCallForwardOnBusyExtensionURL)         \
+    ROW(X, SetCallForwardOnNotAnsweredExtensionURL, 17, QString, FIELD,                                      \
+        m_setCallForwardOnNotAnsweredExtensionURL)                                                           \
+    ROW(X, SetCallForwardOnUnReachableExtensionURL, 18, QString, FIELD,                                      \
+        m_setCallForwardOnUnReachableExtensionURL)                                                           \
+    ROW(X, SetCallForwardImmediatelyExtensionURL, 19, QString, FIELD,                                        \
+        m_setCallForwardImmediatelyExtensionURL)                                                             \
+    ROW(X, SetCallForwardOnBusyMobileURL, 20, QString, FIELD, m_setCallForwardOnBusyMobileURL)               \
+    ROW(X, SetCallForwardOnNotAnsweredMobileURL, 21, QString, FIELD, m_setCallForwardOnNotAnsweredMobileURL) \
+    ROW(X, SetCallForwardOnUnReachableMobileURL, 22, QString, FIELD, m_setCallForwardOnUnReachableMobileURL) \
+    ROW(X, SetCallForwardImmediatelyMobileURL, 23, QString, FIELD, m_setCallForwardImmediatelyMobileURL)     \
+    ROW(X, SetCallWaitingExtensionURL, 24, QString, FIELD, m_setCallWaitingExtensionURL)                     \
+    ROW(X, SetCallWaitingMobileURL, 25, QString, FIELD, m_setCallWaitingMobileURL)                           \
+    ROW(X, GetVIPListURL, 26, QString, FIELD, m_getVIPListURL)                                               \
+    ROW(X, SetVIPListURL, 27, QString, FIELD, m_setVIPListURL)                                               \
+    ROW(X, SendPushToMobileURL, 28, QString, FIELD, m_sendPushToMobileURL)
+
+SESSIONCONFIG_PROPERTY_ENUM(CallFlowProperty, CALLFLOW_PROPERTIES)
+
+// The session's thread-safe holder of the call-flow configuration, and the filling
+// of the placeholders that its service URLs carry.
+//
+// Property CallFlowConfiguration reads the whole record under one lock, so every
+// field in it comes from the same moment; it cannot be written as a whole. Nothing
+// of it is ever stored, and there is no clear(): the session resets it instead.
+class SESSIONCONFIG_EXPORT CallFlowRuntimeData : public IConfigurationResettable,
+                                                 public IEncryptedSerializable
+{
+public:
+    using Property = CallFlowProperty;
+
+    CallFlowRuntimeData();
+    CallFlowRuntimeData(const CallFlowRuntimeData& other);
+    CallFlowRuntimeData(CallFlowRuntimeData&& other) noexcept;
+    CallFlowRuntimeData& operator=(const CallFlowRuntimeData& other);
+    CallFlowRuntimeData& operator=(CallFlowRuntimeData&& other) noexcept;
+    ~CallFlowRuntimeData() override;
+
+    template <class T, CallFlowProperty P> T getData() const;
+    template <class T, CallFlowProperty P> void setData(const T& value);
+
+    // Drops the provisioned call-flow values: enable call flow and enable caller ID
+    // become false, PBX, extension, MSISDN and every URL but send-push-to-mobile
+    // become null, and the caller identities are emptied. Enable call flow on the
+    // mobile, enable MIMIT and the send-push-to-mobile URL keep their values.
+    void resetData() override;
+
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+    // Placeholder filling. Every occurrence is replaced, left to right, exactly as
+    // written (case-sensitive); values go in verbatim, with no encoding or trimming,
+    // and the inserted text is not scanned again by the same replacement. An empty
+    // value removes the placeholder. Both work on the caller's string only: no lock.
+
+    // Every "%NEWVALUE%" becomes `value`.
+    static void defineNewValueURLPlaceHolder(QString& url, QString value);
+    // "%INCOMINGDESKTOP%" becomes `desktop`, then "%INCOMINGMOBILE%" becomes
+    // `mobile`, then, only when `landline` is not empty, "%INCOMINGLANDLINE%"
+    // becomes `landline`. Each step works on the result of the one before, so
+    // placeholders inside an earlier value are filled by the later steps.
+    static void defineIncomingOnURLPlaceHolder(QString& url, const QString& desktop, const QString& mobile,
+                                               const QString& landline);
+
+private:
+    GuardedRecord<CallFlowConfigurationDTO> m_record;
+};
+
+SESSIONCONFIG_STORE_PROPERTIES(CallFlowRuntimeData, CallFlowProperty, CALLFLOW_PROPERTIES)

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <IEncryptedSerializable.h>
+#include <PhoneDefinitions.h>
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// The soft phone's settings. Most of them are provisioned anew after every sign-in
+// and live for the run only. The user's phone rights go to the encrypted part; the
+// user's own choices (audio devices, operation mode, last landline number, SIP
+// account, callback, ring tone, unseen missed calls, last phone-book sync) go to
+// the plain part.
+class SESSIONCONFIG_EXPORT PhoneConfigurationDTO : public IEncryptedSerializable
+{
+public:
+    PhoneConfigurationDTO() = default;
+    PhoneConfigurationDTO(const PhoneConfigurationDTO&) = default;
+    PhoneConfigurationDTO& operator=(const PhoneConfigurationDTO&) = default;
+    ~PhoneConfigurationDTO() override;
+
+    QString getHostName() const { return m_hostName; }
+    void setHostName(QString hostName) { m_hostName = std::move(hostName); }
+    int getHostPort() const { return m_hostPort; }
+    void setHostPort(int port) { m_hostPort = port; }
+    QString getUsername() const { return m_username; }
+    void setUsername(QString username) { m_username = std::move(username); }
+    QString getToken() const { return m_token; }
+    void setToken(QString token) { m_token = std::move(token); }
+    QString getFlavour() const { return m_flavour; }
+    void setFlavour(QString flavour) { m_flavour = std::move(flavour); }
+    QString getRegistrar() const { return m_registrar; }
+    void setRegistrar(QString registrar) { m_registrar = std::move(registrar); }
+    std::optional<int> getDTMFDuration() const { return m_dtmfDuration; }
+    void setDTMFDuration(const std::optional<int>& duration) { m_dtmfDuration = duration; }
+    bool isSRTP() const { return m_srtp; }
+    void setSRTP(bool srtp) { m_srtp = srtp; }
+    bool getEnableCallRecording() const { return m_enableCallRecording; }
+    void setEnableCallRecording(bool enable) { m_enableCallRecording = enable; }
+    QString getINDevice() const { return m_inDevice; }
+    void setINDevice(QString device) { m_inDevice = std::move(device); }
+    QString getOUTDevice() const { return m_outDevice; }
+    void setOUTDevice(QString device) { m_outDevice = std::move(device); }
+    bool isSIPLogging() const { return m_sipLogging; }
+    void setSIPLogging(bool logging) { m_sipLogging = logging; }
+    bool getEnableRED() const { return m_enableRED; }
+    void setEnableRED(bool enable) { m_enableRED = enable; }
+    bool getEnableDejittering() const { return m_enableDejittering; }
+    void setEnableDejittering(bool enable) { m_enableDejittering = enable; }
+    QString getCodecList() const { return m_codecList; }
+    void setCodecList(QString codecs) { m_codecList = std::move(codecs); }
+
+    // The phone rights as a bit set: bit 0 desk-phone control (CTI), bit 1 soft
+    // phone. Other bits are carried as they are.
+    PhoneDefinitions::PhoneSettingsMode getLicence() const { return m_licence; }
+    // Replaces the whole value, unmasked.
+    void setLicence(PhoneDefinitions::PhoneSettingsMode licence) { m_licence = licence; }
+    bool isCTI() const;
+    bool isSoftPhone() const;
+    // Sets or clears bit 0 only.
+    void setCTI(bool on);
+    // The soft phone needs desk-phone control, so switching it on sets bits 0 and 1
+    // together; switching it off clears bit 1 only and leaves CTI as it was.
+    void setSoftPhone(bool on);
+
+    PhoneDefinitions::OperationMode getCurrentMode() const { return m_currentMode; }
+    void setCurrentMode(PhoneDefinitions::OperationMode mode) { m_currentMode = mode; }
+    QString getLastLandlinePhone() const { return m_lastLandlinePhone; }
+    void setLastLandlinePhone(QString number) { m_lastLandlinePhone = std::move(number); }
+    QString getSipAccount() const { return m_sipAccount; }
+    void setSipAccount(QString account) { m_sipAccount = std::move(account); }
+    bool isCallback() const { return m_callback; }
+    void setCallback(bool callback) { m_callback = callback; }
+    unsigned int getRingToneVolume() const { return m_ringToneVolume; }
+    void setRingToneVolume(unsigned int volume) { m_ringToneVolume = volume; }
+    QString getRingToneDevice() const { return m_ringToneDevice; }
+    void setRingToneDevice(QString device) { m_ringToneDevice = std::move(device); }
+    unsigned int getUnseenMissedCalls() const { return m_unseenMissedCalls; }
+    void setUnseenMissedCalls(unsigned int count) { m_unseenMissedCalls = count; }
+    bool getEnableGPSCheck() const { return m_enableGPSCheck; }
+    void setEnableGPSCheck(bool enable) { m_enableGPSCheck = enable; }
+    bool getEnableForeignCheck() const { return m_enableForeignCheck; }
+    void setEnableForeignCheck(bool enable) { m_enableForeignCheck = enable; }
+    int getGPSCheckInterval() const { return m_gpsCheckInterval; }
+    void setGPSCheckInterval(int interval) { m_gpsCheckInterval = interval; }
+    PhoneDefinitions::DTMFMode getDTMFMode() const { return m_dtmfMode; }
+    void setDTMFMode(PhoneDefinitions::DTMFMode mode) { m_dtmfMode = mode; }
+    QString getVornVersion() const { return m_vornVersion; }
+    void setVornVersion(QString version) { m_vornVersion = std::move(version); }
+    bool getEnableExtendedLoggingVD() const { return m_enableExtendedLoggingVD; }
+    void setEnableExtendedLoggingVD(bool enable) { m_enableExtendedLoggingVD = enable; }
+    const QDateTime& getLastPhoneBookSync() const { return m_lastPhoneBookSync; }
+    void setLastPhoneBookSync(QDateTime time) { m_lastPhoneBookSync = std::move(time); }
+
+    // Every field except the call-recording flag, which is a per-call choice rather
+    // than part of the configuration. The rights compare as a whole value.
+    bool operator==(const PhoneConfigurationDTO& other) const;
+    bool operator!=(const PhoneConfigurationDTO& other) const { return !(*this == other); }
+
+    // Encrypted part: "phoneLicense" (integer, whole rights value). Reading it back
+    // keeps the rights only when CTI or soft phone is among them, otherwise zero.
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    // Plain part: "audioInputDevice", "audioOutputDevice", "currentMode",
+    // "lastLandlinePhone", "sipAccount", "callback", "ringToneVolume",
+    // "ringToneDevice", "unseenMissedCalls", "lastPhoneBookSync" (ISO 8601 text with
+    // milliseconds). Reading leaves a field whose key is missing as it was, except
+    // the phone-book sync time, which becomes null.
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+private:
+    friend class PhoneRuntimeData;
+
+    QString m_hostName;
+    int m_hostPort = 0;
+    QString m_username;
+    QString m_token;
+    QString m_flavour;
+    QString m_registrar;
+    std::optional<int> m_dtmfDuration;
+    bool m_srtp = true;
+    bool m_enableCallRecording = false;
+    QString m_inDevice;
+    QString m_outDevice;
+    bool m_sipLogging = false;
+    bool m_enableRED = false;
+    bool m_enableDejittering = false;
+    QString m_codecList;
+    PhoneDefinitions::PhoneSettingsMode m_licence = PhoneDefinitions::PhoneSettingsMode::None;
+    PhoneDefinitions::OperationMode m_currentMode = PhoneDefinitions::OperationMode::SoftPhoneMode;
+    QString m_lastLandlinePhone;
+    QString m_sipAccount;
+    bool m_callback = false;
+    unsigned int m_ringToneVolume = 30;
+    QString m_ringToneDevice;
+    unsigned int m_unseenMissedCalls = 0;
+    bool m_enableGPSCheck = false;
+    bool m_enableForeignCheck = false;
+    int m_gpsCheckInterval = 0;
+    PhoneDefinitions::DTMFMode m_dtmfMode = PhoneDefinitions::DTMFMode::RFC2833;
+    QString m_vornVersion;
+    bool m_enableExtendedLoggingVD = false;
+    QDateTime m_lastPhoneBookSync;
+};

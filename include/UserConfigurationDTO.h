@@ -1,0 +1,71 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <IEncryptedSerializable.h>
+
+#include <QString>
+
+#include <utility>
+
+// Who is signed in: the account's credentials and the profile the client shows.
+// The password and the company are held for the run only and never stored; every
+// other field goes to the encrypted part, the plain part stays empty.
+class SESSIONCONFIG_EXPORT UserConfigurationDTO : public IEncryptedSerializable
+{
+public:
+    UserConfigurationDTO() = default;
+    UserConfigurationDTO(const UserConfigurationDTO&) = default;
+    UserConfigurationDTO& operator=(const UserConfigurationDTO&) = default;
+    ~UserConfigurationDTO() override;
+
+    QString getUserName() const { return m_userName; }
+    void setUserName(QString userName) { m_userName = std::move(userName); }
+    QString getPassword() const { return m_password; }
+    void setPassword(QString password) { m_password = std::move(password); }
+    QString getAppKey() const { return m_appKey; }
+    void setAppKey(QString appKey) { m_appKey = std::move(appKey); }
+    QString getWID() const { return m_wid; }
+    void setWID(QString wid) { m_wid = std::move(wid); }
+    QString getAvatar() const { return m_avatar; }
+    void setAvatar(QString avatar) { m_avatar = std::move(avatar); }
+    QString getCompany() const { return m_company; }
+    void setCompany(QString company) { m_company = std::move(company); }
+    QString getFirstName() const { return m_firstName; }
+    void setFirstName(QString firstName) { m_firstName = std::move(firstName); }
+    QString getLastName() const { return m_lastName; }
+    void setLastName(QString lastName) { m_lastName = std::move(lastName); }
+    QString getMeetingRoom() const { return m_meetingRoom; }
+    void setMeetingRoom(QString meetingRoom) { m_meetingRoom = std::move(meetingRoom); }
+    QString getDepartment() const { return m_department; }
+    void setDepartment(QString department) { m_department = std::move(department); }
+    QString getUuid() const { return m_uuid; }
+    void setUuid(QString uuid) { m_uuid = std::move(uuid); }
+
+    // All eleven fields as exact text, password and company included; a null and an
+    // empty string are equal.
+    bool operator==(const UserConfigurationDTO& other) const;
+    bool operator!=(const UserConfigurationDTO& other) const { return !(*this == other); }
+
+    // Encrypted part: "user", "appKey", "wid", "avatar", "firstName", "lastName",
+    // "meetingRoom", "department", "uuid" (all text, empty ones too). Plain part: empty.
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+private:
+    friend class UserRuntimeData;
+
+    QString m_userName;
+    QString m_password;
+    QString m_appKey;
+    QString m_wid;
+    QString m_avatar;
+    QString m_company;
+    QString m_firstName;
+    QString m_lastName;
+    QString m_meetingRoom;
+    QString m_department;
+    QString m_uuid;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <GuardedRecord.h>
+#include <IConfigurationResettable.h>
+#include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
+#include <UserConfigurationDTO.h>
+
+// enumerator, number, value type, kind, record field
+#define USER_PROPERTIES(ROW, X)                           \
+    ROW(X, UserName, 0, QString, FIELD, m_userName)       \
+    ROW(X, Password, 1, QString, FIELD, m_password)       \
+    ROW(X, AppKey, 2, QString, FIELD, m_appKey)           \
+    ROW(X, WID, 3, QString, FIELD, m_wid)                 \
+    ROW(X, Avatar, 4, QString, FIELD, m_avatar)           \
+    ROW(X, Company, 5, QString, FIELD, m_company)         \
+    ROW(X, FirstName, 6, QString, FIELD, m_firstName)     \
+    ROW(X, LastName, 7, QString, FIELD, m_lastName)       \
+    ROW(X, MeetingRoom, 8, QString, FIELD, m_meetingRoom) \
+    ROW(X, Department, 9, QString, FIELD, m_department)   \
+    ROW(X, Uuid, 10, QString, FIELD, m_uuid)
+
+SESSIONCONFIG_PROPERTY_ENUM(UserProperty, USER_PROPERTIES)
+
+// The session's thread-safe holder of the signed-in user.
+class SESSIONCONFIG_EXPORT UserRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
+{
+public:
+    using Property = UserProperty;
+
+    UserRuntimeData();
+    UserRuntimeData(const UserRuntimeData& other);
+    UserRuntimeData(UserRuntimeData&& other) noexcept;
+    UserRuntimeData& operator=(const UserRuntimeData& other);
+    UserRuntimeData& operator=(UserRuntimeData&& other) noexcept;
+    ~UserRuntimeData() override;
+
+    template <class T, UserProperty P> T getData() const;
+    template <class T, UserProperty P> void setData(const T& value);
+
+    // A user is signed in when the user name, app key and WID are all non-empty.
+    bool isValidSession() const;
+
+    // A configuration reset keeps the signed-in user: nothing to do.
+    void resetData() override;
+    // Sign-out: every field, the password included, back to empty.
+    void clear();
+
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+private:
+    GuardedRecord<UserConfigurationDTO> m_record;
+};
+
+SESSIONCONFIG_STORE_PROPERTIES(UserRuntimeData, UserProperty, USER_PROPERTIES)

@@ -1,0 +1,31 @@
+#include <PhoneRuntimeData.h>
+
+#include "../contract/StoreProperties.h"
+
+PhoneRuntimeData::PhoneRuntimeData() = default;
+PhoneRuntimeData::PhoneRuntimeData(const PhoneRuntimeData&) = default;
+PhoneRuntimeData::PhoneRuntimeData(PhoneRuntimeData&&) noexcept = default;
+PhoneRuntimeData& PhoneRuntimeData::operator=(const PhoneRuntimeData&) = default;
+PhoneRuntimeData& PhoneRuntimeData::operator=(PhoneRuntimeData&&) noexcept = default;
+PhoneRuntimeData::~PhoneRuntimeData() = default;
+
+PHONE_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, PhoneRuntimeData)
+SESSIONCONFIG_DEFINE_STORAGE(PhoneRuntimeData)
+
+void PhoneRuntimeData::resetData()
+{
+    m_record.write([](PhoneConfigurationDTO& r) {
+        r.m_hostName = QString();
+        r.m_hostPort = 0;
+        r.m_registrar = QString();
+        r.m_dtmfDuration.reset();
+        r.m_srtp = true;
+        r.m_enableCallRecording = false;
+        r.m_codecList = QString();
+    });
+}
+
+void PhoneRuntimeData::clear()
+{
+    m_record.replaceWithDefault();
+}

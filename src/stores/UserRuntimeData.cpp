@@ -1,0 +1,27 @@
+#include <UserRuntimeData.h>
+
+#include "../contract/StoreProperties.h"
+
+UserRuntimeData::UserRuntimeData() = default;
+UserRuntimeData::UserRuntimeData(const UserRuntimeData&) = default;
+UserRuntimeData::UserRuntimeData(UserRuntimeData&&) noexcept = default;
+UserRuntimeData& UserRuntimeData::operator=(const UserRuntimeData&) = default;
+UserRuntimeData& UserRuntimeData::operator=(UserRuntimeData&&) noexcept = default;
+UserRuntimeData::~UserRuntimeData() = default;
+
+USER_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, UserRuntimeData)
+SESSIONCONFIG_DEFINE_STORAGE(UserRuntimeData)
+
+bool UserRuntimeData::isValidSession() const
+{
+    return m_record.read([](const UserConfigurationDTO& r) {
+        return !r.m_userName.isEmpty() && !r.m_appKey.isEmpty() && !r.m_wid.isEmpty();
+    });
+}
+
+void UserRuntimeData::resetData() {}
+
+void UserRuntimeData::clear()
+{
+    m_record.replaceWithDefault();
+}
