@@ -74,7 +74,8 @@ struct Arguments
 Arguments parse(const QStringList& arguments)
 {
     static const std::map<QString, QStringList> allowed = {
-        {QStringLiteral("run"), {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file")}},
+        {QStringLiteral("run"),
+         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file")}},
         {QStringLiteral("show"), {QStringLiteral("key-file")}},
         {QStringLiteral("sign-out"), {QStringLiteral("state"), QStringLiteral("key-file")}},
     };
@@ -119,15 +120,17 @@ Arguments parse(const QStringList& arguments)
     }
     const int wanted = args.command == QLatin1String("show") ? 1 : 0;
     if (args.positional.size() != wanted)
-        usage(wanted ? QStringLiteral("show needs exactly one FILE")
-                     : QStringLiteral("%1 takes no argument \"%2\"").arg(args.command, args.positional.first()));
+        usage(wanted
+                  ? QStringLiteral("show needs exactly one FILE")
+                  : QStringLiteral("%1 takes no argument \"%2\"").arg(args.command, args.positional.first()));
     return args;
 }
 
 StateFiles stateFiles(const Arguments& args)
 {
     const QString dir = args.option("state");
-    return StateFiles(QFileInfo(dir.isEmpty() ? defaultStateDir() : dir).absoluteFilePath(), args.option("key-file"));
+    return StateFiles(QFileInfo(dir.isEmpty() ? defaultStateDir() : dir).absoluteFilePath(),
+                      args.option("key-file"));
 }
 
 // Reads what is stored into the session; warnings go to `err`.
@@ -143,7 +146,8 @@ Restored restore(const StateFiles& files, SessionData& session, QTextStream& err
     return restored;
 }
 
-void storeSession(const StateFiles& files, const SessionData& session, const Restored& restored, QTextStream& out)
+void storeSession(const StateFiles& files, const SessionData& session, const Restored& restored,
+                  QTextStream& out)
 {
     const std::uint64_t generation =
         files.store(session.serializeEncrypted(), session.serializeUnencrypted(), restored.generation());
@@ -240,6 +244,7 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
         [&out] { out << "Configuration ready: all seven sections are provisioned" << Qt::endl; });
     provision(session, profile, out);
     printSummary(out, session);
+    out.flush();
     storeSession(files, session, restored, out);
     return ExitOk;
 }
@@ -262,7 +267,8 @@ int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
     const Restored restored = restore(files, session, err);
     const QString user = session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
     session.clear();
-    out << (user.isEmpty() ? QStringLiteral("Nobody was signed in") : QStringLiteral("Signed out %1").arg(user))
+    out << (user.isEmpty() ? QStringLiteral("Nobody was signed in")
+                           : QStringLiteral("Signed out %1").arg(user))
         << "; the session is cleared" << Qt::endl;
     storeSession(files, session, restored, out);
     return ExitOk;

@@ -70,7 +70,8 @@ SecretKey SecretKey::generate()
 SecretKey SecretKey::fromBytes(const QByteArray& bytes, const QString& path)
 {
     if (bytes.size() != kSize)
-        refuse(path, QStringLiteral("not a key file (expected %1 bytes, found %2)").arg(kSize).arg(bytes.size()));
+        refuse(path,
+               QStringLiteral("not a key file (expected %1 bytes, found %2)").arg(kSize).arg(bytes.size()));
     SecretKey key;
     std::memcpy(key.m_key.data(), bytes.constData(), kSize);
     return key;
@@ -111,7 +112,8 @@ OpenedPlain openPlain(const QByteArray& bytes, const QString& path)
     const auto wholeNumber = [&](const char* key) -> std::uint64_t {
         const QJsonValue v = root.value(QLatin1String(key));
         const double d = v.toDouble(-1);
-        if (!v.isDouble() || d < 0 || d >= kMaxJsonInteger || d != static_cast<double>(static_cast<qint64>(d)))
+        if (!v.isDouble() || d < 0 || d >= kMaxJsonInteger ||
+            d != static_cast<double>(static_cast<qint64>(d)))
             refuse(path, QStringLiteral("\"%1\" is missing or not a whole number").arg(QLatin1String(key)));
         return static_cast<std::uint64_t>(d);
     };
@@ -144,8 +146,8 @@ QByteArray sealEncrypted(const QByteArray& payload, std::uint64_t generation, co
     unsigned long long sealedSize = 0;
     crypto_aead_xchacha20poly1305_ietf_encrypt(
         nonce + kNonceSize, &sealedSize, reinterpret_cast<const unsigned char*>(payload.constData()),
-        static_cast<unsigned long long>(payload.size()), reinterpret_cast<const unsigned char*>(head.constData()),
-        kHeaderSize, nullptr, nonce, key.data());
+        static_cast<unsigned long long>(payload.size()),
+        reinterpret_cast<const unsigned char*>(head.constData()), kHeaderSize, nullptr, nonce, key.data());
     out.resize(kHeaderSize + kNonceSize + static_cast<int>(sealedSize));
     return out;
 }
@@ -166,12 +168,14 @@ OpenedEncrypted openEncrypted(const QByteArray& bytes, const SecretKey& key, con
         refuse(path, QStringLiteral("truncated (%1 bytes)").arg(bytes.size()));
 
     const auto* base = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const unsigned long long sealedSize = static_cast<unsigned long long>(bytes.size() - kHeaderSize - kNonceSize);
+    const unsigned long long sealedSize =
+        static_cast<unsigned long long>(bytes.size() - kHeaderSize - kNonceSize);
     opened.payload.resize(static_cast<int>(sealedSize - kTagSize));
     unsigned long long payloadSize = 0;
     if (crypto_aead_xchacha20poly1305_ietf_decrypt(reinterpret_cast<unsigned char*>(opened.payload.data()),
                                                    &payloadSize, nullptr, base + kHeaderSize + kNonceSize,
-                                                   sealedSize, base, kHeaderSize, base + kHeaderSize, key.data()) != 0)
+                                                   sealedSize, base, kHeaderSize, base + kHeaderSize,
+                                                   key.data()) != 0)
         refuse(path, QStringLiteral("cannot be decrypted: wrong key, or the file was altered or truncated"));
     opened.payload.resize(static_cast<int>(payloadSize));
     return opened;

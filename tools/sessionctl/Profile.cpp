@@ -36,7 +36,10 @@ template <> struct Domain<AppRuntimeData>
 };
 template <> struct Domain<CallFlowRuntimeData>
 {
-    static std::shared_ptr<CallFlowRuntimeData> store(SessionData& s) { return s.getCallFlowSessionData().lock(); }
+    static std::shared_ptr<CallFlowRuntimeData> store(SessionData& s)
+    {
+        return s.getCallFlowSessionData().lock();
+    }
 };
 template <> struct Domain<ChatRuntimeData>
 {
@@ -58,8 +61,8 @@ template <> struct Domain<DeskRuntimeData>
 // Turns one property's JSON value into a typed write on the domain's store, using
 // the store's property table to find the enumerator and its value type.
 template <class Store>
-std::function<void(SessionData&)> propertyWrite(const QString& name, const QJsonValue& json, const QString& source,
-                                                const QString& domain)
+std::function<void(SessionData&)> propertyWrite(const QString& name, const QJsonValue& json,
+                                                const QString& source, const QString& domain)
 {
     using Property = typename Store::Property;
     if (!propertyFromName<Property>(name.toStdString()))
@@ -74,7 +77,8 @@ std::function<void(SessionData&)> propertyWrite(const QString& name, const QJson
         if constexpr (!Tag::settable) {
             fault = profile::Fault{QString(), QStringLiteral("read-only, cannot be provisioned")};
         } else if constexpr (Tag::derived) {
-            fault = profile::Fault{QString(), QStringLiteral("derived from other properties, cannot be provisioned")};
+            fault = profile::Fault{QString(),
+                                   QStringLiteral("derived from other properties, cannot be provisioned")};
         } else {
             using T = typename Tag::Type;
             T value{};
@@ -132,8 +136,8 @@ const std::vector<DomainEntry>& domainEntries()
 
 const std::vector<Section>& allSections()
 {
-    static const std::vector<Section> sections = {Section::App,   Section::AppMeeting, Section::CallFlow,
-                                                  Section::Chat,  Section::Phone,      Section::User,
+    static const std::vector<Section> sections = {Section::App,  Section::AppMeeting, Section::CallFlow,
+                                                  Section::Chat, Section::Phone,      Section::User,
                                                   Section::Desk};
     return sections;
 }
@@ -210,7 +214,9 @@ Profile parseProfile(const QByteArray& json, const QString& source)
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
-        malformed(source, QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
+        malformed(
+            source,
+            QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
     if (!doc.isObject())
         malformed(source, QStringLiteral("a profile must be a JSON object"));
     const QJsonObject root = doc.object();

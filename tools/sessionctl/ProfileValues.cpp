@@ -21,8 +21,8 @@ std::optional<Fault> onlyMembers(const QJsonObject& object, std::initializer_lis
             QStringList allowed;
             for (const char* name : names)
                 allowed << QLatin1String(name);
-            return Fault{QStringLiteral(".") + it.key(),
-                         QStringLiteral("unknown member (expected one of %1)").arg(allowed.join(QStringLiteral(", ")))};
+            return Fault{QStringLiteral(".") + it.key(), QStringLiteral("unknown member (expected one of %1)")
+                                                             .arg(allowed.join(QStringLiteral(", ")))};
         }
     }
     return std::nullopt;
@@ -45,7 +45,8 @@ std::optional<Fault> readCallerIdList(const QJsonValue& v, CallerIds& out)
     for (int i = 0; i < array.size(); ++i) {
         const QString at = QStringLiteral("[%1]").arg(i);
         if (!array[i].isObject())
-            return inside(at, expected(QStringLiteral("an object {\"id\", \"number\", \"isDefault\"}"), array[i]));
+            return inside(
+                at, expected(QStringLiteral("an object {\"id\", \"number\", \"isDefault\"}"), array[i]));
         const QJsonObject object = array[i].toObject();
         int id = 0;
         QString number;
@@ -206,11 +207,11 @@ std::optional<Fault> Reader<Endpoints>::read(const QJsonValue& v, Endpoints& out
         QString ws, analytics, whatsNew, passwordReset, discover;
         if (!o.contains(QStringLiteral("type")))
             return Fault{at, QStringLiteral("an endpoint needs a \"type\"")};
-        for (auto fault : {onlyMembers(o, {"type", "ws", "analytics", "whatsNew", "passwordReset",
-                                           "discoverMobileOffer"}),
-                           member(o, "type", type), member(o, "ws", ws), member(o, "analytics", analytics),
-                           member(o, "whatsNew", whatsNew), member(o, "passwordReset", passwordReset),
-                           member(o, "discoverMobileOffer", discover)}) {
+        for (auto fault :
+             {onlyMembers(o, {"type", "ws", "analytics", "whatsNew", "passwordReset", "discoverMobileOffer"}),
+              member(o, "type", type), member(o, "ws", ws), member(o, "analytics", analytics),
+              member(o, "whatsNew", whatsNew), member(o, "passwordReset", passwordReset),
+              member(o, "discoverMobileOffer", discover)}) {
             if (fault)
                 return inside(at, fault);
         }
@@ -255,9 +256,9 @@ std::optional<Fault> Reader<CommandLineOptions>::read(const QJsonValue& v, Comma
         return expected(QStringLiteral("an object {\"logLevel\", \"configFile\", \"forceUpdate\"}"), v);
     const QJsonObject o = v.toObject();
     CommandLineOptions options;
-    for (auto fault : {onlyMembers(o, {"logLevel", "configFile", "forceUpdate"}),
-                       member(o, "logLevel", options.logLevel), member(o, "configFile", options.configFile),
-                       member(o, "forceUpdate", options.forceUpdate)}) {
+    for (auto fault :
+         {onlyMembers(o, {"logLevel", "configFile", "forceUpdate"}), member(o, "logLevel", options.logLevel),
+          member(o, "configFile", options.configFile), member(o, "forceUpdate", options.forceUpdate)}) {
         if (fault)
             return fault;
     }
@@ -290,7 +291,8 @@ std::optional<Fault> putEntry(DataSets::Impl::DataSetImpl& ds, const QString& ke
             return inside(at, fault);
         setDataValue(ds, key, nested);
     } else {
-        return inside(at, expected(QStringLiteral("text, true/false, a whole number, an object or an array"), v));
+        return inside(at,
+                      expected(QStringLiteral("text, true/false, a whole number, an object or an array"), v));
     }
     return std::nullopt;
 }

@@ -76,11 +76,14 @@ template <class T> struct IntegerReader
 };
 
 template <> struct Reader<int> : IntegerReader<int>
-{};
+{
+};
 template <> struct Reader<unsigned int> : IntegerReader<unsigned int>
-{};
+{
+};
 template <> struct Reader<unsigned short> : IntegerReader<unsigned short>
-{};
+{
+};
 
 template <> struct Reader<QString>
 {
@@ -124,7 +127,10 @@ template <> struct Reader<CommandLineOptions>
 };
 template <> struct Reader<DataSets::DataSet>
 {
-    static std::optional<Fault> read(const QJsonValue& v, DataSets::DataSet& out) { return readDataSet(v, out); }
+    static std::optional<Fault> read(const QJsonValue& v, DataSets::DataSet& out)
+    {
+        return readDataSet(v, out);
+    }
 };
 
 // The phone and remote-type enumerations: the integer they are held as.

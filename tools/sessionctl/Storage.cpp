@@ -100,8 +100,7 @@ void StateFiles::ensureDirectory() const
         throw Failure{ExitIo, QStringLiteral("%1: not a directory").arg(m_dir)};
     if (info.exists())
         return;
-    if (!QDir().mkpath(m_dir) ||
-        !QFile::setPermissions(m_dir, kOwnerOnly | QFileDevice::ExeOwner))
+    if (!QDir().mkpath(m_dir) || !QFile::setPermissions(m_dir, kOwnerOnly | QFileDevice::ExeOwner))
         throw Failure{ExitIo, QStringLiteral("%1: cannot create the state directory").arg(m_dir)};
 }
 
@@ -122,12 +121,15 @@ Restored StateFiles::load() const
         restored.plain = readPlain(plainPath());
 
     if (hasEncrypted && !hasPlain)
-        restored.warnings << QStringLiteral("%1 is missing; restoring the encrypted part only").arg(plainPath());
+        restored.warnings
+            << QStringLiteral("%1 is missing; restoring the encrypted part only").arg(plainPath());
     if (hasPlain && !hasEncrypted)
-        restored.warnings << QStringLiteral("%1 is missing; restoring the plain part only").arg(encryptedPath());
+        restored.warnings
+            << QStringLiteral("%1 is missing; restoring the plain part only").arg(encryptedPath());
     if (restored.encrypted && restored.plain && restored.encrypted->generation != restored.plain->generation)
-        restored.warnings << QStringLiteral("the stored files were not written together (%1 is generation %2, "
-                                            "%3 is generation %4); restoring each")
+        restored.warnings << QStringLiteral(
+                                 "the stored files were not written together (%1 is generation %2, "
+                                 "%3 is generation %4); restoring each")
                                  .arg(encryptedPath())
                                  .arg(restored.encrypted->generation)
                                  .arg(plainPath())
@@ -163,7 +165,8 @@ ShownFile readStoredFile(const QString& path, const QString& keyPath)
         shown.set = readPlain(path);
         return shown;
     }
-    const QString key = keyPath.isEmpty() ? QFileInfo(path).absolutePath() + QLatin1Char('/') + kKeyName : keyPath;
+    const QString key =
+        keyPath.isEmpty() ? QFileInfo(path).absolutePath() + QLatin1Char('/') + kKeyName : keyPath;
     if (!QFileInfo::exists(key))
         throw Failure{ExitBadStoredFile,
                       QStringLiteral("%1: cannot be decrypted: the key file %2 is missing").arg(path, key)};

@@ -71,8 +71,8 @@ QString userLine(const UserRuntimeData& user)
 
 void row(QTextStream& out, int indent, const QString& label, const QString& value)
 {
-    out << QString(indent * 2, QLatin1Char(' ')) << (label + QLatin1Char(':')).leftJustified(22) << value
-        << '\n';
+    out << QString(indent * 2, QLatin1Char(' '))
+        << (label + QStringLiteral(": ")).leftJustified(22 - indent * 2) << value << '\n';
 }
 
 } // namespace
@@ -87,9 +87,12 @@ void printRestored(QTextStream& out, const Restored& restored, const SessionData
 
     QStringList from;
     if (restored.encrypted)
-        from << QStringLiteral("%1 (generation %2)").arg(restored.encrypted->path).arg(restored.encrypted->generation);
+        from << QStringLiteral("%1 (generation %2)")
+                    .arg(restored.encrypted->path)
+                    .arg(restored.encrypted->generation);
     if (restored.plain)
-        from << QStringLiteral("%1 (generation %2)").arg(restored.plain->path).arg(restored.plain->generation);
+        from
+            << QStringLiteral("%1 (generation %2)").arg(restored.plain->path).arg(restored.plain->generation);
     out << "Restored from storage: " << from.join(QStringLiteral(", ")) << '\n';
     if (restored.encrypted) {
         row(out, 1, QStringLiteral("signed-in user"), userLine(*user));
@@ -103,11 +106,11 @@ void printRestored(QTextStream& out, const Restored& restored, const SessionData
         row(out, 1, QStringLiteral("desk enabled"), yesNo(desk->getData<bool, DeskProperty::Enabled>()));
     }
     if (restored.plain) {
-        row(out, 1, QStringLiteral("SIP account"), orNone(phone->getData<QString, PhoneProperty::SipAccount>()));
+        row(out, 1, QStringLiteral("SIP account"),
+            orNone(phone->getData<QString, PhoneProperty::SipAccount>()));
         row(out, 1, QStringLiteral("audio in / out"),
-            QStringLiteral("%1 / %2")
-                .arg(orNone(phone->getData<QString, PhoneProperty::INDevice>()),
-                     orNone(phone->getData<QString, PhoneProperty::OUTDevice>())));
+            QStringLiteral("%1 / %2").arg(orNone(phone->getData<QString, PhoneProperty::INDevice>()),
+                                          orNone(phone->getData<QString, PhoneProperty::OUTDevice>())));
         row(out, 1, QStringLiteral("missed calls"),
             QString::number(phone->getData<unsigned int, PhoneProperty::UnseenMissedCalls>()));
         row(out, 1, QStringLiteral("phone-book sync"),
@@ -178,7 +181,8 @@ void printSummary(QTextStream& out, const SessionData& session)
     row(out, 1, QStringLiteral("call flow"),
         QStringLiteral("enabled: %1, PBX %2, extension %3, mobile %4")
             .arg(yesNo(callFlow->getData<bool, CallFlowProperty::EnableCallFlow>()),
-                 orNone(callFlow->getData<QString, CallFlowProperty::PBX>()), orNone(extension), orNone(mobile)));
+                 orNone(callFlow->getData<QString, CallFlowProperty::PBX>()), orNone(extension),
+                 orNone(mobile)));
     out << "    (%NEWVALUE% = mobile; %INCOMINGDESKTOP% / %INCOMINGMOBILE% / %INCOMINGLANDLINE% = "
            "extension / mobile / last landline)\n";
     int urls = 0;
