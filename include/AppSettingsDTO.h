@@ -1,0 +1,119 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <CommandLineOptions.h>
+#include <Endpoints.h>
+#include <IEncryptedSerializable.h>
+#include <ResourcesDefs.h>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <set>
+#include <utility>
+
+// The client's application-wide settings: paths, provisioned service URLs, the
+// endpoint directory with the remote type that picks the current endpoint, the
+// messages the user opted out of, the user's own settings and the command-line
+// options.
+//
+// Only the plain part is stored: the opt-out messages, the version, the meeting URL,
+// the Outlook import switch and the user settings. The encrypted part is always empty.
+//
+// The user settings are a data-set handle: a copy of the record, and anyone who set
+// or read them, share the same set.
+class SESSIONCONFIG_EXPORT AppSettingsDTO : public IEncryptedSerializable
+{
+public:
+    // What the next timeout starts with, and returns to when the application store clears.
+    static constexpr int kDefaultNextTimeout = 14400;
+
+    AppSettingsDTO() = default;
+    AppSettingsDTO(const AppSettingsDTO&) = default;
+    AppSettingsDTO& operator=(const AppSettingsDTO&) = default;
+    ~AppSettingsDTO() override;
+
+    QString getProvisioningConfigurationName() const { return m_provisioningConfigurationName; }
+    void setProvisioningConfigurationName(const QString& name) { m_provisioningConfigurationName = name; }
+
+    std::set<QString> getOptOutMessages() const { return m_optOutMessages; }
+    void setOptOutMessages(std::set<QString> messages) { m_optOutMessages = std::move(messages); }
+
+    QString getUserPath() const { return m_userPath; }
+
+    QString getDBSessionsPath() const { return m_dbSessionsPath; }
+    void setDBSessionsPath(QString path) { m_dbSessionsPath = std::move(path); }
+
+    bool isEnableOutlookImport() const { return m_enableOutlookImport; }
+    void setEnableOutlookContactsImport(bool enable) { m_enableOutlookImport = enable; }
+
+    int getNextTimeout() const { return m_nextTimeout; }
+    void setNextTimeout(int timeout) { m_nextTimeout = timeout; }
+
+    QString getPrivacyURL() const { return m_privacyURL; }
+    void setPrivacyURL(QString url) { m_privacyURL = std::move(url); }
+
+    QString getLicenseAgreementURL() const { return m_licenseAgreementURL; }
+    void setLicenseAgreementURL(QString url) { m_licenseAgreementURL = std::move(url); }
+
+    bool isVerboseLevel() const { return m_verboseLevel; }
+    void setVerboseLogLevel(bool verbose) { m_verboseLevel = verbose; }
+
+    QString getContactsURL() const { return m_contactsURL; }
+    void setGetContactsURL(QString url) { m_contactsURL = std::move(url); }
+
+    QString uploadAvatarURL() const { return m_uploadAvatarURL; }
+    void setUploadAvatarURL(QString url) { m_uploadAvatarURL = std::move(url); }
+
+    QString getMeetingURL() const { return m_meetingURL; }
+    void setMeetingURL(QString url) { m_meetingURL = std::move(url); }
+
+    // Shares the record's set rather than copying it.
+    DataSets::DataSet userSettings() const { return m_userSettings; }
+    void setUserSettings(const DataSets::DataSet& settings) { m_userSettings = settings; }
+
+    void setCommandLineOptions(CommandLineOptions options) { m_commandLineOptions = std::move(options); }
+    bool isForceUpdate() const { return m_commandLineOptions.forceUpdate; }
+
+    // The current endpoint: the directory's first entry of the record's remote type.
+    // Looked up at every call; isProduction() and the web-service URL play no part.
+    // These five throw std::bad_optional_access when no entry has that type.
+    EndpointData getEndpoint() const;
+    QString getAnalytics() const;
+    QString getWhatsNew() const;
+    QString getPasswordReset() const;
+    QString getDiscoverMobileOfferURL() const;
+
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    // "optOutMessages" (a list set under "0", "1", ... in ascending order), "version",
+    // "meetingURL" (only when not empty), "outlookImport", "userSettings" (shared).
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+private:
+    friend class AppRuntimeData;
+
+    QString m_provisioningConfigurationName;
+    QString m_version;
+    QString m_appText;
+    ResourcesDefs::RemoteType m_remoteType{};
+    Endpoints m_endpoints;
+    std::set<QString> m_optOutMessages;
+    QString m_userPath;
+    QString m_dbSessionsPath;
+    bool m_enableOutlookImport = false;
+    int m_nextTimeout = kDefaultNextTimeout;
+    QString m_privacyURL;
+    QString m_licenseAgreementURL;
+    bool m_verboseLevel = false;
+    QString m_contactsURL;
+    QString m_uploadAvatarURL;
+    QString m_meetingURL;
+    DataSets::DataSet m_userSettings = DataSets::Impl::createDS(false);
+    QDateTime m_appTimestamp;
+    QByteArray m_appBytes;
+    CommandLineOptions m_commandLineOptions;
+};
