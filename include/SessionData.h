@@ -1,0 +1,107 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatRuntimeData.h>
+#include <DeskRuntimeData.h>
+#include <IEncryptedSerializable.h>
+#include <PhoneRuntimeData.h>
+#include <UserRuntimeData.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+
+// The running client's session: one runtime store per domain, the provisioning state
+// of the seven configuration sections, and the configuration-ready callback.
+//
+// Stores are handed out as weak references to the session's own objects; a copy of
+// the session shares them. The session's lock guards only the callback; the flags are
+// atomic, and every store guards itself. No operation holds two locks at once.
+//
+// Storage: both data sets hold the nested sets of the application, chat, phone, user
+// and desk stores under "app", "chat", "phone", "user" and "desk". The call-flow store,
+// the flags and the callback are never stored.
+class SESSIONCONFIG_EXPORT SessionData : public IEncryptedSerializable
+{
+public:
+    SessionData();
+    // Shares the stores; starts unprovisioned, without a callback.
+    SessionData(const SessionData& other);
+    // Takes the stores over; the source's getters then return expired references.
+    SessionData(SessionData&& other) noexcept;
+    // Shares (or takes) the source's stores; this session's flags and callback stay.
+    SessionData& operator=(const SessionData& other);
+    SessionData& operator=(SessionData&& other) noexcept;
+    ~SessionData() override;
+
+    std::weak_ptr<AppRuntimeData> getAppSessionData() const { return m_app; }
+    std::weak_ptr<CallFlowRuntimeData> getCallFlowSessionData() const { return m_callFlow; }
+    std::weak_ptr<ChatRuntimeData> getChatSessionData() const { return m_chat; }
+    std::weak_ptr<PhoneRuntimeData> getPhoneSessionData() const { return m_phone; }
+    std::weak_ptr<UserRuntimeData> getUserRuntimeData() const { return m_user; }
+    std::weak_ptr<DeskRuntimeData> getDeskSessionData() const { return m_desk; }
+
+    // Whether a user is signed in: user name, app key and WID all present.
+    bool isValidSession() const;
+
+    void setAppConfigurationDataProvisioned(bool provisioned);
+    void setAppMeetingConfigurationDataProvisioned(bool provisioned);
+    void setChatConfigurationDataProvisioned(bool provisioned);
+    void setPhoneConfigurationDataProvisioned(bool provisioned);
+    void setCallFlowConfigurationDataProvisioned(bool provisioned);
+    void setDeskConfigurationDataProvisioned(bool provisioned);
+    void setUserConfigurationDataProvisioned(bool provisioned);
+    // True when all seven sections are provisioned. Setting the last one runs nothing:
+    // the client decides when to call alertConfigurationReady().
+    bool isProvisioned() const;
+
+    // Clears the flags and drops the provisioned values of the call-flow, chat, phone,
+    // user and desk stores; the signed-in user, the application store and the
+    // callback stay.
+    void resetConfigurationData();
+    // Clears the flags and returns every store to its defaults (the application store
+    // keeps its few start-up fields); the callback stays.
+    void clear();
+
+    // Replaces the callback; an empty function removes it.
+    void setConfigurationReadyCallback(std::function<void()> callback);
+    // Runs the callback, if any, on the calling thread, whatever the flags say. The
+    // callback must not replace itself (it runs under the session's shared lock); an
+    // exception from it reaches the caller with the lock released.
+    void alertConfigurationReady() const;
+
+    DataSets::DataSet serializeEncrypted() const override;
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;
+    DataSets::DataSet serializeUnencrypted() const override;
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
+
+private:
+    using Serialize = DataSets::DataSet (IEncryptedSerializable::*)() const;
+    using Deserialize = void (IEncryptedSerializable::*)(const DataSets::DataSet&);
+    DataSets::DataSet serializeStores(Serialize part) const;
+    void deserializeStores(const DataSets::DataSet& ds, Deserialize part);
+    template <class F> void forEachStoredPart(F&& f) const;
+    void clearFlags();
+
+    std::shared_ptr<AppRuntimeData> m_app;
+    std::shared_ptr<CallFlowRuntimeData> m_callFlow;
+    std::shared_ptr<ChatRuntimeData> m_chat;
+    std::shared_ptr<PhoneRuntimeData> m_phone;
+    std::shared_ptr<UserRuntimeData> m_user;
+    std::shared_ptr<DeskRuntimeData> m_desk;
+
+    std::atomic<bool> m_appProvisioned{false};
+    std::atomic<bool> m_appMeetingProvisioned{false};
+    std::atomic<bool> m_chatProvisioned{false};
+    std::atomic<bool> m_phoneProvisioned{false};
+    std::atomic<bool> m_callFlowProvisioned{false};
+    std::atomic<bool> m_deskProvisioned{false};
+    std::atomic<bool> m_userProvisioned{false};
+
+    mutable std::shared_mutex m_callbackLock;
+    std::function<void()> m_configurationReady;
+};
