@@ -116,6 +116,9 @@ Restored StateFiles::load() const
                           QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
                               .arg(encryptedPath(), m_keyPath)};
         restored.encrypted = readEncrypted(encryptedPath(), readKey(m_keyPath));
+        if (QFile::permissions(m_keyPath) & ~(kOwnerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser))
+            restored.warnings
+                << QStringLiteral("the key file %1 can be read by others than its owner").arg(m_keyPath);
     }
     if (hasPlain)
         restored.plain = readPlain(plainPath());
