@@ -12,7 +12,7 @@
 
 #include <QFileInfo>
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <map>
