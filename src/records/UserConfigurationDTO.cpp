@@ -25,33 +25,34 @@ bool UserConfigurationDTO::operator==(const UserConfigurationDTO& other) const
            m_uuid == other.m_uuid;
 }
 
+// The stored entries, in the order they are written and read. The password and the
+// company are held for the run only.
+template <class Self, class F> void UserConfigurationDTO::forEachStoredField(Self& self, F&& f)
+{
+    f(kUser, self.m_userName);
+    f(kAppKey, self.m_appKey);
+    f(kWid, self.m_wid);
+    f(kAvatar, self.m_avatar);
+    f(kFirstName, self.m_firstName);
+    f(kLastName, self.m_lastName);
+    f(kMeetingRoom, self.m_meetingRoom);
+    f(kDepartment, self.m_department);
+    f(kUuid, self.m_uuid);
+}
+
 DataSets::DataSet UserConfigurationDTO::serializeEncrypted() const
 {
     DataSets::DataSet ds = DataSets::Impl::createDS(false);
-    StoredValues::put(ds, kUser, m_userName);
-    StoredValues::put(ds, kAppKey, m_appKey);
-    StoredValues::put(ds, kWid, m_wid);
-    StoredValues::put(ds, kAvatar, m_avatar);
-    StoredValues::put(ds, kFirstName, m_firstName);
-    StoredValues::put(ds, kLastName, m_lastName);
-    StoredValues::put(ds, kMeetingRoom, m_meetingRoom);
-    StoredValues::put(ds, kDepartment, m_department);
-    StoredValues::put(ds, kUuid, m_uuid);
+    forEachStoredField(
+        *this, [&ds](const QString& key, const QString& value) { StoredValues::put(ds, key, value); });
     return ds;
 }
 
 void UserConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
     // Straight into the fields: what the set lacks stays as it was.
-    StoredValues::take(ds, kUser, m_userName);
-    StoredValues::take(ds, kAppKey, m_appKey);
-    StoredValues::take(ds, kWid, m_wid);
-    StoredValues::take(ds, kAvatar, m_avatar);
-    StoredValues::take(ds, kFirstName, m_firstName);
-    StoredValues::take(ds, kLastName, m_lastName);
-    StoredValues::take(ds, kMeetingRoom, m_meetingRoom);
-    StoredValues::take(ds, kDepartment, m_department);
-    StoredValues::take(ds, kUuid, m_uuid);
+    forEachStoredField(*this,
+                       [&ds](const QString& key, QString& field) { StoredValues::take(ds, key, field); });
 }
 
 DataSets::DataSet UserConfigurationDTO::serializeUnencrypted() const
