@@ -104,7 +104,7 @@ TEST(SessionctlEnvelope, NewerFormatsAreRefusedByVersion)
                     openEncrypted(sealed, key, QStringLiteral("x"));
                 }).message.contains(QStringLiteral("newer")));
 
-    QJsonObject plain = QJsonDocument::fromJson(sealPlain(QJsonObject(), 1)).object();
+    QJsonObject plain = QJsonDocument::fromJson(sealPlain(DataSets::Impl::createDS(false), 1)).object();
     plain[QStringLiteral("formatVersion")] = static_cast<int>(kFormatVersion + 1);
     const Failure f = failureOf([&] { openPlain(QJsonDocument(plain).toJson(), QStringLiteral("p.json")); });
     EXPECT_EQ(f.code, ExitBadStoredFile);
@@ -113,10 +113,10 @@ TEST(SessionctlEnvelope, NewerFormatsAreRefusedByVersion)
 
 TEST(SessionctlEnvelope, PlainFileNeedsItsWholeEnvelope)
 {
-    const QByteArray good = sealPlain(QJsonObject{{QStringLiteral("a"), 1}}, 9);
+    const QByteArray good = sealPlain(sampleSet(QStringLiteral("u")), 9);
     const OpenedPlain opened = openPlain(good, QStringLiteral("p"));
     EXPECT_EQ(opened.generation, 9u);
-    EXPECT_EQ(opened.session.toObject().value(QStringLiteral("a")).toInt(), 1);
+    EXPECT_EQ(text(opened.session, QStringLiteral("user")), QStringLiteral("u"));
 
     // Truncation anywhere leaves no valid JSON object.
     for (int size = 0; size < good.size() - 2; ++size)
@@ -131,9 +131,17 @@ TEST(SessionctlEnvelope, PlainFileNeedsItsWholeEnvelope)
                   ExitBadStoredFile)
             << key;
     }
-    QJsonObject fractional = envelope;
-    fractional[QStringLiteral("generation")] = 1.5;
-    EXPECT_EQ(failureOf([&] { openPlain(QJsonDocument(fractional).toJson(), QStringLiteral("p")); }).code,
+    for (const QJsonValue& generation :
+         {QJsonValue(7), QJsonValue(QStringLiteral("-1")), QJsonValue(QStringLiteral("07")),
+          QJsonValue(QStringLiteral("7 "))}) {
+        QJsonObject odd = envelope;
+        odd[QStringLiteral("generation")] = generation;
+        EXPECT_EQ(failureOf([&] { openPlain(QJsonDocument(odd).toJson(), QStringLiteral("p")); }).code,
+                  ExitBadStoredFile);
+    }
+    QJsonObject extra = envelope;
+    extra[QStringLiteral("note")] = QStringLiteral("x");
+    EXPECT_EQ(failureOf([&] { openPlain(QJsonDocument(extra).toJson(), QStringLiteral("p")); }).code,
               ExitBadStoredFile);
 }
 

@@ -2,6 +2,8 @@
 
 #include "Failure.h"
 
+#include <DataSetCodec.h>
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
@@ -20,9 +22,6 @@ constexpr int kHeaderSize = 8 + 4 + 8;
 constexpr int kNonceSize = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 constexpr int kTagSize = crypto_aead_xchacha20poly1305_ietf_ABYTES;
 static_assert(SecretKey::kSize == crypto_aead_xchacha20poly1305_ietf_KEYBYTES);
-
-// JSON numbers are doubles: generations stay below 2^53 so they survive exactly.
-constexpr double kMaxJsonInteger = 9007199254740992.0;
 
 void initSodium()
 {
@@ -87,45 +86,55 @@ QByteArray SecretKey::toBytes() const
     return QByteArray(reinterpret_cast<const char*>(m_key.data()), kSize);
 }
 
-QByteArray sealPlain(const QJsonValue& session, std::uint64_t generation)
+QByteArray sealPlain(const DataSets::DataSet& session, std::uint64_t generation)
 {
-    QJsonObject root;
-    root.insert(QStringLiteral("format"), kPlainFormat);
-    root.insert(QStringLiteral("formatVersion"), static_cast<qint64>(kFormatVersion));
-    root.insert(QStringLiteral("generation"), static_cast<qint64>(generation));
-    root.insert(QStringLiteral("session"), session);
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    using namespace DataSets::Impl;
+    const DataSets::DataSet envelope = createDS(false);
+    setDataValue(*envelope, QStringLiteral("format"), kPlainFormat);
+    setDataValue(*envelope, QStringLiteral("formatVersion"), static_cast<int>(kFormatVersion));
+    setDataValue(*envelope, QStringLiteral("generation"), QString::number(generation));
+    setDataValue(*envelope, QStringLiteral("session"), session);
+    const auto encoded = DataSets::DataSetCodec::toJson(envelope);
+    if (!encoded.ok())
+        throw Failure{ExitIo, QStringLiteral("the plain session cannot be written: %1").arg(encoded.error)};
+    return encoded.bytes;
 }
 
 OpenedPlain openPlain(const QByteArray& bytes, const QString& path)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        refuse(path, QStringLiteral("not valid JSON (%1 at byte %2); truncated or corrupt")
-                         .arg(error.errorString())
-                         .arg(error.offset));
-    if (!doc.isObject() || doc.object().value(QStringLiteral("format")).toString() != kPlainFormat)
-        refuse(path, QStringLiteral("not a plain session file"));
-    const QJsonObject root = doc.object();
+    using namespace DataSets::Impl;
+    const auto decoded = DataSets::DataSetCodec::fromJson(bytes);
+    if (!decoded.ok()) {
+        // A newer format may hold what this program cannot decode: say so rather
+        // than calling the file corrupt.
+        const QJsonValue version =
+            QJsonDocument::fromJson(bytes).object().value(QStringLiteral("formatVersion"));
+        if (version.toInteger() > kFormatVersion)
+            checkVersion(static_cast<std::uint64_t>(version.toInteger()), path);
+        refuse(path, QStringLiteral("not a readable session file (%1)").arg(decoded.error));
+    }
+    const DataSets::Impl::DataSetImpl* envelope = decoded.set.get();
 
-    const auto wholeNumber = [&](const char* key) -> std::uint64_t {
-        const QJsonValue v = root.value(QLatin1String(key));
-        const double d = v.toDouble(-1);
-        if (!v.isDouble() || d < 0 || d >= kMaxJsonInteger ||
-            d != static_cast<double>(static_cast<qint64>(d)))
-            refuse(path, QStringLiteral("\"%1\" is missing or not a whole number").arg(QLatin1String(key)));
-        return static_cast<std::uint64_t>(d);
-    };
+    QString format;
+    getDataValue(envelope, QStringLiteral("format"), format);
+    if (envelope->isList() || format != kPlainFormat)
+        refuse(path, QStringLiteral("not a plain session file"));
+    int version = 0;
+    if (!getDataValue(envelope, QStringLiteral("formatVersion"), version) || version < 0)
+        refuse(path, QStringLiteral("\"formatVersion\" is missing or not a whole number"));
+    checkVersion(static_cast<std::uint32_t>(version), path);
+
     OpenedPlain opened;
-    const std::uint64_t version = wholeNumber("formatVersion");
-    checkVersion(version, path);
     opened.formatVersion = static_cast<std::uint32_t>(version);
-    opened.generation = wholeNumber("generation");
-    opened.session = root.value(QStringLiteral("session"));
-    if (!opened.session.isObject())
-        refuse(path, QStringLiteral("\"session\" is missing or not an object"));
-    if (root.size() != 4)
+    QString generation;
+    getDataValue(envelope, QStringLiteral("generation"), generation);
+    bool ok = false;
+    opened.generation = generation.toULongLong(&ok, 10);
+    if (!ok || generation != QString::number(opened.generation))
+        refuse(path, QStringLiteral("\"generation\" is missing or not a whole number"));
+    if (!getDataValue(envelope, QStringLiteral("session"), opened.session) || opened.session->isList())
+        refuse(path, QStringLiteral("\"session\" is missing or not a keyed set"));
+    if (envelope->size() != 4)
         refuse(path, QStringLiteral("holds entries that a plain session file does not have"));
     return opened;
 }
@@ -179,6 +188,27 @@ OpenedEncrypted openEncrypted(const QByteArray& bytes, const SecretKey& key, con
         refuse(path, QStringLiteral("cannot be decrypted: wrong key, or the file was altered or truncated"));
     opened.payload.resize(static_cast<int>(payloadSize));
     return opened;
+}
+
+QByteArray encodeSealedSet(const DataSets::DataSet& ds)
+{
+    const auto encoded = DataSets::DataSetCodec::toCbor(ds);
+    if (!encoded.ok())
+        throw Failure{ExitIo,
+                      QStringLiteral("the encrypted session cannot be written: %1").arg(encoded.error)};
+    return encoded.bytes;
+}
+
+DataSets::DataSet decodeSealedSet(const QByteArray& payload, const QString& path)
+{
+    const auto decoded = DataSets::DataSetCodec::fromCbor(payload);
+    // Authenticated, so written by this program with this key: still, refuse what
+    // does not decode rather than trust it.
+    if (!decoded.ok())
+        refuse(path, QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error));
+    if (decoded.set->isList())
+        refuse(path, QStringLiteral("the decrypted session is not a keyed set"));
+    return decoded.set;
 }
 
 } // namespace sessionctl

@@ -6,18 +6,23 @@
 // same in both files written by one store, so a restore can tell when it finds a
 // pair that was not written together (a store that was interrupted between them).
 //
-// Plain file: a JSON object
-//   {"format": "sessionconfig-plain", "formatVersion": 1, "generation": N, "session": {...}}
-// where "session" holds the plain data set in the data-set component's JSON form.
+// Plain file: one data set in the data-set component's JSON form, the envelope
+// around the session's plain set:
+//   {"format": "sessionconfig-plain", "formatVersion": 1, "generation": "N", "session": {...}}
+// (the generation as decimal text, since data-set integers have 32 bits).
 //
 // Encrypted file: a binary header followed by the sealed data set
 //   magic "SCSESENC" (8 bytes) | format version (u32, big endian) | generation (u64, big endian)
 //   | nonce (24 bytes) | XChaCha20-Poly1305 ciphertext of the data set's CBOR form, with tag
 // The header (magic, version, generation) is authenticated as associated data, so a
 // changed generation or version is detected just like a changed ciphertext.
+//
+// Every stored form is decoded strictly: a file that is truncated, altered or not a
+// session file is refused with a message naming the file and the fault.
+
+#include <DataSets.h>
 
 #include <QByteArray>
-#include <QJsonValue>
 #include <QString>
 
 #include <array>
@@ -59,7 +64,7 @@ struct Opened
 
 struct OpenedPlain : Opened
 {
-    QJsonValue session;
+    DataSets::DataSet session;
 };
 
 struct OpenedEncrypted : Opened
@@ -67,7 +72,8 @@ struct OpenedEncrypted : Opened
     QByteArray payload;
 };
 
-QByteArray sealPlain(const QJsonValue& session, std::uint64_t generation);
+// Throws Failure (I/O) when the set cannot be written in its stored form.
+QByteArray sealPlain(const DataSets::DataSet& session, std::uint64_t generation);
 // Throws Failure (bad stored file) naming `path` when the bytes are not a plain
 // session file of a format this program reads.
 OpenedPlain openPlain(const QByteArray& bytes, const QString& path);
@@ -78,5 +84,9 @@ QByteArray sealEncrypted(const QByteArray& payload, std::uint64_t generation, co
 // Throws Failure (bad stored file) naming `path` when the file is truncated, of a
 // newer format, or fails authentication (altered, or sealed with another key).
 OpenedEncrypted openEncrypted(const QByteArray& bytes, const SecretKey& key, const QString& path);
+
+// The encrypted file's payload: the data set in CBOR.
+QByteArray encodeSealedSet(const DataSets::DataSet& ds);
+DataSets::DataSet decodeSealedSet(const QByteArray& payload, const QString& path);
 
 } // namespace sessionctl

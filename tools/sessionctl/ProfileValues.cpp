@@ -1,5 +1,9 @@
 #include "ProfileValues.h"
 
+#include <DataSetCodec.h>
+
+#include <QJsonDocument>
+
 #include <cmath>
 
 namespace sessionctl::profile {
@@ -266,68 +270,23 @@ std::optional<Fault> Reader<CommandLineOptions>::read(const QJsonValue& v, Comma
     return std::nullopt;
 }
 
-namespace {
-
-std::optional<Fault> fillDataSet(const QJsonValue& v, DataSets::DataSet& ds);
-
-std::optional<Fault> putEntry(DataSets::Impl::DataSetImpl& ds, const QString& key, const QJsonValue& v)
-{
-    using namespace DataSets::Impl;
-    const QString at = ds.isList() ? QStringLiteral("[%1]").arg(key) : QStringLiteral(".") + key;
-    if (!isValidKey(ds, key))
-        return Fault{at, QStringLiteral("not a valid data-set key")};
-    if (v.isString()) {
-        setDataValue(ds, key, v.toString());
-    } else if (v.isBool()) {
-        setDataValue(ds, key, v.toBool());
-    } else if (v.isDouble()) {
-        int n = 0;
-        if (auto fault = sessionctl::profile::read(v, n))
-            return inside(at, fault);
-        setDataValue(ds, key, n);
-    } else if (v.isObject() || v.isArray()) {
-        DataSets::DataSet nested;
-        if (auto fault = fillDataSet(v, nested))
-            return inside(at, fault);
-        setDataValue(ds, key, nested);
-    } else {
-        return inside(at,
-                      expected(QStringLiteral("text, true/false, a whole number, an object or an array"), v));
-    }
-    return std::nullopt;
-}
-
-std::optional<Fault> fillDataSet(const QJsonValue& v, DataSets::DataSet& out)
-{
-    if (v.isArray()) {
-        auto ds = DataSets::Impl::createDS(true);
-        const QJsonArray array = v.toArray();
-        for (int i = 0; i < array.size(); ++i) {
-            if (auto fault = putEntry(*ds, QString::number(i), array[i]))
-                return fault;
-        }
-        out = ds;
-        return std::nullopt;
-    }
-    if (!v.isObject())
-        return expected(QStringLiteral("an object"), v);
-    auto ds = DataSets::Impl::createDS(false);
-    const QJsonObject object = v.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (auto fault = putEntry(*ds, it.key(), it.value()))
-            return fault;
-    }
-    out = ds;
-    return std::nullopt;
-}
-
-} // namespace
-
 std::optional<Fault> readDataSet(const QJsonValue& v, DataSets::DataSet& out)
 {
     if (!v.isObject())
         return expected(QStringLiteral("an object"), v);
-    return fillDataSet(v, out);
+    // The same rules as a stored data set: whole 32-bit numbers, text, flags, nested
+    // objects and arrays (list sets), valid keys.
+    auto decoded =
+        DataSets::DataSetCodec::fromJson(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    if (!decoded.ok()) {
+        // The codec names the place inside the set first ("deep.x: null cannot be stored").
+        const int colon = decoded.error.indexOf(QLatin1String(": "));
+        if (colon <= 0 || decoded.error.startsWith(QLatin1String("top level")))
+            return Fault{QString(), decoded.error};
+        return Fault{QLatin1Char('.') + decoded.error.left(colon), decoded.error.mid(colon + 2)};
+    }
+    out = std::move(decoded.set);
+    return std::nullopt;
 }
 
 } // namespace sessionctl::profile

@@ -19,7 +19,8 @@
 //   CallerIds                    array of {"id", "number", "isDefault"}, or
 //                                {"callerIds": [...], "lastUpdated", "readOnly"}
 //   CommandLineOptions           {"logLevel", "configFile", "forceUpdate"}
-//   DataSets::DataSet            object; nested objects become nested sets, arrays list sets
+//   DataSets::DataSet            object in the data set's stored JSON form: nested objects
+//                                become nested sets, arrays list sets
 
 #include <CallerIds.h>
 #include <CommandLineOptions.h>

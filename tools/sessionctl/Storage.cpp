@@ -1,7 +1,6 @@
 #include "Storage.h"
 
 #include "Failure.h"
-#include "StoredForm.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,13 +27,13 @@ SecretKey readKey(const QString& path)
 StoredSet readPlain(const QString& path)
 {
     const OpenedPlain opened = openPlain(readFile(path), path);
-    return {path, opened.formatVersion, opened.generation, dataSetFromJson(opened.session, path)};
+    return {path, opened.formatVersion, opened.generation, opened.session};
 }
 
 StoredSet readEncrypted(const QString& path, const SecretKey& key)
 {
     const OpenedEncrypted opened = openEncrypted(readFile(path), key, path);
-    return {path, opened.formatVersion, opened.generation, dataSetFromCbor(opened.payload, path)};
+    return {path, opened.formatVersion, opened.generation, decodeSealedSet(opened.payload, path)};
 }
 
 } // namespace
@@ -144,8 +143,8 @@ std::uint64_t StateFiles::store(const DataSets::DataSet& encrypted, const DataSe
                                 std::uint64_t previous) const
 {
     const std::uint64_t generation = previous + 1;
-    const QByteArray sealedPlain = sealPlain(dataSetToJson(plain), generation);
-    const QByteArray cbor = dataSetToCbor(encrypted);
+    const QByteArray sealedPlain = sealPlain(plain, generation);
+    const QByteArray cbor = encodeSealedSet(encrypted);
 
     std::optional<SecretKey> key;
     if (QFileInfo::exists(m_keyPath)) {
@@ -174,7 +173,7 @@ ShownFile readStoredFile(const QString& path, const QString& keyPath)
         throw Failure{ExitBadStoredFile,
                       QStringLiteral("%1: cannot be decrypted: the key file %2 is missing").arg(path, key)};
     const OpenedEncrypted opened = openEncrypted(bytes, readKey(key), path);
-    shown.set = {path, opened.formatVersion, opened.generation, dataSetFromCbor(opened.payload, path)};
+    shown.set = {path, opened.formatVersion, opened.generation, decodeSealedSet(opened.payload, path)};
     return shown;
 }
 
