@@ -38,8 +38,14 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Two runs of the main program against a fresh state directory: the first starts
+# fresh and stores the session, the second restores it; then the encrypted file.
+SESSIONCTL = ./$(BUILD)/tools/sessionctl/sessionctl
 demo: build
-	./$(BUILD)/examples/desk_roundtrip
+	@state=$$(mktemp -d) && trap 'rm -rf "$$state"' EXIT && \
+	echo "== sessionctl run --state $$state" && $(SESSIONCTL) run --state "$$state" && \
+	echo && echo "== sessionctl run --state $$state (again)" && $(SESSIONCTL) run --state "$$state" && \
+	echo && echo "== sessionctl show $$state/session.enc" && $(SESSIONCTL) show "$$state/session.enc"
 
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)

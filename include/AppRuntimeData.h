@@ -3,9 +3,7 @@
 #include "sessionconfig_export.h"
 
 #include <AppSettingsDTO.h>
-#include <GuardedRecord.h>
-#include <IEncryptedSerializable.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 
 // enumerator, number, value type, kind, record field or derived getter (21 is unassigned)
 #define APP_PROPERTIES(ROW, X)                                                                 \
@@ -44,33 +42,19 @@ SESSIONCONFIG_PROPERTY_ENUM(AppProperty, APP_PROPERTIES)
 // handle: entries written into it later reach the record without this store's lock.
 class SESSIONCONFIG_EXPORT AppRuntimeData : public IEncryptedSerializable
 {
-public:
-    using Property = AppProperty;
+    SESSIONCONFIG_RUNTIME_STORE(AppSettingsDTO, AppProperty)
 
+public:
     AppRuntimeData();
     // A copy has its own record and lock; only the user-settings set is shared.
-    AppRuntimeData(const AppRuntimeData& other);
-    AppRuntimeData(AppRuntimeData&& other) noexcept;
-    AppRuntimeData& operator=(const AppRuntimeData& other);
-    AppRuntimeData& operator=(AppRuntimeData&& other) noexcept;
+    SESSIONCONFIG_COPYABLE_STORE(AppRuntimeData)
     ~AppRuntimeData() override;
-
-    template <class T, AppProperty P> T getData() const;
-    template <class T, AppProperty P> void setData(const T& value);
 
     // Returns the per-user and provisioned fields to their defaults in place. The
     // application text, remote type, endpoint directory, database sessions path and
     // command-line options stay; the user-settings set stays too, but is emptied, so
     // everyone holding it sees it empty.
     void clear();
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
-
-private:
-    GuardedRecord<AppSettingsDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(AppRuntimeData, AppProperty, APP_PROPERTIES)

@@ -3,10 +3,7 @@
 #include "sessionconfig_export.h"
 
 #include <CallFlowConfigurationDTO.h>
-#include <GuardedRecord.h>
-#include <IConfigurationResettable.h>
-#include <IEncryptedSerializable.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 
 // enumerator, number, value type, kind, record field
 #define CALLFLOW_PROPERTIES(ROW, X)                                                                          \
@@ -54,29 +51,18 @@ SESSIONCONFIG_PROPERTY_ENUM(CallFlowProperty, CALLFLOW_PROPERTIES)
 class SESSIONCONFIG_EXPORT CallFlowRuntimeData : public IConfigurationResettable,
                                                  public IEncryptedSerializable
 {
+    SESSIONCONFIG_RUNTIME_STORE(CallFlowConfigurationDTO, CallFlowProperty)
+
 public:
-    using Property = CallFlowProperty;
-
     CallFlowRuntimeData();
-    CallFlowRuntimeData(const CallFlowRuntimeData& other);
-    CallFlowRuntimeData(CallFlowRuntimeData&& other) noexcept;
-    CallFlowRuntimeData& operator=(const CallFlowRuntimeData& other);
-    CallFlowRuntimeData& operator=(CallFlowRuntimeData&& other) noexcept;
+    SESSIONCONFIG_COPYABLE_STORE(CallFlowRuntimeData)
     ~CallFlowRuntimeData() override;
-
-    template <class T, CallFlowProperty P> T getData() const;
-    template <class T, CallFlowProperty P> void setData(const T& value);
 
     // Drops the provisioned call-flow values: enable call flow and enable caller ID
     // become false, PBX, extension, MSISDN and every URL but send-push-to-mobile
     // become null, and the caller identities are emptied. Enable call flow on the
     // mobile, enable MIMIT and the send-push-to-mobile URL keep their values.
     void resetData() override;
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
     // Placeholder filling. Every occurrence is replaced, left to right, exactly as
     // written (case-sensitive); values go in verbatim, with no encoding or trimming,
@@ -91,9 +77,6 @@ public:
     // placeholders inside an earlier value are filled by the later steps.
     static void defineIncomingOnURLPlaceHolder(QString& url, const QString& desktop, const QString& mobile,
                                                const QString& landline);
-
-private:
-    GuardedRecord<CallFlowConfigurationDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(CallFlowRuntimeData, CallFlowProperty, CALLFLOW_PROPERTIES)

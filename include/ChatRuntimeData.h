@@ -3,10 +3,7 @@
 #include "sessionconfig_export.h"
 
 #include <ChatConfigurationDTO.h>
-#include <GuardedRecord.h>
-#include <IConfigurationResettable.h>
-#include <IEncryptedSerializable.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 
 // enumerator, number, value type, kind, record field
 #define CHAT_PROPERTIES(ROW, X)                               \
@@ -21,29 +18,18 @@ SESSIONCONFIG_PROPERTY_ENUM(ChatProperty, CHAT_PROPERTIES)
 // The session's thread-safe holder of the chat settings.
 class SESSIONCONFIG_EXPORT ChatRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
 {
-public:
-    using Property = ChatProperty;
+    SESSIONCONFIG_RUNTIME_STORE(ChatConfigurationDTO, ChatProperty)
 
+public:
     ChatRuntimeData();
     ChatRuntimeData(const ChatRuntimeData&) = delete;
     ChatRuntimeData& operator=(const ChatRuntimeData&) = delete;
     ~ChatRuntimeData() override;
 
-    template <class T, ChatProperty P> T getData() const;
-    template <class T, ChatProperty P> void setData(const T& value);
-
     // Drops the token, which is provisioned anew; everything else stays.
     void resetData() override;
     // Every field back to its default.
     void clear();
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
-
-private:
-    GuardedRecord<ChatConfigurationDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(ChatRuntimeData, ChatProperty, CHAT_PROPERTIES)

@@ -3,10 +3,7 @@
 #include "sessionconfig_export.h"
 
 #include <DeskConfigurationDTO.h>
-#include <GuardedRecord.h>
-#include <IConfigurationResettable.h>
-#include <IEncryptedSerializable.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 
 // enumerator, number, value type, kind, record field
 #define DESK_PROPERTIES(ROW, X)                                \
@@ -21,29 +18,18 @@ SESSIONCONFIG_PROPERTY_ENUM(DeskProperty, DESK_PROPERTIES)
 // The session's thread-safe holder of the desk-link settings.
 class SESSIONCONFIG_EXPORT DeskRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
 {
-public:
-    using Property = DeskProperty;
+    SESSIONCONFIG_RUNTIME_STORE(DeskConfigurationDTO, DeskProperty)
 
+public:
     DeskRuntimeData();
     DeskRuntimeData(const DeskRuntimeData&) = delete;
     DeskRuntimeData& operator=(const DeskRuntimeData&) = delete;
     ~DeskRuntimeData() override;
 
-    template <class T, DeskProperty P> T getData() const;
-    template <class T, DeskProperty P> void setData(const T& value);
-
     // Drops the connection settings (host, port, TLS); enabled and SIP debugging stay.
     void resetData() override;
     // Every field back to its default.
     void clear();
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
-
-private:
-    GuardedRecord<DeskConfigurationDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(DeskRuntimeData, DeskProperty, DESK_PROPERTIES)

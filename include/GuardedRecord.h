@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
 
 namespace spimpl {
 namespace details {
@@ -35,6 +36,14 @@ public:
     GuardedRecord()
         : m_record(new Record(), &spimpl::details::default_delete<Record>)
     {}
+
+    // A new record that `init` prepares before anyone can reach it, so without a lock.
+    template <class F>
+    GuardedRecord(std::in_place_t, F&& init)
+        : GuardedRecord()
+    {
+        init(*m_record);
+    }
 
     GuardedRecord(const GuardedRecord& other)
         : m_record(new Record(*other.m_record), &spimpl::details::default_delete<Record>)

@@ -2,11 +2,8 @@
 
 #include "sessionconfig_export.h"
 
-#include <GuardedRecord.h>
-#include <IConfigurationResettable.h>
-#include <IEncryptedSerializable.h>
 #include <PhoneConfigurationDTO.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 
 #include <QDateTime>
 #include <QString>
@@ -55,18 +52,12 @@ SESSIONCONFIG_PROPERTY_ENUM(PhoneProperty, PHONE_PROPERTIES)
 // bits themselves.
 class SESSIONCONFIG_EXPORT PhoneRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
 {
+    SESSIONCONFIG_RUNTIME_STORE(PhoneConfigurationDTO, PhoneProperty)
+
 public:
-    using Property = PhoneProperty;
-
     PhoneRuntimeData();
-    PhoneRuntimeData(const PhoneRuntimeData& other);
-    PhoneRuntimeData(PhoneRuntimeData&& other) noexcept;
-    PhoneRuntimeData& operator=(const PhoneRuntimeData& other);
-    PhoneRuntimeData& operator=(PhoneRuntimeData&& other) noexcept;
+    SESSIONCONFIG_COPYABLE_STORE(PhoneRuntimeData)
     ~PhoneRuntimeData() override;
-
-    template <class T, PhoneProperty P> T getData() const;
-    template <class T, PhoneProperty P> void setData(const T& value);
 
     // Drops the connection settings that come with each provisioning: host name and
     // port, registrar, DTMF duration, SRTP (back on), call recording (off) and the
@@ -74,14 +65,6 @@ public:
     void resetData() override;
     // Every field back to its default.
     void clear();
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
-
-private:
-    GuardedRecord<PhoneConfigurationDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(PhoneRuntimeData, PhoneProperty, PHONE_PROPERTIES)

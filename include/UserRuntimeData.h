@@ -2,10 +2,7 @@
 
 #include "sessionconfig_export.h"
 
-#include <GuardedRecord.h>
-#include <IConfigurationResettable.h>
-#include <IEncryptedSerializable.h>
-#include <PropertyTable.h>
+#include <RuntimeStore.h>
 #include <UserConfigurationDTO.h>
 
 // enumerator, number, value type, kind, record field
@@ -27,18 +24,12 @@ SESSIONCONFIG_PROPERTY_ENUM(UserProperty, USER_PROPERTIES)
 // The session's thread-safe holder of the signed-in user.
 class SESSIONCONFIG_EXPORT UserRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
 {
+    SESSIONCONFIG_RUNTIME_STORE(UserConfigurationDTO, UserProperty)
+
 public:
-    using Property = UserProperty;
-
     UserRuntimeData();
-    UserRuntimeData(const UserRuntimeData& other);
-    UserRuntimeData(UserRuntimeData&& other) noexcept;
-    UserRuntimeData& operator=(const UserRuntimeData& other);
-    UserRuntimeData& operator=(UserRuntimeData&& other) noexcept;
+    SESSIONCONFIG_COPYABLE_STORE(UserRuntimeData)
     ~UserRuntimeData() override;
-
-    template <class T, UserProperty P> T getData() const;
-    template <class T, UserProperty P> void setData(const T& value);
 
     // A user is signed in when the user name, app key and WID are all non-empty.
     bool isValidSession() const;
@@ -47,14 +38,6 @@ public:
     void resetData() override;
     // Sign-out: every field, the password included, back to empty.
     void clear();
-
-    DataSets::DataSet serializeEncrypted() const override;
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    DataSets::DataSet serializeUnencrypted() const override;
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override;
-
-private:
-    GuardedRecord<UserConfigurationDTO> m_record;
 };
 
 SESSIONCONFIG_STORE_PROPERTIES(UserRuntimeData, UserProperty, USER_PROPERTIES)

@@ -55,3 +55,11 @@
     {                                                                                 \
         m_record.write([&ds](auto& r) { r.deserializeUnencrypted(ds); });             \
     }
+
+// Copy and move of a copyable store: the guarded record already copies deeply with a
+// fresh lock and hands the record over on a move.
+#define SESSIONCONFIG_DEFINE_COPY_AND_MOVE(Store)    \
+    Store::Store(const Store&) = default;            \
+    Store::Store(Store&&) noexcept = default;        \
+    Store& Store::operator=(const Store&) = default; \
+    Store& Store::operator=(Store&&) noexcept = default;

@@ -3,15 +3,11 @@
 #include "../contract/StoreProperties.h"
 
 AppRuntimeData::AppRuntimeData()
-{
-    // Nobody else can reach the store yet, so the lock is uncontended.
-    m_record.write([](AppSettingsDTO& r) { r.setNextTimeout(AppSettingsDTO::kDefaultNextTimeout); });
-}
+    : m_record(std::in_place,
+               [](AppSettingsDTO& r) { r.setNextTimeout(AppSettingsDTO::kDefaultNextTimeout); })
+{}
 
-AppRuntimeData::AppRuntimeData(const AppRuntimeData& other) = default;
-AppRuntimeData::AppRuntimeData(AppRuntimeData&& other) noexcept = default;
-AppRuntimeData& AppRuntimeData::operator=(const AppRuntimeData& other) = default;
-AppRuntimeData& AppRuntimeData::operator=(AppRuntimeData&& other) noexcept = default;
+SESSIONCONFIG_DEFINE_COPY_AND_MOVE(AppRuntimeData)
 AppRuntimeData::~AppRuntimeData() = default;
 
 APP_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, AppRuntimeData)

@@ -10,10 +10,7 @@ const QString kIncomingLandline = QStringLiteral("%INCOMINGLANDLINE%");
 } // namespace
 
 CallFlowRuntimeData::CallFlowRuntimeData() = default;
-CallFlowRuntimeData::CallFlowRuntimeData(const CallFlowRuntimeData&) = default;
-CallFlowRuntimeData::CallFlowRuntimeData(CallFlowRuntimeData&&) noexcept = default;
-CallFlowRuntimeData& CallFlowRuntimeData::operator=(const CallFlowRuntimeData&) = default;
-CallFlowRuntimeData& CallFlowRuntimeData::operator=(CallFlowRuntimeData&&) noexcept = default;
+SESSIONCONFIG_DEFINE_COPY_AND_MOVE(CallFlowRuntimeData)
 CallFlowRuntimeData::~CallFlowRuntimeData() = default;
 
 CALLFLOW_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, CallFlowRuntimeData)

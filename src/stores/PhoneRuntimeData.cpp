@@ -3,10 +3,7 @@
 #include "../contract/StoreProperties.h"
 
 PhoneRuntimeData::PhoneRuntimeData() = default;
-PhoneRuntimeData::PhoneRuntimeData(const PhoneRuntimeData&) = default;
-PhoneRuntimeData::PhoneRuntimeData(PhoneRuntimeData&&) noexcept = default;
-PhoneRuntimeData& PhoneRuntimeData::operator=(const PhoneRuntimeData&) = default;
-PhoneRuntimeData& PhoneRuntimeData::operator=(PhoneRuntimeData&&) noexcept = default;
+SESSIONCONFIG_DEFINE_COPY_AND_MOVE(PhoneRuntimeData)
 PhoneRuntimeData::~PhoneRuntimeData() = default;
 
 PHONE_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, PhoneRuntimeData)

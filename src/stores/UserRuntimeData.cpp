@@ -3,10 +3,7 @@
 #include "../contract/StoreProperties.h"
 
 UserRuntimeData::UserRuntimeData() = default;
-UserRuntimeData::UserRuntimeData(const UserRuntimeData&) = default;
-UserRuntimeData::UserRuntimeData(UserRuntimeData&&) noexcept = default;
-UserRuntimeData& UserRuntimeData::operator=(const UserRuntimeData&) = default;
-UserRuntimeData& UserRuntimeData::operator=(UserRuntimeData&&) noexcept = default;
+SESSIONCONFIG_DEFINE_COPY_AND_MOVE(UserRuntimeData)
 UserRuntimeData::~UserRuntimeData() = default;
 
 USER_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, UserRuntimeData)

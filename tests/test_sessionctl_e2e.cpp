@@ -1,0 +1,259 @@
+// sessionctl as a user runs it: two runs in a row, tampered and half-written files,
+// permissions, and what never reaches a file or the screen.
+#include "Envelope.h"
+#include "Storage.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <map>
+
+namespace {
+
+const QByteArray kPassword = "Pa55-never-stored-7d1e";
+const QByteArray kPhoneToken = "phone-token-never-stored-31c";
+const QByteArray kChatToken = "chat-token-never-stored-9aa";
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result invoke(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral(SESSIONCTL_PROGRAM), args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+class SessionctlRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_tmp.isValid());
+        m_state = m_tmp.path() + QStringLiteral("/state");
+        write(QStringLiteral("profile.json"), R"({
+          "provisioned": ["app", "appMeeting", "callFlow", "chat", "phone", "user", "desk"],
+          "user": {"UserName": "carol", "Password": ")" +
+                                                  kPassword + R"(", "AppKey": "k-1", "WID": "w-1",
+                   "FirstName": "Carol", "LastName": "Tester"},
+          "phone": {"SipAccount": "carol@sip.test", "Token": ")" +
+                                                  kPhoneToken + R"(", "UnseenMissedCalls": 5,
+                    "Licence": 1},
+          "chat": {"JID": "carol@chat.test", "Token": ")" +
+                                                  kChatToken + R"(", "Enabled": true},
+          "app": {"MeetingURL": "https://meet.test/carol", "Version": "9.1"},
+          "desk": {"Enabled": true},
+          "callFlow": {"MSISDN": "+15550100", "Extension": "77",
+                       "SetCallForwardOnBusyMobileURL": "https://cf.test/busy?to=%NEWVALUE%"}
+        })");
+        // Provisions nothing: what a run shows comes from storage alone.
+        write(QStringLiteral("empty.json"), "{}");
+    }
+
+    QString path(const QString& name) const { return m_tmp.path() + QLatin1Char('/') + name; }
+    QString enc() const { return m_state + QStringLiteral("/session.enc"); }
+    QString plain() const { return m_state + QStringLiteral("/session.json"); }
+    QString key() const { return m_state + QStringLiteral("/session.key"); }
+
+    void write(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(name.startsWith(QLatin1Char('/')) ? name : path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+    Result run(const QString& profile = QStringLiteral("profile.json")) const
+    {
+        return invoke({QStringLiteral("run"), QStringLiteral("--state"), m_state, QStringLiteral("--profile"),
+                       path(profile)});
+    }
+
+    std::map<QString, QByteArray> snapshot() const
+    {
+        std::map<QString, QByteArray> files;
+        for (const QString& name : QDir(m_state).entryList(QDir::Files))
+            files[name] = sessionctl::readFile(m_state + QLatin1Char('/') + name);
+        return files;
+    }
+
+    QByteArray decrypted() const
+    {
+        const auto key = sessionctl::SecretKey::fromBytes(sessionctl::readFile(this->key()), this->key());
+        return sessionctl::openEncrypted(sessionctl::readFile(enc()), key, enc()).payload;
+    }
+
+    QTemporaryDir m_tmp;
+    QString m_state;
+};
+
+} // namespace
+
+TEST_F(SessionctlRun, SecondRunRestoresWhatTheFirstStored)
+{
+    const Result first = run();
+    ASSERT_EQ(first.exitCode, 0) << first.err.constData();
+    EXPECT_TRUE(first.out.contains("starting fresh"));
+    EXPECT_TRUE(first.out.contains("Configuration ready"));
+    EXPECT_TRUE(first.out.contains("https://cf.test/busy?to=+15550100")) << first.out.constData();
+    EXPECT_TRUE(first.out.contains("Stored generation 1"));
+
+    const Result second = run(QStringLiteral("empty.json"));
+    ASSERT_EQ(second.exitCode, 0) << second.err.constData();
+    EXPECT_TRUE(second.err.isEmpty()) << second.err.constData();
+    EXPECT_TRUE(second.out.contains("Restored from storage")) << second.out.constData();
+    for (const char* restored : {"carol (Carol Tester)", "carol@sip.test", "carol@chat.test",
+                                 "https://meet.test/carol", "9.1", "desk-phone control"})
+        EXPECT_TRUE(second.out.contains(restored)) << restored << "\n" << second.out.constData();
+    EXPECT_TRUE(second.out.contains("Configuration not ready"));
+    EXPECT_TRUE(second.out.contains("Stored generation 2"));
+
+    const Result shown = invoke({QStringLiteral("show"), enc()});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err.constData();
+    EXPECT_TRUE(shown.out.contains("generation 2"));
+    EXPECT_TRUE(shown.out.contains("user: \"carol\""));
+}
+
+TEST_F(SessionctlRun, PasswordAndTokensReachNoFileAndNoOutput)
+{
+    const Result first = run();
+    ASSERT_EQ(first.exitCode, 0) << first.err.constData();
+    const Result second = run();
+    QByteArray everything = first.out + first.err + second.out + second.err;
+    for (const QString& file : {enc(), plain()})
+        everything += invoke({QStringLiteral("show"), file}).out + sessionctl::readFile(file);
+    everything += decrypted();
+    for (const QByteArray& secret : {kPassword, kPhoneToken, kChatToken})
+        EXPECT_FALSE(everything.contains(secret)) << secret.constData();
+    // The encrypted file hides what it holds.
+    EXPECT_TRUE(decrypted().contains("carol"));
+    EXPECT_FALSE(sessionctl::readFile(enc()).contains("carol"));
+}
+
+TEST_F(SessionctlRun, FilesAndStateDirectoryAreOwnerOnly)
+{
+    ASSERT_EQ(run().exitCode, 0);
+    for (const QString& file : {enc(), plain(), key()})
+        EXPECT_EQ(QFile::permissions(file) & 0x0077, 0) << qPrintable(file);
+    EXPECT_EQ(QFile::permissions(m_state) & 0x0077, 0);
+}
+
+TEST_F(SessionctlRun, AlteredOrUnreadableStateIsRefusedAndLeftAsItWas)
+{
+    ASSERT_EQ(run().exitCode, 0);
+    const auto stored = snapshot();
+    const QByteArray good = stored.at(QStringLiteral("session.enc"));
+
+    QByteArray flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 0x20);
+    write(enc(), flipped);
+    auto expectRefused = [&](const Result& r, int code, const QString& naming) {
+        EXPECT_EQ(r.exitCode, code) << r.out.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_TRUE(r.err.contains(naming.toUtf8())) << r.err.constData();
+        EXPECT_FALSE(r.out.contains("Stored generation"));
+    };
+    auto withFlipped = stored;
+    withFlipped[QStringLiteral("session.enc")] = flipped;
+    expectRefused(run(), 2, enc());
+    expectRefused(invoke({QStringLiteral("sign-out"), QStringLiteral("--state"), m_state}), 2, enc());
+    expectRefused(invoke({QStringLiteral("show"), enc()}), 2, enc());
+    EXPECT_EQ(snapshot(), withFlipped);
+
+    // A wrong key and a key file of the wrong size.
+    write(enc(), good);
+    write(QStringLiteral("other.key"), sessionctl::SecretKey::generate().toBytes());
+    expectRefused(invoke({QStringLiteral("run"), QStringLiteral("--state"), m_state,
+                          QStringLiteral("--key-file"), path(QStringLiteral("other.key"))}),
+                  2, enc());
+    write(key(), "short");
+    expectRefused(run(), 2, key());
+    write(key(), stored.at(QStringLiteral("session.key")));
+
+    // A truncated plain file, and one from a newer version of this program.
+    write(plain(), stored.at(QStringLiteral("session.json")).left(30));
+    expectRefused(run(), 2, plain());
+    write(plain(), QByteArray(stored.at(QStringLiteral("session.json")))
+                       .replace("\"formatVersion\": 1", "\"formatVersion\": 2"));
+    expectRefused(run(), 2, QStringLiteral("newer"));
+    write(plain(), stored.at(QStringLiteral("session.json")));
+
+    // A malformed profile changes nothing either.
+    write(QStringLiteral("bad.json"), R"({"phone": {"HostPort": "5061"}})");
+    expectRefused(run(QStringLiteral("bad.json")), 3, path(QStringLiteral("bad.json")));
+    EXPECT_EQ(snapshot(), stored);
+}
+
+TEST_F(SessionctlRun, SignOutStoresTheEmptySession)
+{
+    ASSERT_EQ(run().exitCode, 0);
+    const Result out = invoke({QStringLiteral("sign-out"), QStringLiteral("--state"), m_state});
+    ASSERT_EQ(out.exitCode, 0) << out.err.constData();
+    EXPECT_TRUE(out.out.contains("Signed out carol"));
+    const Result after = run(QStringLiteral("empty.json"));
+    EXPECT_TRUE(after.out.contains("nobody")) << after.out.constData();
+    EXPECT_FALSE(decrypted().contains("carol"));
+}
+
+TEST_F(SessionctlRun, KilledWhileStoringLeavesReadableFiles)
+{
+    ASSERT_EQ(run().exitCode, 0);
+    auto generation = [](const QString& file) {
+        return sessionctl::readStoredFile(file, QString()).set.generation;
+    };
+    for (int i = 0; i < 30; ++i) {
+        const std::map<QString, std::uint64_t> before = {{enc(), generation(enc())},
+                                                         {plain(), generation(plain())}};
+        const std::uint64_t next = std::max(before.at(enc()), before.at(plain())) + 1;
+        QProcess p;
+        p.start(QStringLiteral(SESSIONCTL_PROGRAM),
+                {QStringLiteral("run"), QStringLiteral("--state"), m_state, QStringLiteral("--profile"),
+                 path(QStringLiteral("profile.json"))});
+        // The summary is printed just before storing begins; storing takes a few
+        // milliseconds (each file is synced), so kills land before, between and
+        // after the two files.
+        QByteArray out;
+        while (!out.contains("call flow") && p.waitForReadyRead(10000))
+            out += p.readAllStandardOutput();
+        QThread::usleep(QRandomGenerator::global()->bounded(20000));
+        p.kill();
+        p.waitForFinished();
+
+        for (const QString& file : {enc(), plain()}) {
+            const Result shown = invoke({QStringLiteral("show"), file});
+            ASSERT_EQ(shown.exitCode, 0) << "iteration " << i << ": " << shown.err.constData();
+            // Old or new, nothing else.
+            const std::uint64_t now = generation(file);
+            EXPECT_TRUE(now == before.at(file) || now == next) << qPrintable(file) << " " << now;
+        }
+    }
+    const Result last = run();
+    EXPECT_EQ(last.exitCode, 0) << last.err.constData();
+}
+
+TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
+{
+    const Result help = invoke({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("Exit codes"));
+    for (const QStringList& args :
+         {QStringList{}, QStringList{QStringLiteral("launch")}, QStringList{QStringLiteral("show")},
+          QStringList{QStringLiteral("run"), QStringLiteral("--state")},
+          QStringList{QStringLiteral("run"), QStringLiteral("--colour"), QStringLiteral("x")},
+          QStringList{QStringLiteral("sign-out"), QStringLiteral("--profile=p.json")}}) {
+        const Result r = invoke(args);
+        EXPECT_EQ(r.exitCode, 1) << qPrintable(args.join(QLatin1Char(' ')));
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+    }
+}

@@ -1,0 +1,287 @@
+#include "Profile.h"
+
+#include "Failure.h"
+#include "ProfileValues.h"
+
+#include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatRuntimeData.h>
+#include <DeskRuntimeData.h>
+#include <PhoneRuntimeData.h>
+#include <SessionData.h>
+#include <UserRuntimeData.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <memory>
+
+namespace sessionctl {
+
+const char* const kBuiltInProfile = ":/sessionctl/default-profile.json";
+
+namespace {
+
+[[noreturn]] void malformed(const QString& source, const QString& fault)
+{
+    throw Failure{ExitBadProfile, QStringLiteral("%1: %2").arg(source, fault)};
+}
+
+// How a worker reaches its domain's store in the session.
+template <class Store> struct Domain;
+template <> struct Domain<AppRuntimeData>
+{
+    static std::shared_ptr<AppRuntimeData> store(SessionData& s) { return s.getAppSessionData().lock(); }
+};
+template <> struct Domain<CallFlowRuntimeData>
+{
+    static std::shared_ptr<CallFlowRuntimeData> store(SessionData& s)
+    {
+        return s.getCallFlowSessionData().lock();
+    }
+};
+template <> struct Domain<ChatRuntimeData>
+{
+    static std::shared_ptr<ChatRuntimeData> store(SessionData& s) { return s.getChatSessionData().lock(); }
+};
+template <> struct Domain<PhoneRuntimeData>
+{
+    static std::shared_ptr<PhoneRuntimeData> store(SessionData& s) { return s.getPhoneSessionData().lock(); }
+};
+template <> struct Domain<UserRuntimeData>
+{
+    static std::shared_ptr<UserRuntimeData> store(SessionData& s) { return s.getUserRuntimeData().lock(); }
+};
+template <> struct Domain<DeskRuntimeData>
+{
+    static std::shared_ptr<DeskRuntimeData> store(SessionData& s) { return s.getDeskSessionData().lock(); }
+};
+
+// Turns one property's JSON value into a typed write on the domain's store, using
+// the store's property table to find the enumerator and its value type.
+template <class Store>
+std::function<void(SessionData&)> propertyWrite(const QString& name, const QJsonValue& json,
+                                                const QString& source, const QString& domain)
+{
+    using Property = typename Store::Property;
+    if (!propertyFromName<Property>(name.toStdString()))
+        return nullptr;
+
+    std::function<void(SessionData&)> write;
+    std::optional<profile::Fault> fault;
+    PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
+        using Tag = decltype(tag);
+        if (name != QLatin1String(rowName))
+            return;
+        if constexpr (!Tag::settable) {
+            fault = profile::Fault{QString(), QStringLiteral("read-only, cannot be provisioned")};
+        } else if constexpr (Tag::derived) {
+            fault = profile::Fault{QString(),
+                                   QStringLiteral("derived from other properties, cannot be provisioned")};
+        } else {
+            using T = typename Tag::Type;
+            T value{};
+            fault = profile::read(json, value);
+            write = [value](SessionData& session) {
+                Domain<Store>::store(session)->template setData<T, Tag::property>(value);
+            };
+        }
+    });
+    if (fault)
+        malformed(source, QStringLiteral("%1.%2%3: %4").arg(domain, name, fault->at, fault->what));
+    return write;
+}
+
+template <class Store>
+void readDomain(DomainProvisioning& domain, const QJsonValue& json, const QString& source)
+{
+    if (!json.isObject())
+        malformed(source, QStringLiteral("\"%1\" must be an object of properties, found %2")
+                              .arg(domain.domain, profile::describe(json)));
+    const QJsonObject object = json.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        auto write = propertyWrite<Store>(it.key(), it.value(), source, domain.domain);
+        if (!write) {
+            QStringList known;
+            for (const PropertyRow& row : PropertyTable<typename Store::Property>::rows)
+                known << QLatin1String(row.name);
+            malformed(source, QStringLiteral("unknown property \"%1\" in \"%2\" (known: %3)")
+                                  .arg(it.key(), domain.domain, known.join(QStringLiteral(", "))));
+        }
+        domain.properties << it.key();
+        domain.writes.push_back(std::move(write));
+    }
+}
+
+struct DomainEntry
+{
+    const char* name;
+    void (*read)(DomainProvisioning&, const QJsonValue&, const QString&);
+    std::vector<Section> sections;
+};
+
+const std::vector<DomainEntry>& domainEntries()
+{
+    static const std::vector<DomainEntry> entries = {
+        {"app", &readDomain<AppRuntimeData>, {Section::App, Section::AppMeeting}},
+        {"callFlow", &readDomain<CallFlowRuntimeData>, {Section::CallFlow}},
+        {"chat", &readDomain<ChatRuntimeData>, {Section::Chat}},
+        {"phone", &readDomain<PhoneRuntimeData>, {Section::Phone}},
+        {"user", &readDomain<UserRuntimeData>, {Section::User}},
+        {"desk", &readDomain<DeskRuntimeData>, {Section::Desk}},
+    };
+    return entries;
+}
+
+const std::vector<Section>& allSections()
+{
+    static const std::vector<Section> sections = {Section::App,  Section::AppMeeting, Section::CallFlow,
+                                                  Section::Chat, Section::Phone,      Section::User,
+                                                  Section::Desk};
+    return sections;
+}
+
+void report(SessionData& session, Section section)
+{
+    switch (section) {
+    case Section::App:
+        return session.setAppConfigurationDataProvisioned(true);
+    case Section::AppMeeting:
+        return session.setAppMeetingConfigurationDataProvisioned(true);
+    case Section::CallFlow:
+        return session.setCallFlowConfigurationDataProvisioned(true);
+    case Section::Chat:
+        return session.setChatConfigurationDataProvisioned(true);
+    case Section::Phone:
+        return session.setPhoneConfigurationDataProvisioned(true);
+    case Section::User:
+        return session.setUserConfigurationDataProvisioned(true);
+    case Section::Desk:
+        return session.setDeskConfigurationDataProvisioned(true);
+    }
+}
+
+} // namespace
+
+QString sectionName(Section section)
+{
+    switch (section) {
+    case Section::App:
+        return QStringLiteral("app");
+    case Section::AppMeeting:
+        return QStringLiteral("appMeeting");
+    case Section::CallFlow:
+        return QStringLiteral("callFlow");
+    case Section::Chat:
+        return QStringLiteral("chat");
+    case Section::Phone:
+        return QStringLiteral("phone");
+    case Section::User:
+        return QStringLiteral("user");
+    case Section::Desk:
+        return QStringLiteral("desk");
+    }
+    return QString();
+}
+
+void DomainProvisioning::apply(SessionData& session) const
+{
+    for (const auto& write : writes)
+        write(session);
+    for (Section section : sections)
+        report(session, section);
+}
+
+int Profile::propertyCount() const
+{
+    int n = 0;
+    for (const auto& d : domains)
+        n += static_cast<int>(d.writes.size());
+    return n;
+}
+
+int Profile::sectionCount() const
+{
+    int n = 0;
+    for (const auto& d : domains)
+        n += static_cast<int>(d.sections.size());
+    return n;
+}
+
+Profile parseProfile(const QByteArray& json, const QString& source)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        malformed(
+            source,
+            QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
+    if (!doc.isObject())
+        malformed(source, QStringLiteral("a profile must be a JSON object"));
+    const QJsonObject root = doc.object();
+
+    QStringList domainNames;
+    for (const auto& entry : domainEntries())
+        domainNames << QLatin1String(entry.name);
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        if (it.key() != QLatin1String("provisioned") && !domainNames.contains(it.key()))
+            malformed(source, QStringLiteral("unknown domain \"%1\" (expected provisioned, %2)")
+                                  .arg(it.key(), domainNames.join(QStringLiteral(", "))));
+    }
+
+    std::vector<Section> provisioned;
+    const QJsonValue sections = root.value(QStringLiteral("provisioned"));
+    if (!sections.isUndefined()) {
+        if (!sections.isArray())
+            malformed(source, QStringLiteral("\"provisioned\" must be an array of section names, found %1")
+                                  .arg(profile::describe(sections)));
+        for (const QJsonValue& v : sections.toArray()) {
+            bool known = false;
+            for (Section s : allSections()) {
+                if (v.toString() == sectionName(s)) {
+                    known = true;
+                    provisioned.push_back(s);
+                }
+            }
+            if (!known) {
+                QStringList names;
+                for (Section s : allSections())
+                    names << sectionName(s);
+                malformed(source, QStringLiteral("unknown section %1 in \"provisioned\" (expected %2)")
+                                      .arg(v.isString() ? QStringLiteral("\"%1\"").arg(v.toString())
+                                                        : profile::describe(v),
+                                           names.join(QStringLiteral(", "))));
+            }
+        }
+    }
+
+    Profile profile;
+    profile.source = source;
+    for (const auto& entry : domainEntries()) {
+        DomainProvisioning domain;
+        domain.domain = QLatin1String(entry.name);
+        const QJsonValue v = root.value(domain.domain);
+        if (!v.isUndefined())
+            entry.read(domain, v, source);
+        for (Section s : entry.sections) {
+            if (std::find(provisioned.begin(), provisioned.end(), s) != provisioned.end())
+                domain.sections.push_back(s);
+        }
+        profile.domains.push_back(std::move(domain));
+    }
+    return profile;
+}
+
+Profile loadProfile(const QString& path)
+{
+    const QString source = path.isEmpty() ? QString::fromLatin1(kBuiltInProfile) : path;
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure{path.isEmpty() ? ExitBadProfile : ExitIo,
+                      QStringLiteral("%1: cannot read the profile: %2").arg(source, file.errorString())};
+    return parseProfile(file.readAll(), path.isEmpty() ? QStringLiteral("built-in profile") : path);
+}
+
+} // namespace sessionctl

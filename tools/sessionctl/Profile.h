@@ -1,0 +1,68 @@
+#pragma once
+
+// The provisioning profile: what the provisioning module would write into a freshly
+// signed-in session, read from a JSON file:
+//
+//   {
+//     "provisioned": ["app", "appMeeting", "callFlow", "chat", "phone", "user", "desk"],
+//     "user":  {"UserName": "alice", "Password": "...", ...},
+//     "phone": {"HostName": "sip.example.net", "HostPort": 5061, ...},
+//     ...
+//   }
+//
+// Domains are "app", "callFlow", "chat", "phone", "user" and "desk"; inside each,
+// properties are named by their enumerator names and hold JSON values of the
+// property's type (see ProfileValues.h). "provisioned" lists the configuration
+// sections to report as provisioned once their domain has been written.
+//
+// The whole profile is checked before anything is written: an unknown domain or
+// property, a value of the wrong type, a property that cannot be set, or an unknown
+// section makes the profile malformed.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class SessionData;
+
+namespace sessionctl {
+
+// The seven configuration sections whose provisioning the session tracks.
+enum class Section { App, AppMeeting, CallFlow, Chat, Phone, User, Desk };
+
+QString sectionName(Section section);
+
+// What one provisioning worker does: write its domain's properties, then report the
+// domain's sections that the profile lists.
+struct DomainProvisioning
+{
+    QString domain;
+    QStringList properties;
+    std::vector<std::function<void(SessionData&)>> writes;
+    std::vector<Section> sections;
+
+    void apply(SessionData& session) const;
+};
+
+struct Profile
+{
+    QString source;
+    // One entry per domain, in the session's store order (app, callFlow, chat,
+    // phone, user, desk), also for domains the profile leaves out.
+    std::vector<DomainProvisioning> domains;
+
+    int propertyCount() const;
+    int sectionCount() const;
+};
+
+// The profile built into the program.
+extern const char* const kBuiltInProfile;
+
+// Throws Failure (bad profile) with one line naming `source` and the fault.
+Profile parseProfile(const QByteArray& json, const QString& source);
+// Reads and parses a profile file; an empty path reads the built-in profile.
+Profile loadProfile(const QString& path);
+
+} // namespace sessionctl
