@@ -90,7 +90,8 @@ fuzz: deps
 	@mkdir -p build-fuzz/artifacts
 	@for t in $(FUZZ_TARGETS); do \
 	  echo "== $$t for $(FUZZ_SECONDS) s (log: build-fuzz/$$t.log)"; mkdir -p build-fuzz/corpus/$$t; \
-	  if $(ASAN_ENV) ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  dict=""; [ -f fuzz/$$t.dict ] && dict="-dict=fuzz/$$t.dict"; \
+	  if $(ASAN_ENV) ./build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$dict \
 	       -artifact_prefix=build-fuzz/artifacts/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t \
 	       >build-fuzz/$$t.log 2>&1; then \
 	    grep -E '^(INFO: seed corpus|#[0-9]+ *(INITED|DONE)|Done |stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' build-fuzz/$$t.log; \

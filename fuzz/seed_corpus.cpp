@@ -4,6 +4,7 @@
 #include "../bench/Provisioning.h"
 #include "FuzzSupport.h"
 
+#include <DataSetCodec.h>
 #include <SessionData.h>
 
 #include <QDir>
@@ -58,11 +59,72 @@ DataSet inEveryDomain(const DataSet& part)
     return ds;
 }
 
-template <class Store> QByteArray storeSeed()
+template <class Store> std::pair<DataSet, DataSet> provisionedSets()
 {
     Store store;
     Provisioning::provision(store);
-    return pair(store.serializeEncrypted(), store.serializeUnencrypted());
+    return {store.serializeEncrypted(), store.serializeUnencrypted()};
+}
+
+template <class Store> QByteArray storeSeed()
+{
+    const auto [encrypted, plain] = provisionedSets<Store>();
+    return pair(encrypted, plain);
+}
+
+// Inputs of the stored-form decoders: real sets in their stored forms, and texts at
+// the edges of what a decoder must refuse or accept.
+bool writeStoredForms(const QString& root, const std::vector<std::pair<QString, DataSet>>& sets)
+{
+    using DataSets::DataSetCodec;
+    const QString json = root + QStringLiteral("/fuzz_json_decode");
+    const QString cbor = root + QStringLiteral("/fuzz_cbor_decode");
+    bool ok = true;
+    for (const auto& [name, ds] : sets) {
+        const DataSetCodec::EncodeResult j = DataSetCodec::toJson(ds, QJsonDocument::Compact);
+        const DataSetCodec::EncodeResult c = DataSetCodec::toCbor(ds);
+        if (!j.ok() || !c.ok())
+            Fuzz::fail(QStringLiteral("%1 has no stored form: %2%3").arg(name, j.error, c.error));
+        ok &= write(json, name, j.bytes);
+        ok &= write(cbor, name, c.bytes);
+    }
+    const char* const jsonEdges[][2] = {
+        {"indented", "{\n    \"a\": [\n        1,\n        true,\n        \"x\",\n        {}\n    ]\n}\n"},
+        {"empty-list", "[]"},
+        {"duplicate-key", "{\"a\":1,\"a\":2}"},
+        {"whole-float", "{\"n\":7.0,\"m\":7e0}"},
+        {"fraction", "{\"n\":7.5}"},
+        {"huge-number", "{\"n\":1e400,\"m\":2147483648,\"k\":-2147483648}"},
+        {"lone-surrogate", "{\"s\":\"\\ud800\"}"},
+        {"surrogate-pair", "{\"\\ud83d\\ude00\":\"\\u00e9\\u6f22\"}"},
+        {"empty-key", "{\"\":1}"},
+        {"null", "{\"a\":null}"},
+        {"trailing-data", "{} {}"},
+        {"top-level-text", "\"x\""},
+        {"deep", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"},
+        {"many-commas", "[1,,,,,,,,,,,,,,,,,,,,,,2]"},
+        {"unterminated", "{\"a\":[1,2"},
+    };
+    for (const auto& [name, text] : jsonEdges)
+        ok &= write(json, QStringLiteral("edge-%1").arg(QLatin1String(name)), QByteArray(text));
+    const std::pair<const char*, QByteArray> cborEdges[] = {
+        {"empty-map", QByteArray::fromHex("a0")},
+        {"empty-array", QByteArray::fromHex("80")},
+        {"indefinite-map", QByteArray::fromHex("bf616101617a9f01f5ffff")},
+        {"duplicate-key", QByteArray::fromHex("a2616101616102")},
+        {"integer-key", QByteArray::fromHex("a10101")},
+        {"byte-string", QByteArray::fromHex("a161614101")},
+        {"tag", QByteArray::fromHex("a16161c001")},
+        {"half-float", QByteArray::fromHex("a16161f93c00")},
+        {"big-integer", QByteArray::fromHex("a161611b0000000100000000")},
+        {"negative-edge", QByteArray::fromHex("a161613a7fffffff")},
+        {"undefined-simple", QByteArray::fromHex("a26161f76162f0")},
+        {"long-length", QByteArray::fromHex("7bffffffffffffffff")},
+        {"trailing-data", QByteArray::fromHex("a0a0")},
+    };
+    for (const auto& [name, bytes] : cborEdges)
+        ok &= write(cbor, QStringLiteral("edge-%1").arg(QLatin1String(name)), bytes);
+    return ok;
 }
 
 } // namespace
@@ -73,7 +135,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
         return 2;
     }
-    const QString dir = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/fuzz_deserialize");
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QString dir = root + QStringLiteral("/fuzz_deserialize");
     bool ok = true;
 
     ok &= write(dir, QStringLiteral("empty"), QByteArray());
@@ -117,6 +180,16 @@ int main(int argc, char** argv)
                     pair(inEveryDomain(flat), inEveryDomain(flat)));
         ok &= write(dir, QStringLiteral("all-keys-flat-%1").arg(QLatin1String(name)), pair(flat, flat));
     }
+
+    const auto phone = provisionedSets<PhoneRuntimeData>();
+    const auto app = provisionedSets<AppRuntimeData>();
+    ok &= writeStoredForms(root, {{QStringLiteral("session-encrypted"), session.serializeEncrypted()},
+                                  {QStringLiteral("session-plain"), session.serializeUnencrypted()},
+                                  {QStringLiteral("phone-plain"), phone.second},
+                                  {QStringLiteral("app-plain"), app.second},
+                                  {QStringLiteral("all-keys-texts"), everyKey(kinds[0].second)},
+                                  {QStringLiteral("all-keys-integers"), everyKey(kinds[3].second)},
+                                  {QStringLiteral("all-keys-lists"), everyKey(kinds[4].second)}});
 
     std::printf("%s\n", ok ? "seeds written" : "could not write every seed");
     return ok ? 0 : 1;
