@@ -115,9 +115,11 @@ coverage: deps
 	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
 
 # Google Benchmark programs, Release build; bench_stores ends with its ratio summary.
+# BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
+BENCH_PROGRAMS ?= bench_stores
 BENCH_ARGS ?=
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \
 	  -DBUILD_TESTING=OFF -DSESSIONCONFIG_BENCHMARKS=ON
 	cmake --build build-bench -j $(JOBS)
-	./build-bench/bench/bench_stores $(BENCH_ARGS)
+	@for b in $(BENCH_PROGRAMS); do echo "== $$b"; ./build-bench/bench/$$b $(BENCH_ARGS) || exit 1; done
