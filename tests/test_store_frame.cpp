@@ -72,37 +72,27 @@ static_assert(!std::is_copy_constructible_v<ChatRuntimeData> &&
 static_assert(!std::is_copy_constructible_v<DeskRuntimeData> &&
               !std::is_move_constructible_v<DeskRuntimeData>);
 
-TEST(GuardedRecord, CopiesAreIndependentMovesHandOverAndEachRecordIsReleasedOnce)
+// What copies and moves hold is checked for every store below; here, ownership.
+TEST(GuardedRecord, EachRecordIsReleasedOnceAndSelfAssignmentKeepsIt)
 {
     {
-        GuardedRecord<Counted> a;
+        GuardedRecord<Counted> a, c;
         write(a, 1);
         GuardedRecord<Counted> b(a);
-        write(b, 2);
-        EXPECT_EQ(read(a), 1);
-        EXPECT_EQ(read(b), 2);
-
-        GuardedRecord<Counted> c;
         c = a;
-        write(a, 3);
-        EXPECT_EQ(read(c), 1);
         EXPECT_EQ(Counted::alive, 3) << "copy assignment released the old record";
-
         GuardedRecord<Counted> moved(std::move(b));
-        EXPECT_EQ(read(moved), 2);
         EXPECT_FALSE(b.holdsRecord());
         b = c; // a moved-from guard may be assigned to again
-        EXPECT_EQ(read(b), 1);
         c = std::move(moved);
-        EXPECT_EQ(read(c), 2);
         EXPECT_FALSE(moved.holdsRecord());
+        EXPECT_EQ(Counted::alive, 3);
 
         GuardedRecord<Counted>& alias = c;
         c = alias;
         c = std::move(alias);
         ASSERT_TRUE(c.holdsRecord()) << "assigning a guard to itself keeps its record";
-        EXPECT_EQ(read(c), 2);
-
+        EXPECT_EQ(read(c), 1);
         c.replaceWithDefault();
         EXPECT_EQ(read(c), 0);
         EXPECT_EQ(Counted::alive, 3);
