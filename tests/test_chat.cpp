@@ -12,9 +12,6 @@
 using P = ChatProperty;
 using R = ChatConfigurationDTO;
 
-static_assert(!std::is_copy_constructible_v<ChatRuntimeData> &&
-              !std::is_move_constructible_v<ChatRuntimeData>);
-
 namespace {
 
 R filledRecord()

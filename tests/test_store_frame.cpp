@@ -11,6 +11,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
