@@ -27,14 +27,8 @@ public:
             return text();
         else if constexpr (std::is_same_v<T, bool>)
             return pick(2) == 1;
-        else if constexpr (std::is_same_v<T, int>)
-            return integer<int>();
-        else if constexpr (std::is_same_v<T, unsigned int>)
-            return integer<unsigned int>();
-        else if constexpr (std::is_same_v<T, unsigned short>)
-            return integer<unsigned short>();
-        else if constexpr (std::is_same_v<T, long long>)
-            return integer<long long>();
+        else if constexpr (std::is_integral_v<T>)
+            return integer<T>();
         else if constexpr (std::is_enum_v<T>)
             return static_cast<T>(pick(3) == 0 ? integer<int>() : int(pick(4)));
         else if constexpr (std::is_same_v<T, std::optional<int>>)

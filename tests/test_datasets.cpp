@@ -1,9 +1,10 @@
 // The data-set behaviours the stores rely on.
 #include <DataSets.h>
 
+#include "DataSetTestUtils.h"
+
 #include <gtest/gtest.h>
 
-#include <set>
 #include <thread>
 
 using namespace DataSets;
@@ -11,15 +12,16 @@ using namespace DataSets::Impl;
 
 TEST(DataSets, ReadLeavesTargetUntouchedWhenAbsentOrOfAnotherKind)
 {
-    DataSet ds = createDS(false);
-    setDataValue(*ds, QStringLiteral("text"), QStringLiteral("hello"));
-    setDataValue(*ds, QStringLiteral("flag"), true);
-    setDataValue(*ds, QStringLiteral("number"), -7);
+    const DataSet ds =
+        setOf({{"text", QStringLiteral("hello")}, {"flag", true}, {"number", -7}, {"empty", QString()}});
 
     QString text = QStringLiteral("kept");
     EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("flag"), text));
     EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("missing"), text));
+    EXPECT_FALSE(getDataValue(nullptr, QStringLiteral("text"), text));
     EXPECT_EQ(text, QStringLiteral("kept"));
+    EXPECT_TRUE(getDataValue(ds.get(), QStringLiteral("empty"), text)) << "empty text is a value";
+    EXPECT_TRUE(text.isEmpty());
 
     bool flag = false;
     EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("number"), flag));
@@ -28,53 +30,29 @@ TEST(DataSets, ReadLeavesTargetUntouchedWhenAbsentOrOfAnotherKind)
 
     int number = 99;
     EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("text"), number));
+    EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("flag"), number));
     EXPECT_EQ(number, 99);
-    EXPECT_TRUE(getDataValue(ds.get(), QStringLiteral("number"), number));
-    EXPECT_EQ(number, -7);
 
     DataSet nested = createDS(false);
     const DataSet before = nested;
     EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("text"), nested));
     EXPECT_EQ(nested, before);
-
-    EXPECT_FALSE(getDataValue(nullptr, QStringLiteral("text"), text));
 }
 
-TEST(DataSets, EmptyTextIsAValueAndReplacingKeepsThePosition)
+TEST(DataSets, ReplacingKeepsThePositionAndNestedSetsAreSharedNotCopied)
 {
-    DataSet ds = createDS(false);
-    setDataValue(*ds, QStringLiteral("a"), QString());
-    setDataValue(*ds, QStringLiteral("b"), 1);
+    DataSet ds = setOf({{"a", QStringLiteral("x")}, {"b", 1}});
     setDataValue(*ds, QStringLiteral("a"), 2); // a value of another kind replaces the old one
+    EXPECT_EQ(keysOf(ds), (QStringList{"a", "b"}));
+    EXPECT_EQ(valueOf<int>(ds, "a"), 2);
+    EXPECT_FALSE(valueOf<QString>(ds, "a"));
 
-    QString text = QStringLiteral("x");
-    EXPECT_FALSE(getDataValue(ds.get(), QStringLiteral("a"), text));
-    int number = 0;
-    EXPECT_TRUE(getDataValue(ds.get(), QStringLiteral("a"), number));
-    EXPECT_EQ(number, 2);
-    ASSERT_EQ(ds->size(), 2);
-    EXPECT_EQ(ds->entries().front().key, QStringLiteral("a"));
-
-    DataSet other = createDS(false);
-    setDataValue(*other, QStringLiteral("empty"), QString());
-    EXPECT_TRUE(getDataValue(other.get(), QStringLiteral("empty"), text));
-    EXPECT_TRUE(text.isEmpty());
-}
-
-TEST(DataSets, NestedSetsAreSharedNotCopied)
-{
-    DataSet outer = createDS(false);
-    DataSet inner = createDS(false);
-    setDataValue(*outer, QStringLiteral("inner"), inner);
+    const DataSet inner = createDS(false);
+    setDataValue(*ds, QStringLiteral("inner"), inner);
     setDataValue(*inner, QStringLiteral("late"), 5); // written after nesting
-
-    DataSet read = createDS(false);
-    ASSERT_TRUE(getDataValue(outer.get(), QStringLiteral("inner"), read));
+    const DataSet read = valueOf<DataSet>(ds, "inner").value();
     EXPECT_EQ(read, inner);
-    int late = 0;
-    EXPECT_TRUE(getDataValue(read.get(), QStringLiteral("late"), late));
-    EXPECT_EQ(late, 5);
-
+    EXPECT_EQ(valueOf<int>(read, "late"), 5);
     clearDataObjects(*inner);
     EXPECT_TRUE(read->isEmpty()) << "every holder sees the cleared set";
 }
@@ -94,16 +72,14 @@ TEST(DataSets, CyclesAndNullSetsAreRefused)
 TEST(DataSets, KeyRules)
 {
     DataSet keyed = createDS(false);
-    for (const char* key : {"user", "chatLastSynch", "0", "x y", "\xc3\xa9t\xc3\xa9"})
+    for (const char* key : {"user", "chatLastSynch", "0", "x y", "\xc3\xa9t\xc3\xa9", "\xf0\x9f\x98\x80"})
         EXPECT_TRUE(isValidKey(*keyed, QString::fromUtf8(key))) << key;
-    EXPECT_FALSE(isValidKey(*keyed, QString()));
-    EXPECT_FALSE(isValidKey(*keyed, QString(kMaxKeyLength + 1, u'k')));
     EXPECT_TRUE(isValidKey(*keyed, QString(kMaxKeyLength, u'k')));
+    EXPECT_FALSE(isValidKey(*keyed, QString(kMaxKeyLength + 1, u'k')));
+    EXPECT_FALSE(isValidKey(*keyed, QString()));
     EXPECT_FALSE(isValidKey(*keyed, QString(QChar(0xD800)))) << "unpaired surrogate";
-    EXPECT_TRUE(isValidKey(*keyed, QString::fromUtf8("\xf0\x9f\x98\x80"))) << "a surrogate pair";
 
     DataSet list = createDS(true);
-    EXPECT_TRUE(list->isList());
     for (const char* key : {"0", "1", "9", "10", "123456"})
         EXPECT_TRUE(isValidKey(*list, QString::fromLatin1(key))) << key;
     for (const char* key : {"", "01", "-1", "+1", "1.0", " 1", "a", "\xd9\xa1" /* Arabic-Indic one */})
@@ -114,36 +90,23 @@ TEST(DataSets, KeyRules)
 
 TEST(DataSets, IteratorVisitsEveryKeyOnceAndStops)
 {
-    DataSet ds = createDS(false);
-    const std::set<QString> keys{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
-    for (const QString& k : keys)
-        setDataValue(*ds, k, k);
-
-    std::set<QString> seen;
+    DataSet ds = setOf({{"a", 1}, {"b", 2}, {"c", 3}});
     DataIterator it(ds);
+    QStringList seen;
     while (const DataIterator* e = it.next()) {
         EXPECT_EQ(e->getDataSet(), ds);
-        QString value;
-        EXPECT_TRUE(getDataValue(e->getDataSet().get(), e->getKey(), value));
-        EXPECT_TRUE(seen.insert(e->getKey()).second);
+        seen << e->getKey();
     }
-    EXPECT_EQ(seen, keys);
+    EXPECT_EQ(seen, (QStringList{"a", "b", "c"}));
     EXPECT_EQ(it.next(), nullptr) << "stays at the end";
 
     DataIterator none{DataSet()};
     EXPECT_EQ(none.next(), nullptr);
-    EXPECT_TRUE(none.getKey().isNull());
-}
 
-TEST(DataSets, ClearingWhileIteratingEndsTheWalk)
-{
-    DataSet ds = createDS(false);
-    setDataValue(*ds, QStringLiteral("a"), 1);
-    setDataValue(*ds, QStringLiteral("b"), 2);
-    DataIterator it(ds);
-    ASSERT_NE(it.next(), nullptr);
+    DataIterator cleared(ds);
+    ASSERT_NE(cleared.next(), nullptr);
     clearDataObjects(*ds);
-    EXPECT_EQ(it.next(), nullptr);
+    EXPECT_EQ(cleared.next(), nullptr) << "clearing while walking ends the walk";
 }
 
 TEST(DataSets, ConcurrentWritersAndReadersOnOneSet)

@@ -1,6 +1,9 @@
-// The record guard every store is built on: ownership, copy and move, and locking.
-#include <DeskRuntimeData.h>
+// The record guard every store is built on (ownership, copy and move, locking), the
+// property tables, and what copying and moving do to the stores.
 #include <GuardedRecord.h>
+#include <SessionData.h>
+
+#include "StoreTestUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +11,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -35,58 +39,66 @@ void write(GuardedRecord<Counted>& g, int v)
     g.write([v](Counted& r) { r.value = v; });
 }
 
+// A copy holds the same values and goes its own way; a move hands the values over.
+template <class Enum, class Store> void expectCopiesIndependentAndMovesHandOver()
+{
+    Store source, twin;
+    changeEvery<Enum>(source);
+    changeEvery<Enum>(twin);
+
+    Store copy(source), assigned;
+    assigned = source;
+    for (Store* c : {&copy, &assigned}) {
+        EXPECT_EQ(differing<Enum>(*c, source), Names{});
+        changeEvery<Enum>(*c, source);
+        EXPECT_EQ(differing<Enum>(*c, source), namesOf(allHeld<Enum>()));
+    }
+    EXPECT_EQ(differing<Enum>(source, twin), Names{}) << "the source kept its values";
+
+    Store moved(std::move(source));
+    EXPECT_EQ(differing<Enum>(moved, twin), Names{});
+    Store target;
+    target = std::move(moved);
+    EXPECT_EQ(differing<Enum>(target, twin), Names{});
+    source = twin; // a moved-from store may be assigned again
+    EXPECT_EQ(differing<Enum>(source, twin), Names{});
+}
+
 using namespace std::chrono_literals;
 
 } // namespace
 
-TEST(GuardedRecord, CopiesAreIndependentAndMovesHandOver)
+static_assert(!std::is_copy_constructible_v<ChatRuntimeData> &&
+              !std::is_move_constructible_v<ChatRuntimeData>);
+static_assert(!std::is_copy_constructible_v<DeskRuntimeData> &&
+              !std::is_move_constructible_v<DeskRuntimeData>);
+
+// What copies and moves hold is checked for every store below; here, ownership.
+TEST(GuardedRecord, EachRecordIsReleasedOnceAndSelfAssignmentKeepsIt)
 {
     {
-        GuardedRecord<Counted> a;
+        GuardedRecord<Counted> a, c;
         write(a, 1);
         GuardedRecord<Counted> b(a);
-        write(b, 2);
-        EXPECT_EQ(read(a), 1);
-        EXPECT_EQ(read(b), 2);
-
-        GuardedRecord<Counted> c;
         c = a;
-        write(a, 3);
-        EXPECT_EQ(read(c), 1);
         EXPECT_EQ(Counted::alive, 3) << "copy assignment released the old record";
-
         GuardedRecord<Counted> moved(std::move(b));
-        EXPECT_EQ(read(moved), 2);
         EXPECT_FALSE(b.holdsRecord());
         b = c; // a moved-from guard may be assigned to again
-        EXPECT_EQ(read(b), 1);
-
         c = std::move(moved);
-        EXPECT_EQ(read(c), 2);
         EXPECT_FALSE(moved.holdsRecord());
+        EXPECT_EQ(Counted::alive, 3);
+
+        GuardedRecord<Counted>& alias = c;
+        c = alias;
+        c = std::move(alias);
+        ASSERT_TRUE(c.holdsRecord()) << "assigning a guard to itself keeps its record";
+        EXPECT_EQ(read(c), 1);
+        c.replaceWithDefault();
+        EXPECT_EQ(read(c), 0);
+        EXPECT_EQ(Counted::alive, 3);
     }
     EXPECT_EQ(Counted::alive, 0) << "every record released exactly once";
-}
-
-TEST(GuardedRecord, SelfAssignmentKeepsTheRecord)
-{
-    GuardedRecord<Counted> a;
-    write(a, 7);
-    GuardedRecord<Counted>& alias = a;
-    a = alias;
-    EXPECT_EQ(read(a), 7);
-    a = std::move(alias);
-    ASSERT_TRUE(a.holdsRecord());
-    EXPECT_EQ(read(a), 7);
-}
-
-TEST(GuardedRecord, ReplaceWithDefaultDropsEveryValue)
-{
-    GuardedRecord<Counted> a;
-    write(a, 5);
-    a.replaceWithDefault();
-    EXPECT_EQ(read(a), 0);
-    EXPECT_EQ(Counted::alive, 1);
 }
 
 TEST(GuardedRecord, ReadersShareTheLockAndAWriterWaitsForThem)
@@ -137,26 +149,28 @@ TEST(GuardedRecord, AnExceptionInsideReleasesTheLock)
     EXPECT_EQ(read(g), 4);
 }
 
-TEST(PropertyTable, NamesAndRowsComeFromTheOneTable)
+TEST(PropertyTable, NamesNumbersAndKindsComeFromTheOneTable)
 {
     EXPECT_STREQ(propertyName(DeskProperty::Host), "Host");
-    EXPECT_STREQ(propertyName(DeskProperty::Enabled), "Enabled");
-    EXPECT_EQ(propertyName(static_cast<DeskProperty>(42)), nullptr);
+    EXPECT_STREQ(propertyName(AppProperty::AppTimestamp), "AppTimestamp");
+    EXPECT_EQ(propertyName(static_cast<AppProperty>(21)), nullptr) << "21 is unassigned";
     EXPECT_EQ(propertyFromName<DeskProperty>("SIPDebugEnabled"), DeskProperty::SIPDebugEnabled);
     EXPECT_FALSE(propertyFromName<DeskProperty>("host").has_value()) << "names are case-sensitive";
 
-    // The compile-time walk hands over each row's type and number, so a caller can
-    // set properties by name without a hand-written switch.
-    DeskRuntimeData desk;
-    int rows = 0;
-    PropertyTable<DeskProperty>::forEach([&](auto tag, const char* name) {
-        using Tag = decltype(tag);
-        ++rows;
-        if constexpr (std::is_same_v<typename Tag::Type, bool>) {
-            if (std::string_view(name) == "Tls")
-                desk.setData<bool, Tag::property>(true);
-        }
+    // The walk hands over each row's kind, in table order.
+    Names derived;
+    PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
+        if (decltype(tag)::derived)
+            derived.push_back(name);
     });
-    EXPECT_EQ(rows, 5);
-    EXPECT_TRUE((desk.getData<bool, DeskProperty::Tls>()));
+    EXPECT_EQ(derived, (Names{"AnalyticsURL", "WhatsNewURL", "PasswordResetURL", "DiscoverMobileOfferURL"}));
+    EXPECT_EQ(allHeld<CallFlowProperty>().size(), 28u) << "every row but the whole record";
+}
+
+TEST(CopyableStores, CopiesAreIndependentAndMovesHandTheRecordOver)
+{
+    expectCopiesIndependentAndMovesHandOver<PhoneProperty, PhoneRuntimeData>();
+    expectCopiesIndependentAndMovesHandOver<CallFlowProperty, CallFlowRuntimeData>();
+    expectCopiesIndependentAndMovesHandOver<UserProperty, UserRuntimeData>();
+    expectCopiesIndependentAndMovesHandOver<AppProperty, AppRuntimeData>();
 }

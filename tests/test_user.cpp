@@ -1,235 +1,100 @@
-#include <UserConfigurationDTO.h>
+// The signed-in user: equality, what the encrypted part holds (never the password or the
+// company) and how it is read back, the valid-session rule, what a reset and a clear drop.
 #include <UserRuntimeData.h>
 
-#include "WalkedDataSet.h"
+#include "StoreTestUtils.h"
 
 #include <gtest/gtest.h>
 
-#include <QStringList>
-
-#include <type_traits>
+using P = UserProperty;
+using R = UserConfigurationDTO;
 
 namespace {
 
-using Setter = void (UserConfigurationDTO::*)(QString);
-using Getter = QString (UserConfigurationDTO::*)() const;
+using Setter = void (R::*)(QString);
+const Setter kSetters[] = {&R::setUserName,    &R::setPassword,   &R::setAppKey,    &R::setWID,
+                           &R::setAvatar,      &R::setCompany,    &R::setFirstName, &R::setLastName,
+                           &R::setMeetingRoom, &R::setDepartment, &R::setUuid};
 
-struct UserField
-{
-    const char* name;
-    Setter set;
-    Getter get;
-    const char* key; // null: never stored
-};
-
-// Declaration order.
-const UserField kFields[] = {
-    {"userName", &UserConfigurationDTO::setUserName, &UserConfigurationDTO::getUserName, "user"},
-    {"password", &UserConfigurationDTO::setPassword, &UserConfigurationDTO::getPassword, nullptr},
-    {"appKey", &UserConfigurationDTO::setAppKey, &UserConfigurationDTO::getAppKey, "appKey"},
-    {"wid", &UserConfigurationDTO::setWID, &UserConfigurationDTO::getWID, "wid"},
-    {"avatar", &UserConfigurationDTO::setAvatar, &UserConfigurationDTO::getAvatar, "avatar"},
-    {"company", &UserConfigurationDTO::setCompany, &UserConfigurationDTO::getCompany, nullptr},
-    {"firstName", &UserConfigurationDTO::setFirstName, &UserConfigurationDTO::getFirstName, "firstName"},
-    {"lastName", &UserConfigurationDTO::setLastName, &UserConfigurationDTO::getLastName, "lastName"},
-    {"meetingRoom", &UserConfigurationDTO::setMeetingRoom, &UserConfigurationDTO::getMeetingRoom,
-     "meetingRoom"},
-    {"department", &UserConfigurationDTO::setDepartment, &UserConfigurationDTO::getDepartment, "department"},
-    {"uuid", &UserConfigurationDTO::setUuid, &UserConfigurationDTO::getUuid, "uuid"},
-};
-
-QString valueFor(const UserField& f, const char* tag = "old")
-{
-    return QStringLiteral("%1-%2").arg(QLatin1String(f.name), QLatin1String(tag));
-}
-
-UserConfigurationDTO filledRecord(const char* tag = "old")
-{
-    UserConfigurationDTO r;
-    for (const UserField& f : kFields)
-        (r.*f.set)(valueFor(f, tag));
-    return r;
-}
-
-void fill(UserRuntimeData& store, const QString& tag)
-{
-    PropertyTable<UserProperty>::forEach([&](auto row, const char* name) {
-        using Row = decltype(row);
-        store.setData<typename Row::Type, Row::property>(QLatin1String(name) + tag);
-    });
-}
-
-QStringList values(const UserRuntimeData& store)
-{
-    QStringList out;
-    PropertyTable<UserProperty>::forEach([&](auto row, const char*) {
-        using Row = decltype(row);
-        out << store.getData<typename Row::Type, Row::property>();
-    });
-    return out;
-}
-
-QStringList expectedValues(const QString& tag)
-{
-    QStringList out;
-    for (const PropertyRow& row : PropertyTable<UserProperty>::rows)
-        out << QLatin1String(row.name) + tag;
-    return out;
-}
+// The stored key of each property in the order written; password and company have none.
+const std::pair<P, const char*> kKeys[] = {
+    {P::UserName, "user"},           {P::AppKey, "appKey"},         {P::WID, "wid"},
+    {P::Avatar, "avatar"},           {P::FirstName, "firstName"},   {P::LastName, "lastName"},
+    {P::MeetingRoom, "meetingRoom"}, {P::Department, "department"}, {P::Uuid, "uuid"}};
 
 } // namespace
 
-static_assert(std::is_copy_constructible_v<UserRuntimeData> && std::is_copy_assignable_v<UserRuntimeData>);
-static_assert(std::is_nothrow_move_constructible_v<UserRuntimeData> &&
-              std::is_nothrow_move_assignable_v<UserRuntimeData>);
-
-TEST(UserRecord, NullAndEmptyTextAreEqual)
+TEST(UserRecord, EqualityComparesEveryFieldExactlyAndEmptyEqualsNull)
 {
-    UserConfigurationDTO empty;
-    for (const UserField& f : kFields)
-        (empty.*f.set)(QStringLiteral(""));
-    EXPECT_EQ(empty, UserConfigurationDTO());
-}
-
-TEST(UserRecord, EveryFieldTakesPartInEquality)
-{
-    for (const UserField& f : kFields) {
-        SCOPED_TRACE(f.name);
-        UserConfigurationDTO a = filledRecord();
-        UserConfigurationDTO b = filledRecord();
-        ASSERT_EQ(a, b);
-        (b.*f.set)(valueFor(f).toUpper());
-        EXPECT_NE(a, b);
-        EXPECT_NE(b, a);
+    for (size_t i = 0; i < std::size(kSetters); ++i) {
+        const Setter set = kSetters[i];
+        R lower, upper, empty;
+        (lower.*set)(QStringLiteral("name"));
+        (upper.*set)(QStringLiteral("NAME"));
+        (empty.*set)(QStringLiteral(""));
+        EXPECT_FALSE(lower == upper) << "setter " << i;
+        EXPECT_FALSE(lower == R());
+        EXPECT_TRUE(empty == R());
     }
 }
 
-TEST(UserRecord, EncryptedSetHoldsNineTextsInOrder)
-{
-    const UserConfigurationDTO record = filledRecord();
-    std::vector<WalkedEntry> entries = walkDataSet(record.serializeEncrypted());
-    ASSERT_EQ(entries.size(), 9u);
-    auto entry = entries.begin();
-    for (const UserField& f : kFields) {
-        if (!f.key)
-            continue;
-        EXPECT_EQ(entry->path, QLatin1String(f.key));
-        EXPECT_EQ(entry->kind, 't');
-        EXPECT_EQ(entry->text, valueFor(f));
-        ++entry;
-    }
-
-    // Empty fields are written too, as empty text.
-    entries = walkDataSet(UserConfigurationDTO().serializeEncrypted());
-    ASSERT_EQ(entries.size(), 9u);
-    for (const WalkedEntry& e : entries) {
-        EXPECT_EQ(e.kind, 't') << qPrintable(e.path);
-        EXPECT_TRUE(e.text.isEmpty()) << qPrintable(e.path);
-    }
-}
-
-TEST(UserRecord, PlainSetIsEmptyAndReadingOneChangesNothing)
-{
-    const UserConfigurationDTO record = filledRecord();
-    EXPECT_TRUE(record.serializeUnencrypted()->isEmpty());
-
-    UserConfigurationDTO target = filledRecord("kept");
-    target.deserializeUnencrypted(record.serializeEncrypted());
-    EXPECT_EQ(target, filledRecord("kept"));
-}
-
-TEST(UserRecord, ReadingKeepsFieldsTheSetDoesNotYield)
-{
-    using namespace DataSets::Impl;
-    const DataSets::DataSet ds = createDS(false);
-    setDataValue(*ds, QStringLiteral("user"), QStringLiteral("userName-new"));
-    setDataValue(*ds, QStringLiteral("appKey"), 5);
-    setDataValue(*ds, QStringLiteral("wid"), true);
-    setDataValue(*ds, QStringLiteral("avatar"), createDS(false));
-    setDataValue(*ds, QStringLiteral("firstName"), QStringLiteral("firstName-new"));
-    setDataValue(*ds, QStringLiteral("lastName"), QString()); // empty text is a value like any other
-    setDataValue(*ds, QStringLiteral("uuid"), QStringLiteral("uuid-new"));
-    setDataValue(*ds, QStringLiteral("password"), QStringLiteral("password-new"));
-    setDataValue(*ds, QStringLiteral("company"), QStringLiteral("company-new"));
-
-    UserConfigurationDTO record = filledRecord();
-    record.deserializeEncrypted(ds);
-    EXPECT_EQ(record.getUserName(), QStringLiteral("userName-new"));
-    EXPECT_EQ(record.getAppKey(), QStringLiteral("appKey-old"));
-    EXPECT_EQ(record.getWID(), QStringLiteral("wid-old"));
-    EXPECT_EQ(record.getAvatar(), QStringLiteral("avatar-old"));
-    EXPECT_EQ(record.getFirstName(), QStringLiteral("firstName-new"));
-    EXPECT_TRUE(record.getLastName().isEmpty());
-    EXPECT_EQ(record.getMeetingRoom(), QStringLiteral("meetingRoom-old"));
-    EXPECT_EQ(record.getDepartment(), QStringLiteral("department-old"));
-    EXPECT_EQ(record.getUuid(), QStringLiteral("uuid-new"));
-    EXPECT_EQ(record.getPassword(), QStringLiteral("password-old"));
-    EXPECT_EQ(record.getCompany(), QStringLiteral("company-old"));
-
-    // No set at all: nothing to read, nothing changes.
-    record = filledRecord();
-    record.deserializeEncrypted(DataSets::DataSet());
-    record.deserializeUnencrypted(DataSets::DataSet());
-    EXPECT_EQ(record, filledRecord());
-}
-
-TEST(UserRecord, RoundTripLosesOnlyPasswordAndCompany)
-{
-    const UserConfigurationDTO saved = filledRecord();
-    UserConfigurationDTO restored;
-    restored.deserializeEncrypted(saved.serializeEncrypted());
-    restored.deserializeUnencrypted(saved.serializeUnencrypted());
-
-    EXPECT_NE(restored, saved);
-    EXPECT_TRUE(restored.getPassword().isEmpty());
-    EXPECT_TRUE(restored.getCompany().isEmpty());
-    restored.setPassword(saved.getPassword());
-    restored.setCompany(saved.getCompany());
-    EXPECT_EQ(restored, saved);
-}
-
-TEST(UserStorage, PasswordAndCompanyReachNoDataSet)
+TEST(UserStore, EncryptedPartHoldsNineTextsInOrderNeverThePasswordOrCompany)
 {
     UserRuntimeData store;
-    fill(store, QStringLiteral("-secret"));
-    const QString password = store.getData<QString, UserProperty::Password>();
-    const QString company = store.getData<QString, UserProperty::Company>();
-
-    // Both parts as the session nests them, walked down to every leaf.
-    const std::vector<WalkedEntry> entries = walkDataSet(nestSets(
-        {{QStringLiteral("encrypted"), nestSets({{QStringLiteral("user"), store.serializeEncrypted()}})},
-         {QStringLiteral("plain"), nestSets({{QStringLiteral("user"), store.serializeUnencrypted()}})}}));
-    int texts = 0;
-    for (const WalkedEntry& e : entries) {
-        EXPECT_FALSE(e.text.contains(password)) << qPrintable(e.path);
-        EXPECT_FALSE(e.text.contains(company)) << qPrintable(e.path);
-        EXPECT_FALSE(e.path.contains(QLatin1String("password"), Qt::CaseInsensitive));
-        EXPECT_FALSE(e.path.contains(QLatin1String("company"), Qt::CaseInsensitive));
-        texts += e.kind == 't';
+    changeEvery<P>(store);
+    const DataSets::DataSet ds = store.serializeEncrypted();
+    QStringList keys;
+    for (const auto& [property, key] : kKeys) {
+        keys << QLatin1String(key);
+        EXPECT_EQ(valueOf<QString>(ds, key), QLatin1Char('-') + QLatin1String(propertyName(property)));
     }
-    EXPECT_EQ(texts, 9); // the walk did reach the stored fields
+    EXPECT_EQ(keysOf(ds), keys);
+    EXPECT_TRUE(store.serializeUnencrypted()->isEmpty());
+
+    // Empty fields are written too, as empty text.
+    const DataSets::DataSet empty = R().serializeEncrypted();
+    EXPECT_EQ(keysOf(empty), keys);
+    for (const QString& key : keys)
+        EXPECT_EQ(valueOf<QString>(empty, key), QString()) << qPrintable(key);
 }
 
-TEST(UserStore, NewStoreIsEmptyAndNotSignedIn)
+TEST(UserStore, ReadingKeepsFieldsTheSetDoesNotYield)
 {
-    const UserRuntimeData store;
-    for (const QString& v : values(store))
-        EXPECT_TRUE(v.isEmpty());
-    EXPECT_FALSE(store.isValidSession());
+    UserRuntimeData store, twin;
+    changeEvery<P>(store);
+    changeEvery<P>(twin);
+    store.deserializeEncrypted(setOf({{"user", QStringLiteral("new")},
+                                      {"appKey", 5},
+                                      {"wid", true},
+                                      {"avatar", DataSets::Impl::createDS(false)},
+                                      {"firstName", QStringLiteral("new")},
+                                      {"lastName", QString()}, // empty text is a value like any other
+                                      {"uuid", QStringLiteral("new")},
+                                      {"password", QStringLiteral("new")},
+                                      {"company", QStringLiteral("new")}}));
+    EXPECT_EQ(differing<P>(store, twin), (Names{"UserName", "FirstName", "LastName", "Uuid"}));
+    EXPECT_EQ((store.getData<QString, P::UserName>()), QStringLiteral("new"));
+    EXPECT_TRUE((store.getData<QString, P::LastName>()).isEmpty());
+
+    // No set at all, or the plain part: nothing to read, nothing changes.
+    store.deserializeEncrypted(DataSets::DataSet());
+    store.deserializeUnencrypted(twin.serializeEncrypted());
+    EXPECT_EQ(differing<P>(store, twin), (Names{"UserName", "FirstName", "LastName", "Uuid"}));
 }
 
 TEST(UserStore, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
 {
     UserRuntimeData store;
-    fill(store, QStringLiteral("-x"));
-    store.setData<QString, UserProperty::WID>(QString());
+    EXPECT_FALSE(store.isValidSession());
+    changeEvery<P>(store);
+    store.setData<QString, P::WID>(QString());
     EXPECT_FALSE(store.isValidSession()) << "every other field set, WID empty";
 
     store.clear();
-    store.setData<QString, UserProperty::UserName>(QStringLiteral("alice"));
-    store.setData<QString, UserProperty::AppKey>(QStringLiteral("key"));
+    store.setData<QString, P::UserName>(QStringLiteral("alice"));
+    store.setData<QString, P::AppKey>(QStringLiteral("key"));
     EXPECT_FALSE(store.isValidSession());
-    store.setData<QString, UserProperty::WID>(QStringLiteral("w"));
+    store.setData<QString, P::WID>(QStringLiteral("w"));
     EXPECT_TRUE(store.isValidSession()) << "password and profile play no part";
 
     auto dropAndRestore = [&store](auto set) {
@@ -238,73 +103,18 @@ TEST(UserStore, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
         set(QStringLiteral(" ")); // length counts, no trimming
         EXPECT_TRUE(store.isValidSession());
     };
-    dropAndRestore([&](const QString& v) { store.setData<QString, UserProperty::UserName>(v); });
-    dropAndRestore([&](const QString& v) { store.setData<QString, UserProperty::AppKey>(v); });
-    dropAndRestore([&](const QString& v) { store.setData<QString, UserProperty::WID>(v); });
-}
+    dropAndRestore([&](const QString& v) { store.setData<QString, P::UserName>(v); });
+    dropAndRestore([&](const QString& v) { store.setData<QString, P::AppKey>(v); });
+    dropAndRestore([&](const QString& v) { store.setData<QString, P::WID>(v); });
 
-TEST(UserStore, ResetKeepsTheUserClearDropsIt)
-{
-    UserRuntimeData store;
-    fill(store, QStringLiteral("-v"));
     store.resetData();
-    EXPECT_EQ(values(store), expectedValues(QStringLiteral("-v")));
-    EXPECT_TRUE(store.isValidSession());
-
+    EXPECT_TRUE(store.isValidSession()) << "a reset keeps the user";
     store.clear();
-    for (const QString& v : values(store))
-        EXPECT_TRUE(v.isEmpty());
     EXPECT_FALSE(store.isValidSession());
 }
 
-TEST(UserStore, CopiesAreIndependent)
+TEST(UserStore, ResetKeepsEverythingClearDropsEverything)
 {
-    UserRuntimeData source;
-    fill(source, QStringLiteral("-src"));
-
-    UserRuntimeData copy(source);
-    EXPECT_EQ(values(copy), expectedValues(QStringLiteral("-src")));
-    copy.setData<QString, UserProperty::Password>(QStringLiteral("changed"));
-    source.setData<QString, UserProperty::UserName>(QStringLiteral("changed"));
-    EXPECT_EQ((source.getData<QString, UserProperty::Password>()), QStringLiteral("Password-src"));
-    EXPECT_EQ((copy.getData<QString, UserProperty::UserName>()), QStringLiteral("UserName-src"));
-
-    UserRuntimeData assigned;
-    fill(assigned, QStringLiteral("-other"));
-    assigned = copy;
-    EXPECT_EQ((assigned.getData<QString, UserProperty::Password>()), QStringLiteral("changed"));
-    assigned.setData<QString, UserProperty::Uuid>(QStringLiteral("changed"));
-    EXPECT_EQ((copy.getData<QString, UserProperty::Uuid>()), QStringLiteral("Uuid-src"));
-
-    UserRuntimeData& alias = assigned;
-    assigned = alias;
-    EXPECT_EQ((assigned.getData<QString, UserProperty::Uuid>()), QStringLiteral("changed"));
-}
-
-TEST(UserStore, MovesHandTheRecordOver)
-{
-    UserRuntimeData source;
-    fill(source, QStringLiteral("-src"));
-    UserRuntimeData moved(std::move(source));
-    EXPECT_EQ(values(moved), expectedValues(QStringLiteral("-src")));
-
-    UserRuntimeData target;
-    target = std::move(moved);
-    EXPECT_EQ(values(target), expectedValues(QStringLiteral("-src")));
-    EXPECT_TRUE(target.isValidSession());
-}
-
-TEST(UserStore, StorageReachesTheRecord)
-{
-    UserRuntimeData store;
-    store.setData<QString, UserProperty::Password>(QStringLiteral("kept"));
-    store.deserializeEncrypted(filledRecord("stored").serializeEncrypted());
-    EXPECT_EQ((store.getData<QString, UserProperty::UserName>()), QStringLiteral("userName-stored"));
-    EXPECT_EQ((store.getData<QString, UserProperty::Uuid>()), QStringLiteral("uuid-stored"));
-    EXPECT_EQ((store.getData<QString, UserProperty::Password>()), QStringLiteral("kept"));
-    EXPECT_TRUE(store.isValidSession());
-
-    UserConfigurationDTO back;
-    back.deserializeEncrypted(store.serializeEncrypted());
-    EXPECT_EQ(back.getWID(), QStringLiteral("wid-stored"));
+    expectDrops<P, UserRuntimeData>([](UserRuntimeData& s) { s.resetData(); }, {});
+    expectDrops<P, UserRuntimeData>([](UserRuntimeData& s) { s.clear(); }, allHeld<P>());
 }

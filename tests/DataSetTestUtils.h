@@ -1,0 +1,79 @@
+#pragma once
+
+// Test aids for data sets: building small ones, reading them back and comparing two of
+// them deeply.
+
+#include <DataSets.h>
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <utility>
+#include <vector>
+
+// Lets failure messages show text instead of raw bytes.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+// A keyed set holding the given entries in the given order; nested sets stay shared.
+inline DataSets::DataSet setOf(std::initializer_list<std::pair<QString, DataSets::Impl::Value>> entries)
+{
+    DataSets::DataSet ds = DataSets::Impl::createDS(false);
+    for (const auto& [key, value] : entries)
+        ds->set(key, value);
+    return ds;
+}
+
+// The value under a key, when one of kind T is there.
+template <class T> std::optional<T> valueOf(const DataSets::DataSet& ds, const QString& key)
+{
+    T value{};
+    if (!DataSets::Impl::getDataValue(ds.get(), key, value))
+        return std::nullopt;
+    return value;
+}
+
+inline QStringList keysOf(const DataSets::DataSet& ds)
+{
+    QStringList keys;
+    DataSets::DataIterator it(ds);
+    while (const DataSets::DataIterator* e = it.next())
+        keys << e->getKey();
+    return keys;
+}
+
+// Deep equality: both null, or the same kind of set with the same keys, each holding
+// a value of the same kind and content; the failure names the first difference.
+inline testing::AssertionResult sameContent(const DataSets::DataSet& a, const DataSets::DataSet& b,
+                                            const QString& where = QStringLiteral("top"))
+{
+    if (!a || !b)
+        return a == b ? testing::AssertionSuccess() : testing::AssertionFailure() << "one set is null";
+    if (a->isList() != b->isList())
+        return testing::AssertionFailure() << qPrintable(where) << ": kind of set differs";
+    const std::vector<DataSets::Impl::Entry> entries = a->entries();
+    if (entries.size() != static_cast<size_t>(b->size()))
+        return testing::AssertionFailure() << qPrintable(where) << ": entry count differs";
+    for (const DataSets::Impl::Entry& e : entries) {
+        const QString at = where + QLatin1Char('.') + e.key;
+        DataSets::Impl::Value other;
+        if (!b->value(e.key, other))
+            return testing::AssertionFailure() << qPrintable(at) << ": missing";
+        if (e.value.index() != other.index())
+            return testing::AssertionFailure() << qPrintable(at) << ": kind of value differs";
+        if (const auto* nested = std::get_if<DataSets::DataSet>(&e.value)) {
+            testing::AssertionResult inner = sameContent(*nested, std::get<DataSets::DataSet>(other), at);
+            if (!inner)
+                return inner;
+        } else if (e.value != other) {
+            return testing::AssertionFailure() << qPrintable(at) << ": value differs";
+        }
+    }
+    return testing::AssertionSuccess();
+}
