@@ -41,7 +41,7 @@ StoredSet readEncrypted(const QString& path, const SecretKey& key)
 QString defaultStateDir()
 {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification asks to ignore relative paths.
+    // XDG base directories must be absolute: a relative one is ignored.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/sessionconfig");
