@@ -89,12 +89,20 @@ const Flag kFlags[] = {&SessionData::setAppConfigurationDataProvisioned,
                        &SessionData::setDeskConfigurationDataProvisioned,
                        &SessionData::setUserConfigurationDataProvisioned};
 
+// Through a local copy of the member pointer: GCC's bounds check misreads the index
+// when a member-function pointer is called straight out of an array.
+void setFlag(SessionData& s, size_t i, bool value)
+{
+    const Flag flag = kFlags[i];
+    (s.*flag)(value);
+}
+
 // Sets every provisioning flag but the one at `except`.
 void provisionAll(SessionData& s, size_t except = std::size(kFlags))
 {
     for (size_t i = 0; i < std::size(kFlags); ++i)
         if (i != except)
-            (s.*kFlags[i])(true);
+            setFlag(s, i, true);
 }
 
 using namespace std::chrono_literals;
@@ -108,10 +116,10 @@ TEST(Session, ProvisionedOnlyWhenAllSevenSectionsAreAndResetOrClearClearsEachFla
     session.setConfigurationReadyCallback([&] { ++calls; });
     EXPECT_FALSE(session.isProvisioned());
     for (size_t i = 0; i < std::size(kFlags); ++i) {
-        (session.*kFlags[i])(false);
+        setFlag(session, i, false);
         provisionAll(session, i);
         EXPECT_FALSE(session.isProvisioned()) << "flag " << i << " missing";
-        (session.*kFlags[i])(true);
+        setFlag(session, i, true);
         EXPECT_TRUE(session.isProvisioned());
 
         session.resetConfigurationData();
