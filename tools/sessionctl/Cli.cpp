@@ -2,7 +2,6 @@
 
 #include "Failure.h"
 #include "Profile.h"
-#include "Storage.h"
 #include "Summary.h"
 
 #include <AppRuntimeData.h>
@@ -10,10 +9,17 @@
 #include <SessionData.h>
 #include <UserRuntimeData.h>
 
-#include <QFileInfo>
+#include <SessionStore.h>
+
+#include <QDir>
+#include <QFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -26,13 +32,13 @@ namespace {
 const char* const kUsage = R"(Usage: sessionctl <command> [options]
 
 Commands:
-  run [--state DIR] [--profile FILE] [--key-file FILE]
+  run [--state DIR] [--profile FILE] [--key-file FILE] [--wait SECONDS]
       Restore the stored session (or start fresh), provision it from the profile
       (the built-in one unless --profile is given), print a summary and store it.
   show [--key-file FILE] FILE
       Print a stored session file as an indented tree. The encrypted file is
       decrypted with --key-file, or with session.key beside FILE.
-  sign-out [--state DIR] [--key-file FILE]
+  sign-out [--state DIR] [--key-file FILE] [--wait SECONDS]
       Clear the session and store the empty state.
 
 Options:
@@ -41,6 +47,8 @@ Options:
   --key-file FILE  key of the encrypted file; default DIR/session.key, created
                    with owner-only permissions when the first session is stored
   --profile FILE   provisioning profile (JSON)
+  --wait SECONDS   how long run and sign-out wait for another process that
+                   holds the state directory (default 5)
   -h, --help       show this help
 
 Exit codes:
@@ -49,20 +57,22 @@ Exit codes:
   2  a stored file or the key cannot be used (corrupt, truncated, altered,
      wrong key, newer format); no file is changed
   3  the provisioning profile is malformed; no file is changed
-  4  a file or directory cannot be read or written
+  4  a file or directory cannot be read or written, the state directory is
+     busy, or the output cannot be written; no stored file is left half-written
 )";
 
 struct Arguments
 {
     QString command;
-    std::map<QString, QString> options;
-    QStringList positional;
+    // Paths stay bytes as the shell gave them: decoding could name another file.
+    std::map<QString, QByteArray> options;
+    QList<QByteArray> positional;
     bool help = false;
 
-    QString option(const char* name) const
+    QByteArray option(const char* name) const
     {
         const auto it = options.find(QLatin1String(name));
-        return it == options.end() ? QString() : it->second;
+        return it == options.end() ? QByteArray() : it->second;
     }
 };
 
@@ -71,23 +81,25 @@ struct Arguments
     throw Failure{ExitUsage, fault + QStringLiteral(" (see sessionctl --help)")};
 }
 
-Arguments parse(const QStringList& arguments)
+Arguments parse(const QList<QByteArray>& arguments)
 {
     static const std::map<QString, QStringList> allowed = {
         {QStringLiteral("run"),
-         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file")}},
+         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file"),
+          QStringLiteral("wait")}},
         {QStringLiteral("show"), {QStringLiteral("key-file")}},
-        {QStringLiteral("sign-out"), {QStringLiteral("state"), QStringLiteral("key-file")}},
+        {QStringLiteral("sign-out"),
+         {QStringLiteral("state"), QStringLiteral("key-file"), QStringLiteral("wait")}},
     };
     Arguments args;
     for (int i = 1; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+        const QByteArray& a = arguments[i];
+        if (a == "-h" || a == "--help") {
             args.help = true;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            const int eq = a.indexOf(QLatin1Char('='));
-            const QString name = a.mid(2, eq < 0 ? -1 : eq - 2);
-            QString value;
+        } else if (a.startsWith("--")) {
+            const qsizetype eq = a.indexOf('=');
+            const QString name = QString::fromLocal8Bit(a.mid(2, eq < 0 ? -1 : eq - 2));
+            QByteArray value;
             if (eq >= 0)
                 value = a.mid(eq + 1);
             else if (i + 1 < arguments.size())
@@ -99,10 +111,10 @@ Arguments parse(const QStringList& arguments)
             if (args.options.count(name))
                 usage(QStringLiteral("option --%1 given twice").arg(name));
             args.options[name] = value;
-        } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
-            usage(QStringLiteral("unknown option %1").arg(a));
+        } else if (a.startsWith('-') && a.size() > 1) {
+            usage(QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(a)));
         } else if (args.command.isEmpty()) {
-            args.command = a;
+            args.command = QString::fromLocal8Bit(a);
         } else {
             args.positional << a;
         }
@@ -120,40 +132,91 @@ Arguments parse(const QStringList& arguments)
     }
     const int wanted = args.command == QLatin1String("show") ? 1 : 0;
     if (args.positional.size() != wanted)
-        usage(wanted
-                  ? QStringLiteral("show needs exactly one FILE")
-                  : QStringLiteral("%1 takes no argument \"%2\"").arg(args.command, args.positional.first()));
+        usage(wanted ? QStringLiteral("show needs exactly one FILE")
+                     : QStringLiteral("%1 takes no argument \"%2\"")
+                           .arg(args.command, QString::fromLocal8Bit(args.positional.first())));
+    if (const QByteArray wait = args.option("wait"); !wait.isEmpty()) {
+        bool ok = false;
+        const double seconds = wait.toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+            usage(QStringLiteral("--wait needs a number of seconds from 0 to 86400"));
+    }
     return args;
 }
 
-StateFiles stateFiles(const Arguments& args)
+ExitCode exitCodeOf(SessionStore::ErrorKind kind)
 {
-    const QString dir = args.option("state");
-    return StateFiles(QFileInfo(dir.isEmpty() ? defaultStateDir() : dir).absoluteFilePath(),
-                      args.option("key-file"));
+    switch (kind) {
+    case SessionStore::ErrorKind::None:
+        return ExitOk;
+    case SessionStore::ErrorKind::BadStoredFile:
+        return ExitBadStoredFile;
+    case SessionStore::ErrorKind::NoStateDirectory:
+        return ExitUsage;
+    case SessionStore::ErrorKind::Io:
+    case SessionStore::ErrorKind::Busy:
+        break;
+    }
+    return ExitIo;
 }
 
-// Reads what is stored into the session; warnings go to `err`.
-Restored restore(const StateFiles& files, SessionData& session, QTextStream& err)
+void check(const SessionStore::Error& error)
 {
-    Restored restored = files.load();
-    for (const QString& warning : restored.warnings)
+    if (error.kind == SessionStore::ErrorKind::NoStateDirectory)
+        usage(error.message + QStringLiteral(": name the state directory with --state"));
+    if (error)
+        throw Failure{exitCodeOf(error.kind), error.message};
+}
+
+void warn(QTextStream& err, const QStringList& warnings)
+{
+    for (const QString& warning : warnings)
         err << "sessionctl: warning: " << warning << Qt::endl;
-    if (restored.encrypted)
-        session.deserializeEncrypted(restored.encrypted->data);
-    if (restored.plain)
-        session.deserializeUnencrypted(restored.plain->data);
-    return restored;
 }
 
-void storeSession(const StateFiles& files, const SessionData& session, const Restored& restored,
+// The state directory as named, made absolute without decoding it.
+QByteArray stateDirectory(const Arguments& args)
+{
+    QByteArray dir = args.option("state");
+    if (dir.isEmpty()) {
+        const SessionStore::Directory found = SessionStore::defaultStateDirectory();
+        check(found.error);
+        dir = found.path;
+    }
+    if (!dir.startsWith('/'))
+        dir = QFile::encodeName(QDir::currentPath()) + '/' + dir;
+    return dir;
+}
+
+std::chrono::milliseconds lockWait(const Arguments& args)
+{
+    const QByteArray wait = args.option("wait");
+    if (wait.isEmpty())
+        return SessionStore::kDefaultLockWait;
+    return std::chrono::milliseconds(std::llround(wait.toDouble() * 1000));
+}
+
+// Takes the state directory for the whole of a command, restores what is stored
+// into the session; warnings go to `err`.
+SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, SessionData& session,
+                                  SessionStore::Restored& restored, QTextStream& err)
+{
+    SessionStore::Lock lock = store.lock(lockWait(args));
+    warn(err, lock.warnings());
+    check(lock.error());
+    restored = store.restore(lock, session);
+    warn(err, restored.warnings);
+    check(restored.error);
+    return lock;
+}
+
+void storeSession(SessionStore& store, const SessionStore::Lock& lock, const SessionData& session,
                   QTextStream& out)
 {
-    const std::uint64_t generation =
-        files.store(session.serializeEncrypted(), session.serializeUnencrypted(), restored.generation());
-    out << "Stored generation " << generation << " in " << files.dir() << ": "
-        << QFileInfo(files.encryptedPath()).fileName() << " (encrypted), "
-        << QFileInfo(files.plainPath()).fileName() << " (plain)" << Qt::endl;
+    const SessionStore::Stored stored = store.store(lock, session);
+    check(stored.error);
+    out << "Stored generation " << stored.generation << " in " << QFile::decodeName(store.stateDirectory())
+        << ": session.enc (encrypted), session.json (plain)" << Qt::endl;
 }
 
 // Provisions every domain on a thread of its own, as the client's provisioning
@@ -230,13 +293,14 @@ void provision(SessionData& session, const Profile& profile, QTextStream& out)
 int run(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     // Everything that can be refused is checked before any file is written.
-    const Profile profile = loadProfile(args.option("profile"));
-    const StateFiles files = stateFiles(args);
-    files.ensureDirectory();
+    const Profile profile = loadProfile(QFile::decodeName(args.option("profile")));
+    SessionStore store(stateDirectory(args), args.option("key-file"));
     SessionData session;
-    const Restored restored = restore(files, session, err);
+    SessionStore::Restored restored;
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
     if (restored.isEmpty())
-        out << "No stored session in " << files.dir() << ": starting fresh" << Qt::endl;
+        out << "No stored session in " << QFile::decodeName(store.stateDirectory()) << ": starting fresh"
+            << Qt::endl;
     else
         printRestored(out, restored, session);
 
@@ -245,51 +309,74 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     provision(session, profile, out);
     printSummary(out, session);
     out.flush();
-    storeSession(files, session, restored, out);
+    storeSession(store, lock, session, out);
     return ExitOk;
 }
 
-int show(const Arguments& args, QTextStream& out)
+int show(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    const ShownFile shown = readStoredFile(args.positional.first(), args.option("key-file"));
-    out << shown.set.path << ": " << (shown.encrypted ? "encrypted" : "plain") << " session, format "
-        << shown.set.formatVersion << ", generation " << shown.set.generation << '\n';
-    printTree(out, shown.set.data);
+    const SessionStore::ReadFile read =
+        SessionStore::readFile(args.positional.first(), args.option("key-file"));
+    warn(err, read.warnings);
+    check(read.error);
+    const SessionStore::StoredFile& file = read.file;
+    out << QFile::decodeName(file.path) << ": " << (file.encrypted ? "encrypted" : "plain")
+        << " session, format " << file.formatVersion << ", generation " << file.generation << '\n';
+    printTree(out, file.data);
     out.flush();
     return ExitOk;
 }
 
 int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    const StateFiles files = stateFiles(args);
-    files.ensureDirectory();
+    SessionStore store(stateDirectory(args), args.option("key-file"));
     SessionData session;
-    const Restored restored = restore(files, session, err);
+    SessionStore::Restored restored;
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
     const QString user = session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
     session.clear();
     out << (user.isEmpty() ? QStringLiteral("Nobody was signed in")
                            : QStringLiteral("Signed out %1").arg(user))
         << "; the session is cleared" << Qt::endl;
-    storeSession(files, session, restored, out);
+    storeSession(store, lock, session, out);
     return ExitOk;
+}
+
+// The output reached its reader, or the reason why not.
+void checkOutput(QTextStream& out)
+{
+    out.flush();
+    const bool failed = out.status() != QTextStream::Ok;
+    errno = 0;
+    if (failed || std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw Failure{ExitIo,
+                      QStringLiteral("cannot write the output: %1")
+                          .arg(failed && out.device() ? out.device()->errorString()
+                                                      : QString::fromLocal8Bit(std::strerror(errno)))};
+}
+
+int dispatch(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    if (args.help) {
+        out << kUsage;
+        return ExitOk;
+    }
+    if (args.command == QLatin1String("run"))
+        return run(args, out, err);
+    if (args.command == QLatin1String("show"))
+        return show(args, out, err);
+    return signOut(args, out, err);
 }
 
 } // namespace
 
-int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int runCli(const QList<QByteArray>& arguments, QTextStream& out, QTextStream& err)
 {
     try {
-        const Arguments args = parse(arguments);
-        if (args.help) {
-            out << kUsage;
-            out.flush();
-            return ExitOk;
-        }
-        if (args.command == QLatin1String("run"))
-            return run(args, out, err);
-        if (args.command == QLatin1String("show"))
-            return show(args, out);
-        return signOut(args, out, err);
+        const int code = dispatch(parse(arguments), out, err);
+        // After the state is safely stored: a lost summary is still a failure.
+        checkOutput(out);
+        return code;
     } catch (const Failure& failure) {
         out.flush();
         err << "sessionctl: " << failure.message << Qt::endl;

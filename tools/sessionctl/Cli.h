@@ -1,13 +1,15 @@
 #pragma once
 
 // The sessionctl command line: run, show, sign-out. Returns the process exit code
-// (see Failure.h); output goes to `out`, warnings and errors to `err`.
+// (see Failure.h); output goes to `out`, warnings and errors to `err`. The arguments
+// are the program's argv bytes, untouched, so that paths name what the shell named.
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 #include <QTextStream>
 
 namespace sessionctl {
 
-int runCli(const QStringList& arguments, QTextStream& out, QTextStream& err);
+int runCli(const QList<QByteArray>& arguments, QTextStream& out, QTextStream& err);
 
 } // namespace sessionctl

@@ -8,6 +8,8 @@
 #include <SessionData.h>
 #include <UserRuntimeData.h>
 
+#include <QFile>
+
 #include <optional>
 
 namespace sessionctl {
@@ -77,7 +79,7 @@ void row(QTextStream& out, int indent, const QString& label, const QString& valu
 
 } // namespace
 
-void printRestored(QTextStream& out, const Restored& restored, const SessionData& session)
+void printRestored(QTextStream& out, const SessionStore::Restored& restored, const SessionData& session)
 {
     const auto app = session.getAppSessionData().lock();
     const auto chat = session.getChatSessionData().lock();
@@ -88,11 +90,12 @@ void printRestored(QTextStream& out, const Restored& restored, const SessionData
     QStringList from;
     if (restored.encrypted)
         from << QStringLiteral("%1 (generation %2)")
-                    .arg(restored.encrypted->path)
+                    .arg(QFile::decodeName(restored.encrypted->path))
                     .arg(restored.encrypted->generation);
     if (restored.plain)
-        from
-            << QStringLiteral("%1 (generation %2)").arg(restored.plain->path).arg(restored.plain->generation);
+        from << QStringLiteral("%1 (generation %2)")
+                    .arg(QFile::decodeName(restored.plain->path))
+                    .arg(restored.plain->generation);
     out << "Restored from storage: " << from.join(QStringLiteral(", ")) << '\n';
     if (restored.encrypted) {
         row(out, 1, QStringLiteral("signed-in user"), userLine(*user));

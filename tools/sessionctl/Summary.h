@@ -4,7 +4,7 @@
 // summary of the provisioned session, and a stored data set as an indented tree.
 // None of it ever shows the password or a token.
 
-#include "Storage.h"
+#include <SessionStore.h>
 
 #include <QTextStream>
 
@@ -13,7 +13,7 @@ class SessionData;
 namespace sessionctl {
 
 // The stored fields that a restore brought back, domain by domain.
-void printRestored(QTextStream& out, const Restored& restored, const SessionData& session);
+void printRestored(QTextStream& out, const SessionStore::Restored& restored, const SessionData& session);
 
 // Who is signed in, the current endpoint and its URLs, the call-flow URLs with their
 // placeholders filled, and the other domains in brief.

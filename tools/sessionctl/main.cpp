@@ -3,14 +3,22 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <sys/stat.h>
 
 int main(int argc, char** argv)
 {
     // Everything this program creates holds session secrets or their key.
     umask(077);
+    // A closed pipe on stdout is a failed write (exit 4), not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    // The raw argv, not QCoreApplication::arguments(): that decodes each argument
+    // and turns bytes that are not valid UTF-8 into U+FFFD, naming another file.
+    QList<QByteArray> arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return sessionctl::runCli(QCoreApplication::arguments(), out, err);
+    return sessionctl::runCli(arguments, out, err);
 }

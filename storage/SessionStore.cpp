@@ -1,0 +1,366 @@
+#include "SessionStore.h"
+
+#include "Envelope.h"
+#include "KeyCustody.h"
+#include "StateFiles.h"
+#include "StoreFailure.h"
+
+#include <SessionData.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <limits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace storage;
+
+namespace {
+
+const QByteArray kEncryptedName("session.enc");
+const QByteArray kPlainName("session.json");
+const QByteArray kKeyName("session.key");
+const QByteArray kLockName("session.lock");
+
+SessionStore::Error errorOf(const StoreFailure& failure)
+{
+    return {failure.kind, failure.message};
+}
+
+// Runs `f`, turning a failure into the result's error.
+template <class Result, class F> Result catching(F&& f)
+{
+    Result result;
+    try {
+        f(result);
+    } catch (const StoreFailure& failure) {
+        result.error = errorOf(failure);
+    }
+    return result;
+}
+
+// The pid the lock file names; 0 when it names none (yet).
+long lockHolder(int fd)
+{
+    char buffer[32] = {};
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
+    return n > 0 ? std::strtol(buffer, nullptr, 10) : 0;
+}
+
+} // namespace
+
+struct SessionStore::Impl
+{
+    QByteArray dirPath;
+    KeyCustody keys;
+    Fd dir;
+
+    // What the current lock has seen of the stored files.
+    struct Seen
+    {
+        std::uint64_t generation = 0;
+        std::optional<SecretKey> key;
+    };
+    std::optional<Seen> seen;
+
+    Impl(QByteArray dirPath, QByteArray keyFile)
+        : dirPath(std::move(dirPath))
+        , keys(std::move(keyFile))
+    {}
+
+    QByteArray path(const QByteArray& name) const { return joinPath(dirPath, name); }
+
+    Restored load();
+};
+
+std::uint64_t SessionStore::Restored::generation() const
+{
+    return std::max(encrypted ? encrypted->generation : 0, plain ? plain->generation : 0);
+}
+
+SessionStore::Lock::Lock(Lock&& other) noexcept
+    : m_store(other.m_store)
+    , m_fd(std::exchange(other.m_fd, -1))
+    , m_error(std::move(other.m_error))
+    , m_warnings(std::move(other.m_warnings))
+{}
+
+SessionStore::Lock& SessionStore::Lock::operator=(Lock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_store = other.m_store;
+        m_fd = std::exchange(other.m_fd, -1);
+        m_error = std::move(other.m_error);
+        m_warnings = std::move(other.m_warnings);
+    }
+    return *this;
+}
+
+SessionStore::Lock::~Lock()
+{
+    release();
+}
+
+void SessionStore::Lock::release()
+{
+    if (m_fd < 0)
+        return;
+    m_store->d->seen.reset();
+    // Closing the last descriptor of the lock file lets the lock go.
+    ::close(std::exchange(m_fd, -1));
+}
+
+SessionStore::SessionStore(QByteArray stateDirectory, QByteArray keyFile)
+    : d(std::make_unique<Impl>(stateDirectory,
+                               keyFile.isEmpty() ? joinPath(stateDirectory, kKeyName) : std::move(keyFile)))
+{}
+
+SessionStore::~SessionStore() = default;
+
+SessionStore::Directory SessionStore::defaultStateDirectory()
+{
+    // Bytes as the environment holds them: decoding could name another directory.
+    // XDG base directories must be absolute: a relative one is ignored.
+    const QByteArray xdg = qgetenv("XDG_STATE_HOME");
+    if (xdg.startsWith('/'))
+        return {joinPath(xdg, "sessionconfig"), {}};
+    const QByteArray home = qgetenv("HOME");
+    if (home.startsWith('/'))
+        return {joinPath(home, ".local/state/sessionconfig"), {}};
+    return {{},
+            {ErrorKind::NoStateDirectory,
+             QStringLiteral("neither HOME nor XDG_STATE_HOME names an absolute directory")}};
+}
+
+QByteArray SessionStore::stateDirectory() const
+{
+    return d->dirPath;
+}
+
+QByteArray SessionStore::encryptedPath() const
+{
+    return d->path(kEncryptedName);
+}
+
+QByteArray SessionStore::plainPath() const
+{
+    return d->path(kPlainName);
+}
+
+QByteArray SessionStore::keyPath() const
+{
+    return d->keys.path();
+}
+
+SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
+{
+    // flock() on a lock file rather than QLockFile: the kernel lets the lock go when
+    // its holder dies, so there is no stale lock to judge by age (QLockFile may take
+    // a live but slow holder's lock), and it works on a directory descriptor with a
+    // file name of any bytes, where QLockFile needs a QString path.
+    Lock lock;
+    lock.m_store = this;
+    try {
+        d->dir = openStateDirectory(d->dirPath, lock.m_warnings);
+        const QByteArray lockPath = d->path(kLockName);
+        Fd fd(::openat(d->dir.get(), kLockName.constData(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        if (!fd.isOpen())
+            failIo(
+                QStringLiteral("%1: cannot open the lock file: %2").arg(shown(lockPath), systemError(errno)));
+        struct stat st
+        {
+        };
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            failIo(QStringLiteral("%1: the lock file is not a regular file").arg(shown(lockPath)));
+
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        auto pause = std::chrono::milliseconds(2);
+        while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK)
+                failIo(QStringLiteral("%1: cannot lock: %2").arg(shown(lockPath), systemError(errno)));
+            if (std::chrono::steady_clock::now() >= deadline) {
+                const long holder = lockHolder(fd.get());
+                throw StoreFailure{ErrorKind::Busy,
+                                   holder > 0
+                                       ? QStringLiteral("state directory %1 busy (held by process %2)")
+                                             .arg(shown(d->dirPath))
+                                             .arg(holder)
+                                       : QStringLiteral("state directory %1 busy (held by another process)")
+                                             .arg(shown(d->dirPath))};
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(50));
+        }
+        // The holder's pid, for the message of whoever waits. Only informative: a
+        // full disk that refuses these few bytes must not refuse the lock.
+        const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
+        if (::ftruncate(fd.get(), 0) == 0)
+            (void)!::pwrite(fd.get(), pid.constData(), static_cast<size_t>(pid.size()), 0);
+
+        removeTemporaries(d->dir.get(), d->dirPath, {kEncryptedName, kPlainName, kKeyName});
+        d->seen.reset();
+        lock.m_fd = fd.release();
+    } catch (const StoreFailure& failure) {
+        lock.m_error = errorOf(failure);
+    }
+    return lock;
+}
+
+SessionStore::Restored SessionStore::Impl::load()
+{
+    Restored restored;
+    const QByteArray encPath = path(kEncryptedName);
+    const QByteArray plainPath = path(kPlainName);
+    std::optional<FileRead> encFile =
+        readStateFile(dir.get(), kEncryptedName, encPath, maxEncryptedFileBytes());
+    const std::optional<FileRead> plainFile =
+        readStateFile(dir.get(), kPlainName, plainPath, maxPlainFileBytes());
+
+    Seen now;
+    QByteArray encPair;
+    QByteArray plainPair;
+    if (encFile) {
+        now.key = keys.load(restored.warnings);
+        if (!now.key)
+            failBadFile(QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
+                            .arg(shown(encPath), shown(keys.path())));
+        const OpenedEncrypted opened = openEncrypted(encFile->bytes, *now.key, shown(encPath));
+        restored.encrypted = StoredFile{encPath, true, opened.formatVersion, opened.generation,
+                                        decodeSealedSet(opened.payload, shown(encPath))};
+        encPair = opened.pairId;
+    }
+    if (plainFile) {
+        OpenedPlain opened = openPlain(plainFile->bytes, shown(plainPath));
+        restored.plain =
+            StoredFile{plainPath, false, opened.formatVersion, opened.generation, opened.session};
+        plainPair = opened.pairId;
+    }
+
+    if (encFile && !plainFile)
+        restored.warnings
+            << QStringLiteral("%1 is missing; restoring the encrypted part only").arg(shown(plainPath));
+    if (plainFile && !encFile)
+        restored.warnings
+            << QStringLiteral("%1 is missing; restoring the plain part only").arg(shown(encPath));
+    if (restored.encrypted && restored.plain) {
+        const StoredFile& e = *restored.encrypted;
+        const StoredFile& p = *restored.plain;
+        if (e.generation != p.generation || e.formatVersion != p.formatVersion || encPair != plainPair)
+            restored.warnings << QStringLiteral(
+                                     "the stored files were not written together (%1 is generation "
+                                     "%2, %3 is generation %4%5); restoring each")
+                                     .arg(shown(encPath))
+                                     .arg(e.generation)
+                                     .arg(shown(plainPath))
+                                     .arg(p.generation)
+                                     .arg(e.generation == p.generation
+                                              ? QStringLiteral(", from another store")
+                                              : QString());
+    }
+    now.generation = restored.generation();
+    seen = std::move(now);
+    return restored;
+}
+
+namespace {
+
+void requireHeld(const SessionStore::Lock& lock, bool ours)
+{
+    if (!lock.isHeld() || !ours)
+        throw StoreFailure{SessionStore::ErrorKind::Busy,
+                           QStringLiteral("the state directory is not locked by this store")};
+}
+
+} // namespace
+
+SessionStore::Restored SessionStore::restore(const Lock& lock, SessionData& session)
+{
+    Restored restored;
+    try {
+        requireHeld(lock, lock.m_store == this);
+        restored = d->load();
+    } catch (const StoreFailure& failure) {
+        return Restored{{}, {}, {}, errorOf(failure)};
+    }
+    // Both files were usable: only now does the session take anything.
+    if (restored.encrypted)
+        session.deserializeEncrypted(restored.encrypted->data);
+    if (restored.plain)
+        session.deserializeUnencrypted(restored.plain->data);
+    return restored;
+}
+
+SessionStore::Stored SessionStore::store(const Lock& lock, const SessionData& session)
+{
+    return catching<Stored>([&](Stored& stored) {
+        requireHeld(lock, lock.m_store == this);
+        if (!d->seen)
+            d->load();
+        const std::uint64_t previous = d->seen->generation;
+        if (previous == std::numeric_limits<std::uint64_t>::max())
+            failBadFile(QStringLiteral("%1: generation %2 is the largest a store can count to; nothing was "
+                                       "stored")
+                            .arg(shown(d->path(kEncryptedName)))
+                            .arg(previous));
+        const std::uint64_t generation = previous + 1;
+        const QByteArray pairId = newPairId();
+        const QByteArray plain = sealPlain(session.serializeUnencrypted(), generation, pairId);
+        const QByteArray cbor = encodeSealedSet(session.serializeEncrypted());
+
+        if (!d->seen->key) {
+            QStringList ignored; // a key file made by this store needs no tightening
+            d->seen->key = d->keys.obtain(ignored);
+        }
+        // Both written in full before either replaces a stored file; then the
+        // encrypted one first, so an interruption between the renames leaves a pair
+        // that restore recognises by its generations.
+        PendingFile encFile(d->dir.get(), kEncryptedName, d->path(kEncryptedName),
+                            sealEncrypted(cbor, generation, pairId, *d->seen->key));
+        PendingFile plainFile(d->dir.get(), kPlainName, d->path(kPlainName), plain);
+        encFile.commit();
+        plainFile.commit();
+        syncDirectory(d->dir.get(), d->dirPath);
+        d->seen->generation = generation;
+        stored.generation = generation;
+    });
+}
+
+SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const QByteArray& keyFile)
+{
+    return catching<ReadFile>([&](ReadFile& read) {
+        const PathParts parts = splitPath(path);
+        const std::optional<Fd> dir = openDirectory(parts.dir);
+        const std::optional<FileRead> file =
+            dir ? readStateFile(dir->get(), parts.name, path,
+                                std::max(maxPlainFileBytes(), maxEncryptedFileBytes()))
+                : std::nullopt;
+        if (!file)
+            failIo(QStringLiteral("%1: cannot read: %2").arg(shown(path), systemError(ENOENT)));
+        read.file.path = path;
+        read.file.encrypted = isEncryptedFile(file->bytes);
+        if (!read.file.encrypted) {
+            OpenedPlain opened = openPlain(file->bytes, shown(path));
+            read.file.formatVersion = opened.formatVersion;
+            read.file.generation = opened.generation;
+            read.file.data = opened.session;
+            return;
+        }
+        const KeyCustody keys(keyFile.isEmpty() ? joinPath(parts.dir, kKeyName) : keyFile);
+        const std::optional<SecretKey> key = keys.load(read.warnings);
+        if (!key)
+            failBadFile(QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
+                            .arg(shown(path), shown(keys.path())));
+        const OpenedEncrypted opened = openEncrypted(file->bytes, *key, shown(path));
+        read.file.formatVersion = opened.formatVersion;
+        read.file.generation = opened.generation;
+        read.file.data = decodeSealedSet(opened.payload, shown(path));
+    });
+}

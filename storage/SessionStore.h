@@ -1,0 +1,173 @@
+#pragma once
+
+// SessionStore: a client's session on disk, restored at start and stored at shutdown.
+//
+// A state directory holds
+//   session.enc   the encrypted data set, sealed with the data key
+//   session.json  the plain data set
+//   session.key   the data key (unless the store is given another key file)
+//   session.lock  the lock of the one process that may write the directory
+// Files are owner-only (0600), the directory 0700. Each store replaces a file
+// atomically (written to a temporary file, synced, renamed over the old one, then the
+// directory synced), so a reader sees the old or the new file, never a mix.
+//
+// Usage: take the lock, restore into a new session, work, store, let the lock go.
+//
+//   SessionStore store(SessionStore::defaultStateDirectory().path);
+//   SessionStore::Lock lock = store.lock();          // waits up to five seconds
+//   if (lock.error()) ... busy or unusable directory
+//   SessionData session;
+//   const SessionStore::Restored restored = store.restore(lock, session);
+//   ...
+//   const SessionStore::Stored stored = store.store(lock, session);
+//
+// Nothing is printed and nothing ends the process: every outcome is a value, with
+// one line per warning and error naming the file and the system's error. Paths are
+// bytes, passed to the system as given, so any file name the shell can name works.
+//
+// Thread safety: one SessionStore and its Lock belong to one thread at a time.
+// Two SessionStore objects on one directory (in one process or in two) exclude each
+// other through the lock. Reading a single stored file (readFile) needs no lock.
+
+#include "storage_export.h"
+
+#include <DataSets.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class SessionData;
+
+class STORAGE_EXPORT SessionStore
+{
+public:
+    enum class ErrorKind {
+        None,
+        BadStoredFile,    // a stored file or the key cannot be used; nothing was changed
+        Io,               // a file or directory cannot be read or written
+        Busy,             // another process holds the state directory's lock
+        NoStateDirectory, // no state directory can be derived from the environment
+    };
+
+    struct Error
+    {
+        ErrorKind kind = ErrorKind::None;
+        QString message;
+        explicit operator bool() const { return kind != ErrorKind::None; }
+    };
+
+    // One stored file as read back.
+    struct StoredFile
+    {
+        QByteArray path;
+        bool encrypted = false;
+        std::uint32_t formatVersion = 0;
+        std::uint64_t generation = 0;
+        DataSets::DataSet data;
+    };
+
+    struct Restored
+    {
+        std::optional<StoredFile> encrypted;
+        std::optional<StoredFile> plain;
+        // Things a restore found odd but could still use, one line each.
+        QStringList warnings;
+        Error error;
+
+        bool isEmpty() const { return !encrypted && !plain; }
+        // The newest generation found; 0 when nothing was stored.
+        std::uint64_t generation() const;
+    };
+
+    struct Stored
+    {
+        std::uint64_t generation = 0;
+        Error error;
+    };
+
+    struct ReadFile
+    {
+        StoredFile file;
+        QStringList warnings;
+        Error error;
+    };
+
+    struct Directory
+    {
+        QByteArray path;
+        Error error;
+    };
+
+    // The exclusive right to restore and store one state directory. Move-only; the
+    // lock goes when the object does (and when the process dies, whatever the cause).
+    // It must not outlive the SessionStore that made it.
+    class STORAGE_EXPORT Lock
+    {
+    public:
+        Lock(Lock&& other) noexcept;
+        Lock& operator=(Lock&& other) noexcept;
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+        ~Lock();
+
+        bool isHeld() const { return m_fd >= 0; }
+        const Error& error() const { return m_error; }
+        // Housekeeping done on taking the lock (a directory tightened, for example).
+        const QStringList& warnings() const { return m_warnings; }
+        void release();
+
+    private:
+        friend class SessionStore;
+        Lock() = default;
+        const SessionStore* m_store = nullptr;
+        int m_fd = -1;
+        Error m_error;
+        QStringList m_warnings;
+    };
+
+    static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
+
+    // An empty key file means session.key inside the state directory.
+    explicit SessionStore(QByteArray stateDirectory, QByteArray keyFile = {});
+    ~SessionStore();
+    SessionStore(const SessionStore&) = delete;
+    SessionStore& operator=(const SessionStore&) = delete;
+
+    // $XDG_STATE_HOME/sessionconfig, or $HOME/.local/state/sessionconfig; both must be
+    // absolute. Error NoStateDirectory when neither is usable.
+    static Directory defaultStateDirectory();
+
+    QByteArray stateDirectory() const;
+    QByteArray encryptedPath() const;
+    QByteArray plainPath() const;
+    QByteArray keyPath() const;
+
+    // Creates the state directory when missing (0700; an existing one open to others
+    // is tightened, with a warning), then takes its lock, waiting at most `wait`.
+    // Under the lock, temporary files that an interrupted store left are removed.
+    Lock lock(std::chrono::milliseconds wait = kDefaultLockWait);
+
+    // Reads both stored files into `session`. A file that cannot be used is an
+    // error and `session` is left alone; a pair not written together is restored
+    // with a warning.
+    Restored restore(const Lock& lock, SessionData& session);
+
+    // Stores both halves of `session` under the next generation, the key first when
+    // there is none yet. Restores nothing; when nothing was restored under this lock,
+    // the stored generation is read first.
+    Stored store(const Lock& lock, const SessionData& session);
+
+    // One stored file, plain or encrypted; the key is needed for the encrypted one
+    // (an empty key file means session.key beside the file).
+    static ReadFile readFile(const QByteArray& path, const QByteArray& keyFile = {});
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,386 @@
+// SessionStore on real files: what is stored comes back, what is damaged or hostile
+// is refused and left as it was, pairs not written together are told apart, and the
+// lock keeps a second store out.
+#include <DataSetCodec.h>
+#include <SessionData.h>
+#include <SessionStore.h>
+#include <UserRuntimeData.h>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <sodium.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using Kind = SessionStore::ErrorKind;
+
+QByteArray readAll(const QByteArray& path)
+{
+    QFile f(QFile::decodeName(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QByteArray& path, const QByteArray& bytes)
+{
+    QFile f(QFile::decodeName(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+mode_t modeOf(const QByteArray& path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::lstat(path.constData(), &st), 0) << path.constData();
+    return st.st_mode & 07777;
+}
+
+QString userName(const SessionData& session)
+{
+    return session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
+}
+
+class StorageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_tmp.isValid()); }
+
+    QByteArray dir() const { return QFile::encodeName(m_tmp.path()) + "/state"; }
+    QByteArray file(const char* name) const { return dir() + '/' + name; }
+
+    // Stores a session signed in as `user`; returns the generation.
+    std::uint64_t storeAs(const QString& user, const QByteArray& keyFile = {}) const
+    {
+        SessionStore store(dir(), keyFile);
+        const SessionStore::Lock lock = store.lock();
+        EXPECT_FALSE(lock.error()) << qPrintable(lock.error().message);
+        SessionData session;
+        session.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(user);
+        const SessionStore::Stored stored = store.store(lock, session);
+        EXPECT_FALSE(stored.error) << qPrintable(stored.error.message);
+        return stored.generation;
+    }
+
+    SessionStore::Restored restore(SessionData& session, const QByteArray& keyFile = {}) const
+    {
+        SessionStore store(dir(), keyFile);
+        const SessionStore::Lock lock = store.lock();
+        EXPECT_FALSE(lock.error()) << qPrintable(lock.error().message);
+        return store.restore(lock, session);
+    }
+
+    std::map<QByteArray, QByteArray> snapshot() const
+    {
+        std::map<QByteArray, QByteArray> files;
+        for (const QString& name : QDir(QFile::decodeName(dir())).entryList(QDir::Files | QDir::System))
+            files[name.toUtf8()] = readAll(dir() + '/' + QFile::encodeName(name));
+        return files;
+    }
+
+    // A restore is refused with `kind`, names `naming`, and changes no file.
+    void expectRefused(Kind kind, const QByteArray& naming) const
+    {
+        const auto before = snapshot();
+        SessionData session;
+        const SessionStore::Restored r = restore(session);
+        EXPECT_EQ(r.error.kind, kind) << qPrintable(r.error.message);
+        EXPECT_TRUE(r.error.message.contains(QString::fromUtf8(naming))) << qPrintable(r.error.message);
+        EXPECT_TRUE(userName(session).isEmpty());
+        EXPECT_EQ(snapshot(), before);
+    }
+
+    QTemporaryDir m_tmp;
+};
+
+} // namespace
+
+TEST_F(StorageTest, StoredSessionComesBackUnderGrowingGenerations)
+{
+    EXPECT_EQ(storeAs(QStringLiteral("ada")), 1u);
+    EXPECT_EQ(storeAs(QStringLiteral("bob")), 2u);
+    SessionData session;
+    const SessionStore::Restored r = restore(session);
+    ASSERT_FALSE(r.error) << qPrintable(r.error.message);
+    EXPECT_TRUE(r.warnings.isEmpty()) << qPrintable(r.warnings.join('\n'));
+    EXPECT_EQ(r.generation(), 2u);
+    EXPECT_EQ(userName(session), QStringLiteral("bob"));
+    // The user is kept in the encrypted half only.
+    EXPECT_FALSE(readAll(file("session.enc")).contains("bob"));
+    EXPECT_FALSE(readAll(file("session.json")).contains("bob"));
+    for (const char* name : {"session.enc", "session.json", "session.key", "session.lock"})
+        EXPECT_EQ(modeOf(file(name)), 0600u) << name;
+    EXPECT_EQ(modeOf(dir()), 0700u);
+}
+
+TEST_F(StorageTest, DamagedFilesAreRefusedAndLeftAsTheyWere)
+{
+    storeAs(QStringLiteral("ada"));
+    const QByteArray enc = readAll(file("session.enc"));
+    const QByteArray plain = readAll(file("session.json"));
+    // Every byte of the encrypted file counts, header included.
+    for (int i = 0; i < enc.size(); i += 7) {
+        QByteArray flipped = enc;
+        flipped[i] = static_cast<char>(flipped[i] ^ 0x01);
+        writeAll(file("session.enc"), flipped);
+        expectRefused(Kind::BadStoredFile, file("session.enc"));
+    }
+    for (int size : {0, 19, 36, 60, int(enc.size()) - 1})
+        writeAll(file("session.enc"), enc.left(size)),
+            expectRefused(Kind::BadStoredFile, file("session.enc"));
+    writeAll(file("session.enc"), enc);
+    for (int size = 0; size < plain.size() - 2; size += 37)
+        writeAll(file("session.json"), plain.left(size)),
+            expectRefused(Kind::BadStoredFile, file("session.json"));
+
+    // Newer formats are named as such, whatever follows the version.
+    QByteArray newer = enc;
+    newer[11] = 3;
+    writeAll(file("session.enc"), newer);
+    expectRefused(Kind::BadStoredFile, "newer");
+    writeAll(file("session.enc"), enc);
+    writeAll(file("session.json"), QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 3"));
+    expectRefused(Kind::BadStoredFile, "newer");
+    writeAll(file("session.json"),
+             QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 9, [x"));
+    expectRefused(Kind::BadStoredFile, "newer");
+    writeAll(file("session.json"), plain);
+
+    // A wrong key, a key of the wrong size, no key: refused, and no new key is made.
+    const QByteArray key = readAll(file("session.key"));
+    writeAll(file("session.key"), QByteArray(32, 'k'));
+    expectRefused(Kind::BadStoredFile, "wrong key");
+    writeAll(file("session.key"), key.left(31));
+    expectRefused(Kind::BadStoredFile, file("session.key"));
+    ASSERT_EQ(::unlink(file("session.key").constData()), 0);
+    expectRefused(Kind::BadStoredFile, "missing");
+}
+
+TEST_F(StorageTest, FilesOfTheFirstFormatStillOpen)
+{
+    // Format 1: no pair id, a 20-byte header.
+    SessionData source;
+    source.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(QStringLiteral("old"));
+    const QByteArray cbor = DataSets::DataSetCodec::toCbor(source.serializeEncrypted()).bytes;
+    QByteArray key(32, Qt::Uninitialized);
+    randombytes_buf(key.data(), 32);
+    QByteArray head("SCSESENC");
+    char buffer[8];
+    qToBigEndian<quint32>(1, buffer), head.append(buffer, 4);
+    qToBigEndian<quint64>(6, buffer), head.append(buffer, 8);
+    QByteArray nonce(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES, Qt::Uninitialized);
+    randombytes_buf(nonce.data(), static_cast<size_t>(nonce.size()));
+    QByteArray sealed(cbor.size() + crypto_aead_xchacha20poly1305_ietf_ABYTES, Qt::Uninitialized);
+    unsigned long long sealedSize = 0;
+    const auto u = [](const QByteArray& b) { return reinterpret_cast<const unsigned char*>(b.constData()); };
+    crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(sealed.data()), &sealedSize,
+                                               u(cbor), cbor.size(), u(head), head.size(), nullptr, u(nonce),
+                                               u(key));
+    ASSERT_EQ(::mkdir(dir().constData(), 0700), 0);
+    writeAll(file("session.key"), key);
+    ASSERT_EQ(::chmod(file("session.key").constData(), 0600), 0);
+    writeAll(file("session.enc"), head + nonce + sealed);
+    writeAll(file("session.json"),
+             R"({"format": "sessionconfig-plain", "formatVersion": 1, "generation": "6", "session": {}})");
+
+    SessionData session;
+    const SessionStore::Restored r = restore(session);
+    ASSERT_FALSE(r.error) << qPrintable(r.error.message);
+    EXPECT_TRUE(r.warnings.isEmpty()) << qPrintable(r.warnings.join('\n'));
+    EXPECT_EQ(userName(session), QStringLiteral("old"));
+    EXPECT_EQ(r.encrypted->formatVersion, 1u);
+    // Stored on in the current format.
+    EXPECT_EQ(storeAs(QStringLiteral("new")), 7u);
+    EXPECT_EQ(SessionStore::readFile(file("session.json")).file.formatVersion, 2u);
+}
+
+TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
+{
+    const QByteArray sharedKey = QFile::encodeName(m_tmp.path()) + "/shared.key";
+    storeAs(QStringLiteral("ada"), sharedKey);
+    const QByteArray oldPlain = readAll(file("session.json"));
+    storeAs(QStringLiteral("bob"), sharedKey);
+    const QByteArray newEnc = readAll(file("session.enc"));
+
+    struct Case
+    {
+        const char* what;
+        QByteArray enc;
+        QByteArray plain;
+    };
+    // Another store of the same generation: only the pair id tells.
+    const QByteArray otherDir = QFile::encodeName(m_tmp.path()) + "/other";
+    {
+        SessionStore other(otherDir, sharedKey);
+        const SessionStore::Lock lock = other.lock();
+        for (int i = 0; i < 2; ++i)
+            ASSERT_FALSE(other.store(lock, SessionData()).error);
+    }
+    for (const Case& c :
+         {Case{"older plain", newEnc, oldPlain},
+          Case{"same generation, another store", newEnc, readAll(otherDir + "/session.json")}}) {
+        writeAll(file("session.enc"), c.enc);
+        writeAll(file("session.json"), c.plain);
+        SessionData session;
+        const SessionStore::Restored r = restore(session, sharedKey);
+        ASSERT_FALSE(r.error) << c.what << ": " << qPrintable(r.error.message);
+        ASSERT_EQ(r.warnings.size(), 1) << c.what;
+        EXPECT_TRUE(r.warnings.first().contains(QStringLiteral("not written together"))) << c.what;
+        EXPECT_EQ(userName(session), QStringLiteral("bob")) << c.what;
+    }
+    ASSERT_EQ(::unlink(file("session.json").constData()), 0);
+    SessionData session;
+    EXPECT_EQ(restore(session, sharedKey).warnings.size(), 1);
+}
+
+TEST_F(StorageTest, LargestGenerationIsRefusedRatherThanWrapped)
+{
+    ASSERT_EQ(::mkdir(dir().constData(), 0700), 0);
+    writeAll(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
+                                   R"("generation": "18446744073709551615", "session": {}})");
+    const auto before = snapshot();
+    SessionStore store(dir());
+    const SessionStore::Lock lock = store.lock();
+    const SessionStore::Stored stored = store.store(lock, SessionData());
+    EXPECT_EQ(stored.error.kind, Kind::BadStoredFile);
+    EXPECT_TRUE(stored.error.message.contains(QStringLiteral("largest"))) << qPrintable(stored.error.message);
+    auto after = snapshot();
+    after.erase("session.lock");
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(StorageTest, HostileStateFilesAreRefusedWithoutBlocking)
+{
+    storeAs(QStringLiteral("ada"));
+    const auto good = snapshot();
+    const auto makeFifo = [](const QByteArray& p) { ASSERT_EQ(::mkfifo(p.constData(), 0600), 0); };
+    const auto makeDir = [](const QByteArray& p) { ASSERT_EQ(::mkdir(p.constData(), 0700), 0); };
+    const auto makeZeroLink = [](const QByteArray& p) {
+        ASSERT_EQ(::symlink("/dev/zero", p.constData()), 0);
+    };
+    const auto makeSocket = [](const QByteArray& p) {
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        ASSERT_LT(p.size(), qsizetype(sizeof addr.sun_path));
+        std::memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
+        ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+        ::close(s);
+    };
+    const auto makeHuge = [](const QByteArray& p) {
+        QFile f(QFile::decodeName(p));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(100 * 1000 * 1000)); // sparse: costs no disk
+    };
+    const std::pair<const char*, std::function<void(const QByteArray&)>> kinds[] = {
+        {"FIFO", makeFifo},
+        {"directory", makeDir},
+        {"link to /dev/zero", makeZeroLink},
+        {"socket", makeSocket},
+        {"100 MB file", makeHuge}};
+    for (const char* name : {"session.enc", "session.json", "session.key"}) {
+        for (const auto& [kind, make] : kinds) {
+            const QByteArray path = file(name);
+            ASSERT_EQ(::rename(path.constData(), (QFile::encodeName(m_tmp.path()) + "/kept").constData()), 0);
+            make(path);
+            const auto started = std::chrono::steady_clock::now();
+            SessionData session;
+            const SessionStore::Restored r = restore(session);
+            EXPECT_EQ(r.error.kind, Kind::BadStoredFile) << name << " as " << kind;
+            EXPECT_TRUE(r.error.message.startsWith(QString::fromUtf8(path))) << qPrintable(r.error.message);
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+            if (::unlink(path.constData()) != 0) {
+                ASSERT_EQ(::rmdir(path.constData()), 0);
+            }
+            ASSERT_EQ(::rename((QFile::encodeName(m_tmp.path()) + "/kept").constData(), path.constData()), 0);
+        }
+    }
+    EXPECT_EQ(snapshot(), good);
+}
+
+TEST_F(StorageTest, HousekeepingUnderTheLock)
+{
+    storeAs(QStringLiteral("ada"));
+    // Left by a store killed while writing, by this library or an earlier program.
+    for (const char* stale : {"session.json.4f2a9c", "session.enc.a1b2c3d4e5f6", "session.key.x"})
+        writeAll(file(stale), "partial");
+    writeAll(file("session.notes"), "not ours");
+    ASSERT_EQ(::chmod(dir().constData(), 0755), 0);
+    ASSERT_EQ(::chmod(file("session.key").constData(), 0644), 0);
+
+    SessionStore store(dir());
+    const SessionStore::Lock lock = store.lock();
+    ASSERT_EQ(lock.warnings().size(), 1);
+    EXPECT_TRUE(lock.warnings().first().contains(QStringLiteral("0755")));
+    EXPECT_EQ(modeOf(dir()), 0700u);
+    QStringList left = QDir(QFile::decodeName(dir())).entryList(QDir::Files);
+    EXPECT_EQ(left,
+              (QStringList{"session.enc", "session.json", "session.key", "session.lock", "session.notes"}));
+
+    SessionData session;
+    const SessionStore::Restored r = store.restore(lock, session);
+    ASSERT_EQ(r.warnings.size(), 1);
+    EXPECT_TRUE(r.warnings.first().contains(QStringLiteral("exposed")));
+    EXPECT_EQ(modeOf(file("session.key")), 0600u);
+}
+
+TEST_F(StorageTest, OneLockPerStateDirectory)
+{
+    SessionStore first(dir());
+    SessionStore second(dir());
+    SessionStore::Lock held = first.lock();
+    ASSERT_TRUE(held.isHeld());
+
+    const auto started = std::chrono::steady_clock::now();
+    const SessionStore::Lock refused = second.lock(std::chrono::milliseconds(200));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+    EXPECT_EQ(refused.error().kind, Kind::Busy);
+    EXPECT_TRUE(refused.error().message.contains(QStringLiteral("held by process %1").arg(::getpid())))
+        << qPrintable(refused.error().message);
+    // Another store's lock, or none, does not let a store write.
+    EXPECT_EQ(second.store(held, SessionData()).error.kind, Kind::Busy);
+    EXPECT_EQ(second.store(refused, SessionData()).error.kind, Kind::Busy);
+
+    held.release();
+    const SessionStore::Lock taken = second.lock(std::chrono::milliseconds(0));
+    EXPECT_TRUE(taken.isHeld()) << qPrintable(taken.error().message);
+    EXPECT_EQ(second.store(taken, SessionData()).generation, 1u);
+}
+
+TEST(StorageDefaults, StateDirectoryFromTheEnvironment)
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray xdg = qgetenv("XDG_STATE_HOME");
+    struct Case
+    {
+        const char* home;
+        const char* xdg;
+        QByteArray expected; // empty: no usable directory
+    };
+    for (const Case& c : {Case{"/h", "/x/\xff", "/x/\xff/sessionconfig"},
+                          Case{"/h", "relative", "/h/.local/state/sessionconfig"},
+                          Case{"/h", nullptr, "/h/.local/state/sessionconfig"}, Case{"", "", {}},
+                          Case{"relative", nullptr, {}}, Case{nullptr, nullptr, {}}}) {
+        c.home ? qputenv("HOME", c.home) : qunsetenv("HOME");
+        c.xdg ? qputenv("XDG_STATE_HOME", c.xdg) : qunsetenv("XDG_STATE_HOME");
+        const SessionStore::Directory d = SessionStore::defaultStateDirectory();
+        EXPECT_EQ(d.path, c.expected);
+        EXPECT_EQ(d.error.kind, c.expected.isEmpty() ? Kind::NoStateDirectory : Kind::None);
+    }
+    qputenv("HOME", home);
+    xdg.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", xdg);
+}
