@@ -1,9 +1,44 @@
-// A client of the installed package: stores a desk setting and reads it back.
+// A client of the installed package: stores a desk setting and reads it back, then
+// keeps a session on disk across two "starts" with SessionStore.
 #include <DataSets.h>
 #include <DeskRuntimeData.h>
 #include <Endpoints.h>
+#include <SessionData.h>
+#include <SessionStore.h>
+#include <UserRuntimeData.h>
+
+#include <QDir>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool storedSessionComesBack()
+{
+    char dir[] = "/tmp/consumer-XXXXXX";
+    if (!mkdtemp(dir))
+        return false;
+    {
+        SessionStore store(QByteArray(dir) + "/state");
+        const SessionStore::Lock lock = store.lock();
+        SessionData session;
+        session.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(QStringLiteral("ada"));
+        if (lock.error() || store.restore(lock, session).error || store.store(lock, session).error)
+            return false;
+    }
+    SessionStore store(QByteArray(dir) + "/state");
+    const SessionStore::Lock lock = store.lock();
+    SessionData session;
+    const SessionStore::Restored restored = store.restore(lock, session);
+    const bool ok = !restored.error && restored.generation() == 1 &&
+                    session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>() ==
+                        QStringLiteral("ada");
+    QDir(QString::fromLocal8Bit(dir)).removeRecursively();
+    return ok;
+}
+
+} // namespace
 
 int main()
 {
@@ -19,7 +54,8 @@ int main()
     const bool ok = restored.getData<bool, DeskProperty::Enabled>() &&
                     restored.getData<unsigned short, DeskProperty::Port>() == 0 &&
                     directory.getProductionEndpoint().isProduction() &&
-                    propertyName(DeskProperty::SIPDebugEnabled) == std::string_view("SIPDebugEnabled");
+                    propertyName(DeskProperty::SIPDebugEnabled) == std::string_view("SIPDebugEnabled") &&
+                    storedSessionComesBack();
     std::printf("consumer %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }
