@@ -24,7 +24,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -69,9 +68,17 @@ QByteArray readAll(const QByteArray& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Runs the program as a child of its own, with argv as bytes, and measures it. Output
-// goes through pipes: a file size limit must not reach the child's output.
-Outcome spawn(const Spawn& s)
+struct Running
+{
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    std::chrono::steady_clock::time_point started;
+};
+
+// Starts the program as a child of its own, with argv as bytes. Output goes through
+// pipes: a file size limit must not reach the child's output.
+Running start(const Spawn& s)
 {
     int outPipe[2];
     int errPipe[2];
@@ -96,7 +103,8 @@ Outcome spawn(const Spawn& s)
     cenv.push_back(nullptr);
     const int sink = s.stdoutPath ? ::open(s.stdoutPath, O_WRONLY | O_CLOEXEC) : outPipe[1];
 
-    const auto started = std::chrono::steady_clock::now();
+    Running r;
+    r.started = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const rlimit limit{s.fileSizeLimit, s.fileSizeLimit};
@@ -111,8 +119,17 @@ Outcome spawn(const Spawn& s)
     ::close(errPipe[1]);
     if (s.stdoutPath)
         ::close(sink);
+    r.pid = pid;
+    r.out = outPipe[0];
+    r.err = errPipe[0];
+    return r;
+}
+
+// Collects a started child's output, exit and peak memory.
+Outcome finish(const Running& r)
+{
     Outcome o;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{r.out, POLLIN, 0}, {r.err, POLLIN, 0}};
     QByteArray* into[2] = {&o.out, &o.err};
     for (int open = 2; open > 0;) {
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
@@ -133,13 +150,18 @@ Outcome spawn(const Spawn& s)
     }
     int status = 0;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    ::wait4(r.pid, &status, 0, &usage);
     o.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - r.started);
     o.peakKiB = usage.ru_maxrss;
     o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return o;
+}
+
+Outcome spawn(const Spawn& s)
+{
+    return finish(start(s));
 }
 
 // strace needs ptrace, which some containers forbid: its cases are skipped there.
@@ -313,17 +335,15 @@ TEST_F(SessionctlFaults, RacingProcessesEachStoreOnce)
     int succeeded = 0;
     const auto started = std::chrono::steady_clock::now();
     for (int round = 0; round < kRounds; ++round) {
-        std::vector<std::thread> racers;
-        std::vector<Outcome> outcomes(kProcesses);
+        // All started before any is collected; each one's output fits its pipe.
+        std::vector<Running> racers;
         for (int i = 0; i < kProcesses; ++i) {
             Spawn s = command(i % 2 ? "sign-out" : "run");
-            s.args << "--wait"
-                   << "60";
-            racers.emplace_back([&outcomes, i, s] { outcomes[i] = spawn(s); });
+            s.args << "--wait=60";
+            racers.push_back(start(s));
         }
-        for (std::thread& t : racers)
-            t.join();
-        for (const Outcome& o : outcomes) {
+        for (const Running& racer : racers) {
+            const Outcome o = finish(racer);
             EXPECT_EQ(o.exitCode, 0) << o.err.constData();
             EXPECT_FALSE(o.err.contains("not written together")) << o.err.constData();
             succeeded += o.exitCode == 0;
