@@ -7,11 +7,9 @@
 #include <AppRuntimeData.h>
 #include <PhoneRuntimeData.h>
 #include <SessionData.h>
+#include <SessionStore.h>
 #include <UserRuntimeData.h>
 
-#include <SessionStore.h>
-
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -24,6 +22,8 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace sessionctl {
 
@@ -183,8 +183,17 @@ QByteArray stateDirectory(const Arguments& args)
         check(found.error);
         dir = found.path;
     }
-    if (!dir.startsWith('/'))
-        dir = QFile::encodeName(QDir::currentPath()) + '/' + dir;
+    if (!dir.startsWith('/')) {
+        // getcwd, not QDir::currentPath(): the working directory's name stays bytes too.
+        std::vector<char> cwd(4096);
+        while (!::getcwd(cwd.data(), cwd.size())) {
+            if (errno != ERANGE)
+                throw Failure{ExitIo, QStringLiteral("cannot find the working directory: %1")
+                                          .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+            cwd.resize(cwd.size() * 2);
+        }
+        dir = QByteArray(cwd.data()) + '/' + dir;
+    }
     return dir;
 }
 
