@@ -97,6 +97,15 @@ Running start(const Spawn& s)
                          [&](const QByteArray& name) { return entry.startsWith(name + '='); }))
             env << entry;
     }
+    // The leak checker cannot run under ptrace: a traced child leaves it out.
+    if (!s.prefix.isEmpty()) {
+        const auto asan = std::find_if(env.begin(), env.end(),
+                                       [](const QByteArray& e) { return e.startsWith("ASAN_OPTIONS="); });
+        if (asan == env.end())
+            env << "ASAN_OPTIONS=detect_leaks=0";
+        else
+            *asan += ":detect_leaks=0";
+    }
     std::vector<char*> cenv;
     for (QByteArray& e : env)
         cenv.push_back(e.data());
@@ -261,6 +270,10 @@ TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
         {"rename fails with EIO", RLIM_INFINITY, "inject=renameat:error=EIO"},
     };
     for (const Case& c : cases) {
+        // A sanitizer's runtime makes writes of its own, so counting does not find
+        // the store's writes there; the file size limits fail them all the same.
+        if (kSanitized && c.inject.startsWith("inject=write"))
+            continue;
         Spawn s = command();
         s.fileSizeLimit = c.limit;
         if (!c.inject.isEmpty())
