@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev
+APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev rapidjson-dev
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
 COVERAGE_PACKAGES = gcovr

@@ -1,7 +1,9 @@
 #include "DataSets.h"
 
-#include <algorithm>
+#include "WellFormedText.h"
+
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 namespace DataSets {
@@ -23,36 +25,29 @@ bool isCanonicalPosition(const QString& key)
     return key.toInt() < kMaxListLength;
 }
 
-bool isWellFormedUtf16(const QString& key)
+// Stores of nested sets take turns under this lock, so that no other store of a
+// nested set can slip in between the walk that rules out a cycle and the store.
+// Only ever taken before a set's own lock, never while one is held.
+std::mutex& nestingLock()
 {
-    const qsizetype n = key.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = key.at(i);
-        if (c.isHighSurrogate()) {
-            if (i + 1 == n || !key.at(i + 1).isLowSurrogate())
-                return false;
-            ++i;
-        } else if (c.isLowSurrogate()) {
-            return false;
-        }
-    }
-    return true;
+    static std::mutex lock;
+    return lock;
 }
 
 // True when `target` can be reached from `root` through nested sets. Each set is
-// locked only while its entries are copied out, never two at once.
+// locked only while its entries are copied out, never two at once; a set met twice
+// (shared at several places) is walked once.
 bool reaches(const DataSet& root, const DataSetImpl* target)
 {
     std::vector<DataSet> pending{root};
-    std::vector<const DataSetImpl*> seen;
+    std::unordered_set<const DataSetImpl*> seen;
     while (!pending.empty()) {
         DataSet current = std::move(pending.back());
         pending.pop_back();
         if (current.get() == target)
             return true;
-        if (std::find(seen.begin(), seen.end(), current.get()) != seen.end())
+        if (!seen.insert(current.get()).second)
             continue;
-        seen.push_back(current.get());
         for (const Entry& e : current->entries()) {
             if (const auto* nested = std::get_if<DataSet>(&e.value); nested && *nested)
                 pending.push_back(*nested);
@@ -76,6 +71,22 @@ template <class T> bool readAs(const DataSetImpl* ds, const QString& key, T& out
 }
 
 } // namespace
+
+bool isWellFormedUtf16(QStringView text) noexcept
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate()) {
+            if (i + 1 == n || !text[i + 1].isLowSurrogate())
+                return false;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
 
 DataSetImpl::DataSetImpl(bool isList)
     : m_isList(isList)
@@ -107,29 +118,34 @@ bool DataSetImpl::entryAt(int index, Entry& out) const
 bool DataSetImpl::value(const QString& key, Value& out) const
 {
     std::shared_lock lock(m_lock);
-    for (const Entry& e : m_entries) {
-        if (e.key == key) {
-            out = e.value;
-            return true;
-        }
-    }
-    return false;
+    const auto at = m_index.constFind(key);
+    if (at == m_index.cend())
+        return false;
+    out = m_entries[static_cast<size_t>(*at)].value;
+    return true;
 }
 
 bool DataSetImpl::set(const QString& key, Value value)
 {
     if (!isValidKey(*this, key))
         return false;
-    if (const auto* nested = std::get_if<DataSet>(&value); nested && (!*nested || reaches(*nested, this)))
+    const auto* nested = std::get_if<DataSet>(&value);
+    if (nested && !*nested)
         return false;
+    std::unique_lock<std::mutex> nesting;
+    if (nested) {
+        nesting = std::unique_lock(nestingLock());
+        if (reaches(*nested, this))
+            return false;
+    }
     Value old; // released after the lock, so a nested set never dies under it
     std::unique_lock lock(m_lock);
-    for (Entry& e : m_entries) {
-        if (e.key == key) {
-            old = std::exchange(e.value, std::move(value));
-            return true;
-        }
+    const auto at = m_index.constFind(key);
+    if (at != m_index.cend()) {
+        old = std::exchange(m_entries[static_cast<size_t>(*at)].value, std::move(value));
+        return true;
     }
+    m_index.insert(key, static_cast<qsizetype>(m_entries.size()));
     m_entries.push_back(Entry{key, std::move(value)});
     return true;
 }
@@ -137,9 +153,11 @@ bool DataSetImpl::set(const QString& key, Value value)
 void DataSetImpl::clear()
 {
     std::vector<Entry> old;
+    QHash<QString, qsizetype> oldIndex;
     {
         std::unique_lock lock(m_lock);
         old.swap(m_entries);
+        oldIndex.swap(m_index);
     }
 }
 

@@ -9,11 +9,18 @@
 //
 // Every operation is safe to call from several threads on the same set: each set
 // guards its entries with its own reader-writer lock, held only for the one call
-// and never while another set's lock is taken. Sets hold few entries (one to a
-// dozen), so entries live in a flat vector in insertion order; lookups scan it.
+// and never while another set's lock is taken. Storing a nested set also takes one
+// lock shared by all sets, before any set's own lock, so that the check against a
+// set containing itself and the store happen as one step (see setDataValue).
+//
+// Cost. Entries live in a vector in insertion order beside a hash index from key to
+// position (QHash, seeded per process, so chosen keys cannot make it degrade):
+// lookup and store take expected constant time, iteration and snapshots linear
+// time, whatever the set's size. Storing a nested set walks the stored set once.
 
 #include "datasets_export.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -68,6 +75,7 @@ private:
     const bool m_isList;
     mutable std::shared_mutex m_lock;
     std::vector<Entry> m_entries;
+    QHash<QString, qsizetype> m_index; // key -> position in m_entries
 };
 
 } // namespace Impl
@@ -83,16 +91,21 @@ DATASETS_EXPORT DataSet createDS(bool isList = false);
 // The key rule.
 // - Keyed set: a key is valid when it is not empty, holds at most kMaxKeyLength
 //   UTF-16 code units and is well-formed UTF-16 (no unpaired surrogate), so every
-//   key survives any stored form unchanged.
+//   key survives any stored form unchanged. 4,096 units leave room for any name a
+//   client composes (paths, chat ids, window geometry keys) while a stored key
+//   stays at most 12 KiB of UTF-8.
 // - List set: only the canonical decimal positions "0", "1", ..., "10", ... are
 //   valid (ASCII digits, no sign, no leading zero), up to kMaxListLength - 1.
-inline constexpr int kMaxKeyLength = 256;
+inline constexpr int kMaxKeyLength = 4096;
 inline constexpr int kMaxListLength = 1 << 20;
 DATASETS_EXPORT bool isValidKey(const DataSetImpl& ds, const QString& key);
 
 // Store a value under a key. A key that isValidKey refuses is not stored and the
 // call returns false. A null nested set, or one that would make a set contain
-// itself (directly or further down), is refused likewise.
+// itself (directly or further down), is refused likewise. The refusal holds even
+// against other threads: two threads storing a into b and b into a at once never
+// both succeed, since stores of nested sets take turns (the walk of the stored set
+// and the store itself happen under one lock shared by all sets).
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, const QString& value);
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, bool value);
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, int value);

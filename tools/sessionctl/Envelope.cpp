@@ -96,7 +96,8 @@ QByteArray sealPlain(const DataSets::DataSet& session, std::uint64_t generation)
     setDataValue(*envelope, QStringLiteral("session"), session);
     const auto encoded = DataSets::DataSetCodec::toJson(envelope);
     if (!encoded.ok())
-        throw Failure{ExitIo, QStringLiteral("the plain session cannot be written: %1").arg(encoded.error)};
+        throw Failure{
+            ExitIo, QStringLiteral("the plain session cannot be written: %1").arg(encoded.error.toString())};
     return encoded.bytes;
 }
 
@@ -111,7 +112,7 @@ OpenedPlain openPlain(const QByteArray& bytes, const QString& path)
             QJsonDocument::fromJson(bytes).object().value(QStringLiteral("formatVersion"));
         if (version.toInteger() > kFormatVersion)
             checkVersion(static_cast<std::uint64_t>(version.toInteger()), path);
-        refuse(path, QStringLiteral("not a readable session file (%1)").arg(decoded.error));
+        refuse(path, QStringLiteral("not a readable session file (%1)").arg(decoded.error.toString()));
     }
     const DataSets::Impl::DataSetImpl* envelope = decoded.set.get();
 
@@ -194,8 +195,9 @@ QByteArray encodeSealedSet(const DataSets::DataSet& ds)
 {
     const auto encoded = DataSets::DataSetCodec::toCbor(ds);
     if (!encoded.ok())
-        throw Failure{ExitIo,
-                      QStringLiteral("the encrypted session cannot be written: %1").arg(encoded.error)};
+        throw Failure{
+            ExitIo,
+            QStringLiteral("the encrypted session cannot be written: %1").arg(encoded.error.toString())};
     return encoded.bytes;
 }
 
@@ -205,7 +207,8 @@ DataSets::DataSet decodeSealedSet(const QByteArray& payload, const QString& path
     // Authenticated, so written by this program with this key: still, refuse what
     // does not decode rather than trust it.
     if (!decoded.ok())
-        refuse(path, QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error));
+        refuse(path,
+               QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error.toString()));
     if (decoded.set->isList())
         refuse(path, QStringLiteral("the decrypted session is not a keyed set"));
     return decoded.set;

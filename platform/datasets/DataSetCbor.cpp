@@ -1,0 +1,264 @@
+// The CBOR stored form, written and read as a stream with Qt's QCborStreamWriter
+// and QCborStreamReader: no QCborMap or QCborValue tree is built on either side.
+#include "CodecWalk.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QIODevice>
+#include <QLocale>
+
+#include <climits>
+
+namespace DataSets {
+
+namespace {
+
+using namespace Codec;
+
+// Where the stream writer puts its bytes.
+class CappedSink : public QIODevice
+{
+public:
+    explicit CappedSink(qsizetype cap)
+        : bytes(cap)
+    {
+        open(QIODevice::WriteOnly);
+    }
+
+    CappedBytes bytes;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override
+    {
+        bytes.add(data, len);
+        return len;
+    }
+};
+
+class CborWriter
+{
+public:
+    explicit CborWriter(qsizetype cap)
+        : m_sink(cap)
+        , m_writer(&m_sink)
+    {}
+
+    void beginMap(qsizetype n) { m_writer.startMap(static_cast<quint64>(n)); }
+    void beginArray(qsizetype n) { m_writer.startArray(static_cast<quint64>(n)); }
+    void key(const QString& k) { m_writer.append(k); }
+    void text(const QString& t) { m_writer.append(t); }
+    void flag(bool b) { m_writer.append(b); }
+    void integer(int i) { m_writer.append(static_cast<qint64>(i)); }
+    // Both kinds of container have a definite length, so either end will do.
+    void end() { m_writer.endMap(); }
+    void discard() { m_sink.bytes.discard(); }
+    qint64 size() const { return m_sink.bytes.total(); }
+    QByteArray take() { return m_sink.bytes.take(); }
+
+private:
+    CappedSink m_sink;
+    QCborStreamWriter m_writer;
+};
+
+class CborDecoder : public Decoder
+{
+public:
+    CborDecoder(const QByteArray& cbor, const Limits& limits)
+        : Decoder(limits)
+        , m_input(cbor)
+        , m_reader(cbor)
+    {}
+
+    DataSetCodec::DecodeResult decode()
+    {
+        if (!readerOk())
+            return result(false, nullptr);
+        if (!m_reader.isArray() && !m_reader.isMap()) {
+            fail(QStringLiteral("%1 is not a data set").arg(kindOfItem()), 0);
+            return result(false, nullptr);
+        }
+        const DataSet top = Impl::createDS(m_reader.isArray());
+        bool ok = readEntries(*top, 1);
+        if (ok && m_reader.currentOffset() != m_input.size()) {
+            const qint64 at = m_reader.currentOffset();
+            ok = failWhole(QStringLiteral("unexpected data after the end, at byte %1").arg(at), at);
+        }
+        return result(ok, top);
+    }
+
+private:
+    bool readerOk()
+    {
+        const QCborError e = m_reader.lastError();
+        if (e == QCborError::NoError)
+            return true;
+        const qint64 at = m_reader.currentOffset();
+        const QString what = QStringLiteral("not valid CBOR at byte %1: %2").arg(at).arg(e.toString());
+        return m_path.isEmpty() ? failWhole(what, at) : fail(what, at);
+    }
+
+    // What the item at the reader is, for error texts.
+    QString kindOfItem() const
+    {
+        switch (m_reader.type()) {
+        case QCborStreamReader::UnsignedInteger:
+        case QCborStreamReader::NegativeInteger:
+            return QStringLiteral("an integer");
+        case QCborStreamReader::ByteArray:
+            return QStringLiteral("a byte string");
+        case QCborStreamReader::String:
+            return QStringLiteral("text");
+        case QCborStreamReader::Array:
+            return QStringLiteral("an array");
+        case QCborStreamReader::Map:
+            return QStringLiteral("a map");
+        case QCborStreamReader::Tag:
+            return QStringLiteral("a tagged value");
+        case QCborStreamReader::SimpleType:
+            if (m_reader.isBool())
+                return QStringLiteral("a flag");
+            if (m_reader.isNull())
+                return QStringLiteral("null");
+            if (m_reader.isUndefined())
+                return QStringLiteral("undefined");
+            return QStringLiteral("simple value %1").arg(static_cast<int>(m_reader.toSimpleType()));
+        case QCborStreamReader::Float16:
+        case QCborStreamReader::Float:
+        case QCborStreamReader::Double:
+            return QStringLiteral("a floating-point number");
+        case QCborStreamReader::Invalid:
+            break;
+        }
+        return QStringLiteral("nothing");
+    }
+
+    bool readText(QString& out)
+    {
+        out.clear();
+        auto chunk = m_reader.readString();
+        while (chunk.status == QCborStreamReader::Ok) {
+            if (out.isEmpty())
+                out = std::move(chunk.data);
+            else
+                out += chunk.data;
+            chunk = m_reader.readString();
+        }
+        return chunk.status == QCborStreamReader::EndOfString || readerOk();
+    }
+
+    // Reads the entries of the array or map at the reader into `ds`.
+    bool readEntries(DataSetImpl& ds, int depth)
+    {
+        if (!m_reader.enterContainer())
+            return readerOk();
+        qsizetype count = 0;
+        while (m_reader.hasNext()) {
+            const qint64 at = m_reader.currentOffset();
+            if (!countEntry(count, at))
+                return false;
+            QString key;
+            if (ds.isList()) {
+                key = QString::number(count);
+            } else {
+                if (!m_reader.isString())
+                    return fail(QStringLiteral("a map key must be text, not %1").arg(kindOfItem()), at);
+                if (!readText(key) || !checkKey(ds, key, at))
+                    return false;
+            }
+            ++count;
+            m_path.append(key);
+            if (!readValue(ds, key, count, depth))
+                return false;
+            m_path.removeLast();
+        }
+        if (!readerOk())
+            return false;
+        m_reader.leaveContainer();
+        return readerOk();
+    }
+
+    bool readValue(DataSetImpl& ds, const QString& key, qsizetype count, int depth)
+    {
+        const qint64 at = m_reader.currentOffset();
+        switch (m_reader.type()) {
+        case QCborStreamReader::UnsignedInteger: {
+            const quint64 n = m_reader.toUnsignedInteger();
+            if (n > quint64(INT_MAX))
+                return fail(QString::number(n) + notInteger(), at);
+            m_reader.next();
+            return readerOk() && store(ds, key, static_cast<int>(n), count, at);
+        }
+        case QCborStreamReader::NegativeInteger: {
+            // The item holds n for the number -1 - n, which reaches down to -2^64.
+            const quint64 n = quint64(m_reader.toNegativeInteger()) - 1;
+            if (n > quint64(INT_MAX)) {
+                const QString magnitude =
+                    n == ULLONG_MAX ? QStringLiteral("18446744073709551616") : QString::number(n + 1);
+                return fail(QLatin1Char('-') + magnitude + notInteger(), at);
+            }
+            m_reader.next();
+            return readerOk() && store(ds, key, static_cast<int>(-1 - static_cast<qint64>(n)), count, at);
+        }
+        case QCborStreamReader::String: {
+            QString text;
+            if (!readText(text))
+                return false;
+            if (!Impl::isWellFormedUtf16(text))
+                return fail(QStringLiteral("text holds an unpaired surrogate"), at);
+            return store(ds, key, std::move(text), count, at);
+        }
+        case QCborStreamReader::Array:
+        case QCborStreamReader::Map: {
+            if (!checkDepth(depth + 1))
+                return false;
+            const DataSet nested = Impl::createDS(m_reader.isArray());
+            return store(ds, key, nested, count, at) && readEntries(*nested, depth + 1);
+        }
+        case QCborStreamReader::SimpleType:
+            if (m_reader.isBool()) {
+                const bool flag = m_reader.toBool();
+                m_reader.next();
+                return readerOk() && store(ds, key, flag, count, at);
+            }
+            break;
+        case QCborStreamReader::Float16:
+            return failFloat(double(m_reader.toFloat16()), at);
+        case QCborStreamReader::Float:
+            return failFloat(double(m_reader.toFloat()), at);
+        case QCborStreamReader::Double:
+            return failFloat(m_reader.toDouble(), at);
+        case QCborStreamReader::Invalid:
+            return readerOk() && fail(QStringLiteral("no value"), at);
+        case QCborStreamReader::ByteArray:
+        case QCborStreamReader::Tag:
+            break;
+        }
+        return fail(QStringLiteral("%1 cannot be stored").arg(kindOfItem()), at);
+    }
+
+    bool failFloat(double d, qint64 at)
+    {
+        return fail(QStringLiteral("floating-point number %1 cannot be stored")
+                        .arg(QString::number(d, 'g', QLocale::FloatingPointShortest)),
+                    at);
+    }
+
+    const QByteArray& m_input;
+    QCborStreamReader m_reader;
+};
+
+} // namespace
+
+DataSetCodec::EncodeResult DataSetCodec::toCbor(const DataSet& ds, const Limits& limits)
+{
+    CborWriter writer(limits.maxBytes);
+    return Codec::Encoder<CborWriter>(limits, writer).encode(ds);
+}
+
+DataSetCodec::DecodeResult DataSetCodec::fromCbor(const QByteArray& cbor, const Limits& limits)
+{
+    return Codec::decodeWithin<CborDecoder>(cbor, limits);
+}
+
+} // namespace DataSets
