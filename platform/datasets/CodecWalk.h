@@ -99,25 +99,50 @@ private:
     Error m_error;
 };
 
-// Reading: values are checked and stored into sets as they are read; the top set
-// is handed out only once everything has been read.
+// Reading takes two passes over the input. The first checks everything and builds
+// nothing (the sets passed down are null), so input that is refused costs no more
+// memory than its checking; the second builds, and the top set is handed out only
+// once everything has been read.
 class Decoder : public Walk
 {
 public:
     using Walk::Walk;
 
 protected:
+    // Starts the second pass, which builds.
+    void startBuilding();
+
     // Counts one more entry of a set that has `inSet` entries so far.
     bool countEntry(qsizetype inSet, qint64 offset);
 
-    // Stores the value under the key. `count` is the set's size once stored: a
-    // repeated key replaces the earlier entry instead of adding one.
-    bool store(DataSetImpl& ds, const QString& key, Value value, qsizetype count, qint64 offset);
-    bool checkKey(const DataSetImpl& ds, const QString& key, qint64 offset);
+    // Stores the value under the key (in the building pass). `count` is the set's
+    // size once stored: a repeated key replaces the earlier entry instead of adding one.
+    bool store(DataSetImpl* ds, const QString& key, Value value, qsizetype count, qint64 offset);
+    bool checkKey(const QString& key, qint64 offset);
     bool failNotInteger(double d, qint64 offset) { return fail(numberText(d) + notInteger(), offset); }
     static QString notInteger() { return QStringLiteral(" is not a 32-bit integer"); }
 
+    // Repeated keys, in the checking pass: each open keyed set keeps the hashes of
+    // its keys (8 bytes a key, grown by half at a time) and looks for a repeated
+    // hash when it closes; a form then finds the key itself by reading the set
+    // again (foundRepeat), since equal hashes may, rarely, be chance.
+    void openKeyed();
+    void noteKey(const QString& key);
+    // Closes the innermost keyed set: true, and `hash` set, when two of its keys
+    // share a hash.
+    bool closeKeyed(size_t& hash);
+    // True when `key`, whose hash is the repeated one, equals one met before it.
+    bool isRepeat(const QString& key, std::vector<QString>& before) const;
+    bool failRepeat(const QString& key, qint64 offset);
+    static size_t keyHash(const QString& key);
+
     DataSetCodec::DecodeResult result(bool ok, DataSet set) const;
+
+    bool m_build = false;
+
+private:
+    std::vector<std::vector<size_t>> m_keyHashes;
+    size_t m_openKeyed = 0;
 };
 
 // Writing. A Writer offers beginMap(n), beginArray(n), key(k), text(t), flag(b),

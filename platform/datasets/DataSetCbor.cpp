@@ -78,13 +78,17 @@ public:
             fail(QStringLiteral("%1 is not a data set").arg(kindOfItem()), 0);
             return result(false, nullptr);
         }
-        const DataSet top = Impl::createDS(m_reader.isArray());
-        bool ok = readEntries(*top, 1);
-        if (ok && m_reader.currentOffset() != m_input.size()) {
+        if (!readEntries(nullptr, m_reader.isArray(), 1))
+            return result(false, nullptr);
+        if (m_reader.currentOffset() != m_input.size()) {
             const qint64 at = m_reader.currentOffset();
-            ok = failWhole(QStringLiteral("unexpected data after the end, at byte %1").arg(at), at);
+            return result(failWhole(QStringLiteral("unexpected data after the end, at byte %1").arg(at), at),
+                          nullptr);
         }
-        return result(ok, top);
+        startBuilding();
+        m_reader.reset();
+        const DataSet top = Impl::createDS(m_reader.isArray());
+        return result(readEntries(top.get(), top->isList(), 1), top);
     }
 
 private:
@@ -133,23 +137,51 @@ private:
         return QStringLiteral("nothing");
     }
 
-    bool readText(QString& out)
+    bool readText(QString& out) { return readTextFrom(m_reader, out) || readerOk(); }
+
+    // False when the reader failed.
+    static bool readTextFrom(QCborStreamReader& reader, QString& out)
     {
         out.clear();
-        auto chunk = m_reader.readString();
+        auto chunk = reader.readString();
         while (chunk.status == QCborStreamReader::Ok) {
             if (out.isEmpty())
                 out = std::move(chunk.data);
             else
                 out += chunk.data;
-            chunk = m_reader.readString();
+            chunk = reader.readString();
         }
-        return chunk.status == QCborStreamReader::EndOfString || readerOk();
+        return chunk.status == QCborStreamReader::EndOfString;
     }
 
-    // Reads the entries of the array or map at the reader into `ds`.
-    bool readEntries(DataSetImpl& ds, int depth)
+    // The map that opens at `open` has just closed: when two of its keys share a
+    // hash, it is read again to find whether one key is really repeated.
+    bool closed(qint64 open)
     {
+        size_t hash = 0;
+        if (!closeKeyed(hash))
+            return true;
+        QCborStreamReader again(QByteArray::fromRawData(m_input.constData() + open, m_input.size() - open));
+        again.enterContainer();
+        std::vector<QString> before;
+        while (again.hasNext()) {
+            const qint64 at = open + again.currentOffset();
+            QString key;
+            readTextFrom(again, key);
+            if (keyHash(key) == hash && isRepeat(key, before))
+                return failRepeat(key, at);
+            again.next(); // the value
+        }
+        return true;
+    }
+
+    // Reads the entries of the array or map at the reader into `ds` (null while checking).
+    bool readEntries(DataSetImpl* ds, bool isList, int depth)
+    {
+        const qint64 open = m_reader.currentOffset();
+        const bool checkKeys = !m_build && !isList;
+        if (checkKeys)
+            openKeyed();
         if (!m_reader.enterContainer())
             return readerOk();
         qsizetype count = 0;
@@ -158,13 +190,15 @@ private:
             if (!countEntry(count, at))
                 return false;
             QString key;
-            if (ds.isList()) {
+            if (isList) {
                 key = QString::number(count);
             } else {
                 if (!m_reader.isString())
                     return fail(QStringLiteral("a map key must be text, not %1").arg(kindOfItem()), at);
-                if (!readText(key) || !checkKey(ds, key, at))
+                if (!readText(key) || !checkKey(key, at))
                     return false;
+                if (checkKeys)
+                    noteKey(key);
             }
             ++count;
             m_path.append(key);
@@ -175,10 +209,10 @@ private:
         if (!readerOk())
             return false;
         m_reader.leaveContainer();
-        return readerOk();
+        return readerOk() && (!checkKeys || closed(open));
     }
 
-    bool readValue(DataSetImpl& ds, const QString& key, qsizetype count, int depth)
+    bool readValue(DataSetImpl* ds, const QString& key, qsizetype count, int depth)
     {
         const qint64 at = m_reader.currentOffset();
         switch (m_reader.type()) {
@@ -212,8 +246,9 @@ private:
         case QCborStreamReader::Map: {
             if (!checkDepth(depth + 1))
                 return false;
-            const DataSet nested = Impl::createDS(m_reader.isArray());
-            return store(ds, key, nested, count, at) && readEntries(*nested, depth + 1);
+            const bool isList = m_reader.isArray();
+            const DataSet nested = m_build ? Impl::createDS(isList) : nullptr;
+            return store(ds, key, nested, count, at) && readEntries(nested.get(), isList, depth + 1);
         }
         case QCborStreamReader::SimpleType:
             if (m_reader.isBool()) {

@@ -1,5 +1,6 @@
 #include "CodecWalk.h"
 
+#include <QHash>
 #include <QLocale>
 
 #include <cmath>
@@ -73,6 +74,13 @@ bool Walk::checkDepth(int depth)
     return true;
 }
 
+void Decoder::startBuilding()
+{
+    m_build = true;
+    m_total = 0;
+    m_path.clear();
+}
+
 bool Decoder::countEntry(qsizetype inSet, qint64 offset)
 {
     if (inSet >= m_limits.maxEntries)
@@ -82,20 +90,71 @@ bool Decoder::countEntry(qsizetype inSet, qint64 offset)
     return true;
 }
 
-bool Decoder::store(DataSetImpl& ds, const QString& key, Value value, qsizetype count, qint64 offset)
+bool Decoder::store(DataSetImpl* ds, const QString& key, Value value, qsizetype count, qint64 offset)
 {
-    if (!ds.set(key, std::move(value)))
+    if (!ds)
+        return true;
+    if (!ds->set(key, std::move(value)))
         return fail(QStringLiteral("the data set refused the entry"), offset);
-    if (ds.size() != count)
+    if (ds->size() != count)
         return fail(QStringLiteral("key appears more than once"), offset);
     return true;
 }
 
-bool Decoder::checkKey(const DataSetImpl& ds, const QString& key, qint64 offset)
+bool Decoder::checkKey(const QString& key, qint64 offset)
 {
-    if (!Impl::isValidKey(ds, key))
+    static const DataSetImpl keyed(false);
+    if (!Impl::isValidKey(keyed, key))
         return fail(QStringLiteral("%1 is not a valid key").arg(quoted(key)), offset);
     return true;
+}
+
+void Decoder::openKeyed()
+{
+    if (m_keyHashes.size() == m_openKeyed)
+        m_keyHashes.emplace_back();
+    m_keyHashes[m_openKeyed++].clear();
+}
+
+void Decoder::noteKey(const QString& key)
+{
+    std::vector<size_t>& hashes = m_keyHashes[m_openKeyed - 1];
+    if (hashes.size() == hashes.capacity())
+        hashes.reserve(hashes.size() + hashes.size() / 2 + 8);
+    hashes.push_back(keyHash(key));
+}
+
+bool Decoder::closeKeyed(size_t& hash)
+{
+    std::vector<size_t>& hashes = m_keyHashes[--m_openKeyed];
+    std::sort(hashes.begin(), hashes.end());
+    const auto repeat = std::adjacent_find(hashes.begin(), hashes.end());
+    if (repeat != hashes.end())
+        hash = *repeat;
+    const bool found = repeat != hashes.end();
+    // A large set's hashes are not kept once it is closed.
+    if (hashes.capacity() > 4096)
+        std::vector<size_t>().swap(hashes);
+    return found;
+}
+
+bool Decoder::isRepeat(const QString& key, std::vector<QString>& before) const
+{
+    if (std::find(before.begin(), before.end(), key) != before.end())
+        return true;
+    before.push_back(key);
+    return false;
+}
+
+bool Decoder::failRepeat(const QString& key, qint64 offset)
+{
+    m_path.append(key);
+    return fail(QStringLiteral("key appears more than once"), offset);
+}
+
+size_t Decoder::keyHash(const QString& key)
+{
+    return qHash(key, QHashSeed::globalSeed());
 }
 
 DataSetCodec::DecodeResult Decoder::result(bool ok, DataSet set) const

@@ -210,14 +210,16 @@ public:
         skipSpace();
         if (m_p == m_end || (*m_p != '{' && *m_p != '['))
             return result(syntax("expected an object or an array"), nullptr);
+        const char* const start = m_p;
+        if (!readSet(nullptr, 1))
+            return result(false, nullptr);
+        skipSpace();
+        if (m_p != m_end)
+            return result(syntax("data after the end of the document"), nullptr);
+        startBuilding();
+        m_p = start;
         const DataSet top = Impl::createDS(*m_p == '[');
-        bool ok = readSet(*top, 1);
-        if (ok) {
-            skipSpace();
-            if (m_p != m_end)
-                ok = syntax("data after the end of the document");
-        }
-        return result(ok, top);
+        return result(readSet(top.get(), 1), top);
     }
 
 private:
@@ -238,16 +240,20 @@ private:
             ++m_p;
     }
 
-    // Reads the object or array at m_p into `ds`.
-    bool readSet(DataSetImpl& ds, int depth)
+    // Reads the object or array at m_p into `ds` (null while checking).
+    bool readSet(DataSetImpl* ds, int depth)
     {
+        const char* const open = m_p;
         const bool isArray = *m_p++ == '[';
+        const bool checkKeys = !m_build && !isArray;
+        if (checkKeys)
+            openKeyed();
         const char close = isArray ? ']' : '}';
         const char* const unterminated = isArray ? "unterminated array" : "unterminated object";
         skipSpace();
         if (m_p != m_end && *m_p == close) {
             ++m_p;
-            return true;
+            return !checkKeys || closed(open);
         }
         for (qsizetype count = 0;; ++m_p) {
             skipSpace();
@@ -269,8 +275,10 @@ private:
                     return syntax("expected ':' after a member name");
                 ++m_p;
             }
-            if (!countEntry(count, offset(at)) || (!isArray && !checkKey(ds, key, offset(at))))
+            if (!countEntry(count, offset(at)) || (!isArray && !checkKey(key, offset(at))))
                 return false;
+            if (checkKeys)
+                noteKey(key);
             ++count;
             m_path.append(key);
             if (!readValue(ds, key, count, depth))
@@ -281,14 +289,77 @@ private:
                 return syntax(unterminated);
             if (*m_p == close) {
                 ++m_p;
-                return true;
+                return !checkKeys || closed(open);
             }
             if (*m_p != ',')
                 return syntax(isArray ? "expected ',' or ']'" : "expected ',' or '}'");
         }
     }
 
-    bool readValue(DataSetImpl& ds, const QString& key, qsizetype count, int depth)
+    // The keyed set that opens at `open` has just closed: when two of its keys share
+    // a hash, it is read again to find whether one key is really repeated.
+    bool closed(const char* open)
+    {
+        size_t hash = 0;
+        if (!closeKeyed(hash))
+            return true;
+        const char* const after = m_p;
+        std::vector<QString> before;
+        m_p = open + 1;
+        for (skipSpace(); *m_p != '}'; skipSpace()) {
+            const char* const at = m_p;
+            QString key;
+            readString(key);
+            if (keyHash(key) == hash && isRepeat(key, before))
+                return failRepeat(key, offset(at));
+            skipSpace();
+            ++m_p; // the colon
+            skipValue();
+            skipSpace();
+            if (*m_p == ',')
+                ++m_p;
+        }
+        m_p = after;
+        return true;
+    }
+
+    // Moves past the value at m_p, which has been checked already.
+    void skipValue()
+    {
+        int depth = 0;
+        do {
+            skipSpace();
+            switch (*m_p) {
+            case '"':
+                for (++m_p; *m_p != '"'; ++m_p) {
+                    if (*m_p == '\\')
+                        ++m_p;
+                }
+                ++m_p;
+                break;
+            case '{':
+            case '[':
+                ++depth;
+                ++m_p;
+                break;
+            case '}':
+            case ']':
+                --depth;
+                ++m_p;
+                break;
+            case ',':
+            case ':':
+                ++m_p;
+                break;
+            default: // a number or a literal
+                while (m_p != m_end && *m_p != ',' && *m_p != '}' && *m_p != ']' && *m_p != ' ' &&
+                       *m_p != '\n' && *m_p != '\r' && *m_p != '\t')
+                    ++m_p;
+            }
+        } while (depth > 0);
+    }
+
+    bool readValue(DataSetImpl* ds, const QString& key, qsizetype count, int depth)
     {
         skipSpace();
         if (m_p == m_end)
@@ -299,8 +370,8 @@ private:
         case '[': {
             if (!checkDepth(depth + 1))
                 return false;
-            const DataSet nested = Impl::createDS(*m_p == '[');
-            return store(ds, key, nested, count, at) && readSet(*nested, depth + 1);
+            const DataSet nested = m_build ? Impl::createDS(*m_p == '[') : nullptr;
+            return store(ds, key, nested, count, at) && readSet(nested.get(), depth + 1);
         }
         case '"': {
             QString text;
@@ -330,7 +401,7 @@ private:
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, taken as an integer when it is a
     // whole number within 32 bits, however spelled.
-    bool readNumber(DataSetImpl& ds, const QString& key, qsizetype count)
+    bool readNumber(DataSetImpl* ds, const QString& key, qsizetype count)
     {
         const char* const start = m_p;
         const auto digits = [this] {
