@@ -1,6 +1,8 @@
 // The stored forms of a data set: round trips, the pinned layouts, and every refusal
 // with its error text.
+#include <AppRuntimeData.h>
 #include <DataSetCodec.h>
+#include <SessionData.h>
 
 #include "DataSetTestUtils.h"
 
@@ -17,6 +19,10 @@
 #include <climits>
 #include <functional>
 #include <random>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using DataSets::DataSet;
 using DataSets::DataSetCodec;
@@ -504,5 +510,133 @@ TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodes
                 }
             }
         }
+    }
+}
+
+TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
+{
+    SessionData session;
+    const auto app = session.getAppSessionData().lock();
+    const DataSet settings = createDS(false);
+    for (int i = 0; i < 100000; ++i) {
+        const QString key = QStringLiteral("chat/%1/choice").arg(i);
+        switch (i % 4) {
+        case 0:
+            setDataValue(*settings, key, QStringLiteral("value %1").arg(i));
+            break;
+        case 1:
+            setDataValue(*settings, key, i * 7919);
+            break;
+        case 2:
+            setDataValue(*settings, key, i % 3 == 0);
+            break;
+        default:
+            setDataValue(*settings, key, setOf({{"w", i}, {"h", QString::number(i)}}));
+        }
+    }
+    app->setData<DataSet, AppProperty::UserSettings>(settings);
+    std::set<QString> messages;
+    for (int i = 0; i < 10000; ++i)
+        messages.insert(QStringLiteral("message %1").arg(i));
+    app->setData<std::set<QString>, AppProperty::OptOutMessages>(messages);
+    const DataSet plain = session.serializeUnencrypted();
+
+    for (const Form& form : {kForms[1], kForms[2]}) {
+        SCOPED_TRACE(form.name);
+        const DataSetCodec::EncodeResult bytes = form.encode(plain);
+        ASSERT_TRUE(bytes.ok()) << qPrintable(bytes.error.toString());
+        const DataSetCodec::DecodeResult back = form.decode(bytes.bytes);
+        ASSERT_TRUE(back.ok()) << qPrintable(back.error.toString());
+        SessionData restored;
+        restored.deserializeUnencrypted(back.set);
+        const auto restoredApp = restored.getAppSessionData().lock();
+        EXPECT_TRUE(sameContent(restoredApp->getData<DataSet, AppProperty::UserSettings>(), settings));
+        EXPECT_EQ((restoredApp->getData<std::set<QString>, AppProperty::OptOutMessages>()), messages);
+        EXPECT_EQ(form.encode(restored.serializeUnencrypted()).bytes, bytes.bytes);
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SESSIONCONFIG_INSTRUMENTED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SESSIONCONFIG_INSTRUMENTED 1
+#endif
+#endif
+
+namespace {
+
+struct Peak
+{
+    qint64 bytes = -1; // added at the peak while decoding
+    bool decoded = false;
+};
+
+// Decodes in a child process and reports how far its peak resident memory rose.
+Peak peakWhileDecoding(const QByteArray& input, const Decode& decode)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        const bool decoded = decode(input, Limits()).ok();
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const Peak peak{(after.ru_maxrss - before.ru_maxrss) * 1024, decoded};
+        const bool sent = write(fds[1], &peak, sizeof peak) == sizeof peak;
+        _exit(sent ? 0 : 1);
+    }
+    close(fds[1]);
+    Peak peak;
+    const bool received = read(fds[0], &peak, sizeof peak) == sizeof peak;
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return received && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? peak : Peak{};
+}
+
+} // namespace
+
+// Hostile input costs at most 4x its size plus 32 MiB beyond the set it decodes to
+// (256 bytes an entry), and refused input no more than 4x its size plus 32 MiB.
+TEST(DataSetCodecScale, MemoryWhileDecodingHostileInputStaysBounded)
+{
+#ifdef SESSIONCONFIG_INSTRUMENTED
+    GTEST_SKIP() << "sanitizers change what memory costs";
+#endif
+    constexpr qint64 kMiB = 1024 * 1024;
+    constexpr int kFull = DataSetCodec::kMaxEntries;
+    QByteArray repeated = "{";
+    for (int i = 0; i < kFull / 2; ++i)
+        repeated += "\"k" + QByteArray::number(i) + "\":0,";
+    repeated += "\"k0\":1}";
+    const QByteArray longText = "[\"" + QByteArray(16 * kMiB, 'a') + "\\x\"]";
+    const QByteArray cborFull = QByteArray::fromHex("9a00100000") + QByteArray(kFull, '\0');
+    const QByteArray cborOver = QByteArray::fromHex("9a00100001") + QByteArray(kFull + 1, '\0');
+
+    struct Case
+    {
+        const char* what;
+        QByteArray input;
+        Decode decode;
+        qint64 entries; // decoded, or -1 when refused
+    };
+    const Case cases[] = {
+        {"JSON list at the entry limit", jsonList(kFull), &DataSetCodec::fromJson, kFull},
+        {"JSON list one over the limit", jsonList(kFull + 1), &DataSetCodec::fromJson, -1},
+        {"JSON object with its last key repeated", repeated, &DataSetCodec::fromJson, -1},
+        {"JSON long text with a bad escape at its end", longText, &DataSetCodec::fromJson, -1},
+        {"CBOR list at the entry limit", cborFull, &DataSetCodec::fromCbor, kFull},
+        {"CBOR list one over the limit", cborOver, &DataSetCodec::fromCbor, -1},
+    };
+    for (const Case& c : cases) {
+        const Peak peak = peakWhileDecoding(c.input, c.decode);
+        ASSERT_GE(peak.bytes, 0) << c.what;
+        EXPECT_EQ(peak.decoded, c.entries >= 0) << c.what;
+        const qint64 bound = 4 * c.input.size() + 32 * kMiB + 256 * std::max<qint64>(c.entries, 0);
+        EXPECT_LE(peak.bytes, bound) << c.what << ": " << peak.bytes / kMiB << " MiB at the peak";
     }
 }

@@ -1,7 +1,10 @@
 // sessionctl as a user runs it: two runs in a row, tampered and half-written files,
 // permissions, and what never reaches a file or the screen.
 #include "Envelope.h"
+#include "Failure.h"
 #include "Storage.h"
+
+#include <DataSetCodec.h>
 
 #include <gtest/gtest.h>
 
@@ -256,4 +259,81 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
         EXPECT_EQ(r.exitCode, 1) << qPrintable(args.join(QLatin1Char(' ')));
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
     }
+}
+
+namespace {
+
+// A profile whose application section holds `settings` user settings and `messages`
+// opt-out messages.
+QByteArray grownProfile(int settings, int messages)
+{
+    QByteArray json = R"({"provisioned": ["app"], "app": {"UserSettings": {)";
+    for (int i = 0; i < settings; ++i)
+        json += (i ? ",\"pane/" : "\"pane/") + QByteArray::number(i) + "/width\":" + QByteArray::number(i);
+    json += R"(}, "OptOutMessages": [)";
+    for (int i = 0; i < messages; ++i)
+        json += (i ? ",\"message " : "\"message ") + QByteArray::number(i) + '"';
+    return json + "]}}";
+}
+
+} // namespace
+
+TEST_F(SessionctlRun, GrownSessionIsStoredAndRestored)
+{
+    write(QStringLiteral("grown.json"), grownProfile(100000, 10000));
+    const Result first = run(QStringLiteral("grown.json"));
+    ASSERT_EQ(first.exitCode, 0) << first.err.constData();
+    const Result second = run(QStringLiteral("empty.json"));
+    ASSERT_EQ(second.exitCode, 0) << second.err.constData();
+    EXPECT_TRUE(second.out.contains("Restored from storage")) << second.out.constData();
+    EXPECT_TRUE(second.out.contains("10000")) << second.out.constData();
+
+    // Stored again by the second run from what it restored.
+    const DataSets::DataSet stored = sessionctl::openPlain(sessionctl::readFile(plain()), plain()).session;
+    DataSets::DataSet app, settings, messages;
+    ASSERT_TRUE(DataSets::Impl::getDataValue(stored.get(), QStringLiteral("app"), app));
+    ASSERT_TRUE(DataSets::Impl::getDataValue(app.get(), QStringLiteral("userSettings"), settings));
+    ASSERT_TRUE(DataSets::Impl::getDataValue(app.get(), QStringLiteral("optOutMessages"), messages));
+    EXPECT_EQ(settings->size(), 100000);
+    EXPECT_EQ(messages->size(), 10000);
+    int width = 0;
+    EXPECT_TRUE(DataSets::Impl::getDataValue(settings.get(), QStringLiteral("pane/99999/width"), width));
+    EXPECT_EQ(width, 99999);
+}
+
+TEST(SessionctlStore, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
+{
+    using namespace DataSets::Impl;
+    QTemporaryDir tmp;
+    const sessionctl::StateFiles files(tmp.path() + QStringLiteral("/state"), QString());
+    files.ensureDirectory();
+    const DataSets::DataSet small = createDS(false);
+    setDataValue(*small, QStringLiteral("app"), createDS(false));
+    ASSERT_EQ(files.store(small, small, 0), 1u);
+    const auto before = [&] {
+        std::map<QString, QByteArray> stored;
+        for (const QString& path : {files.encryptedPath(), files.plainPath(), files.keyPath()})
+            stored[path] = sessionctl::readFile(path);
+        return stored;
+    };
+    const auto stored = before();
+
+    const DataSets::DataSet settings = createDS(false);
+    for (int i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
+        setDataValue(*settings, QString::number(i), i);
+    const DataSets::DataSet app = createDS(false);
+    setDataValue(*app, QStringLiteral("userSettings"), settings);
+    const DataSets::DataSet grown = createDS(false);
+    setDataValue(*grown, QStringLiteral("app"), app);
+    try {
+        files.store(small, grown, 1);
+        ADD_FAILURE() << "stored";
+    } catch (const sessionctl::Failure& failure) {
+        EXPECT_EQ(failure.code, sessionctl::ExitIo);
+        EXPECT_TRUE(failure.message.contains(
+            QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576")))
+            << qPrintable(failure.message);
+    }
+    EXPECT_EQ(before(), stored);
+    EXPECT_EQ(QDir(files.dir()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
