@@ -114,9 +114,9 @@ coverage: deps
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)
 	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
 
-# Google Benchmark programs, Release build; bench_stores ends with its ratio summary.
+# Google Benchmark programs, Release build; bench_stores and bench_scale end with their summaries.
 # BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
-BENCH_PROGRAMS ?= bench_stores
+BENCH_PROGRAMS ?= bench_stores bench_scale
 BENCH_ARGS ?=
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \

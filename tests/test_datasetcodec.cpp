@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -297,6 +298,13 @@ TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimit
     const DataSet wide = createDS(true);
     for (int i = 0; i <= kSmall.maxEntries; ++i)
         setDataValue(*wide, QString::number(i), i);
+    const DataSet many = createDS(true); // 17 lists of 1,000 entries
+    for (int i = 0; i < 17; ++i) {
+        const DataSet list = createDS(true);
+        for (int j = 0; j < 1000; ++j)
+            setDataValue(*list, QString::number(j), j);
+        setDataValue(*many, QString::number(i), list);
+    }
 
     const std::pair<DataSet, QString> cases[] = {
         {nullptr, "no data set to encode"},
@@ -306,13 +314,23 @@ TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimit
         {setOf({{"t", surrogate(0xde00) + surrogate(0xd83d)}}),
          "t: text holds an unpaired surrogate, which UTF-8 cannot carry"},
         {setOf({{"d", deep}}), path("d", DataSetCodec::kMaxDepth) + kTooDeep},
-        {wide, "top level: 1025 entries in one set, more than the limit of 1024"},
+        {setOf({{"app", setOf({{"userSettings", wide}})}}),
+         "app.userSettings: 1025 entries in one set, more than the limit of 1024"},
+        {many, "top level: 17017 entries in all, more than the limit of 16384"},
     };
+    const DataSet large = setOf({{"t", QString(kSmall.maxBytes, u'a')}});
     for (const Form& form : kForms) {
         SCOPED_TRACE(form.name);
         EXPECT_TRUE(form.encodeWithin(deep, kSmall).ok());
         for (const auto& [ds, error] : cases)
             expectRefused(form.encodeWithin(ds, kSmall), error);
+        // Over the byte limit: the whole size is still named.
+        const DataSetCodec::EncodeResult over = form.encodeWithin(large, kSmall);
+        EXPECT_TRUE(over.bytes.isEmpty());
+        EXPECT_TRUE(over.error.whole);
+        EXPECT_TRUE(over.error.message.startsWith(QStringLiteral("the encoded form takes 10485")) &&
+                    over.error.message.endsWith(QStringLiteral(" bytes, more than the limit of 1048576")))
+            << qPrintable(over.error.message);
     }
 }
 
@@ -580,6 +598,11 @@ Peak peakWhileDecoding(const QByteArray& input, const Decode& decode)
         return {};
     const pid_t child = fork();
     if (child == 0) {
+        // A forked child starts with its parent's peak; start counting afresh.
+        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", f);
+            std::fclose(f);
+        }
         rusage before{};
         getrusage(RUSAGE_SELF, &before);
         const bool decoded = decode(input, Limits()).ok();

@@ -115,9 +115,8 @@ protected:
     // Counts one more entry of a set that has `inSet` entries so far.
     bool countEntry(qsizetype inSet, qint64 offset);
 
-    // Stores the value under the key (in the building pass). `count` is the set's
-    // size once stored: a repeated key replaces the earlier entry instead of adding one.
-    bool store(DataSetImpl* ds, const QString& key, Value value, qsizetype count, qint64 offset);
+    // Stores the value under the key (in the building pass).
+    bool store(DataSetImpl* ds, const QString& key, Value value, qint64 offset);
     bool checkKey(const QString& key, qint64 offset);
     bool failNotInteger(double d, qint64 offset) { return fail(numberText(d) + notInteger(), offset); }
     static QString notInteger() { return QStringLiteral(" is not a 32-bit integer"); }

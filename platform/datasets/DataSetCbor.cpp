@@ -202,7 +202,7 @@ private:
             }
             ++count;
             m_path.append(key);
-            if (!readValue(ds, key, count, depth))
+            if (!readValue(ds, key, depth))
                 return false;
             m_path.removeLast();
         }
@@ -212,7 +212,7 @@ private:
         return readerOk() && (!checkKeys || closed(open));
     }
 
-    bool readValue(DataSetImpl* ds, const QString& key, qsizetype count, int depth)
+    bool readValue(DataSetImpl* ds, const QString& key, int depth)
     {
         const qint64 at = m_reader.currentOffset();
         switch (m_reader.type()) {
@@ -221,7 +221,7 @@ private:
             if (n > quint64(INT_MAX))
                 return fail(QString::number(n) + notInteger(), at);
             m_reader.next();
-            return readerOk() && store(ds, key, static_cast<int>(n), count, at);
+            return readerOk() && store(ds, key, static_cast<int>(n), at);
         }
         case QCborStreamReader::NegativeInteger: {
             // The item holds n for the number -1 - n, which reaches down to -2^64.
@@ -232,7 +232,7 @@ private:
                 return fail(QLatin1Char('-') + magnitude + notInteger(), at);
             }
             m_reader.next();
-            return readerOk() && store(ds, key, static_cast<int>(-1 - static_cast<qint64>(n)), count, at);
+            return readerOk() && store(ds, key, static_cast<int>(-1 - static_cast<qint64>(n)), at);
         }
         case QCborStreamReader::String: {
             QString text;
@@ -240,7 +240,7 @@ private:
                 return false;
             if (!Impl::isWellFormedUtf16(text))
                 return fail(QStringLiteral("text holds an unpaired surrogate"), at);
-            return store(ds, key, std::move(text), count, at);
+            return store(ds, key, std::move(text), at);
         }
         case QCborStreamReader::Array:
         case QCborStreamReader::Map: {
@@ -248,13 +248,13 @@ private:
                 return false;
             const bool isList = m_reader.isArray();
             const DataSet nested = m_build ? Impl::createDS(isList) : nullptr;
-            return store(ds, key, nested, count, at) && readEntries(nested.get(), isList, depth + 1);
+            return store(ds, key, nested, at) && readEntries(nested.get(), isList, depth + 1);
         }
         case QCborStreamReader::SimpleType:
             if (m_reader.isBool()) {
                 const bool flag = m_reader.toBool();
                 m_reader.next();
-                return readerOk() && store(ds, key, flag, count, at);
+                return readerOk() && store(ds, key, flag, at);
             }
             break;
         case QCborStreamReader::Float16:

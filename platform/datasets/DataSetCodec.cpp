@@ -90,15 +90,12 @@ bool Decoder::countEntry(qsizetype inSet, qint64 offset)
     return true;
 }
 
-bool Decoder::store(DataSetImpl* ds, const QString& key, Value value, qsizetype count, qint64 offset)
+bool Decoder::store(DataSetImpl* ds, const QString& key, Value value, qint64 offset)
 {
-    if (!ds)
+    if (!ds || ds->add(key, std::move(value)))
         return true;
-    if (!ds->set(key, std::move(value)))
-        return fail(QStringLiteral("the data set refused the entry"), offset);
-    if (ds->size() != count)
-        return fail(QStringLiteral("key appears more than once"), offset);
-    return true;
+    // Keys were checked in the first pass, so a refusal means the key is there already.
+    return fail(QStringLiteral("key appears more than once"), offset);
 }
 
 bool Decoder::checkKey(const QString& key, qint64 offset)

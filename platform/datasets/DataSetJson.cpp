@@ -281,7 +281,7 @@ private:
                 noteKey(key);
             ++count;
             m_path.append(key);
-            if (!readValue(ds, key, count, depth))
+            if (!readValue(ds, key, depth))
                 return false;
             m_path.removeLast();
             skipSpace();
@@ -359,7 +359,7 @@ private:
         } while (depth > 0);
     }
 
-    bool readValue(DataSetImpl* ds, const QString& key, qsizetype count, int depth)
+    bool readValue(DataSetImpl* ds, const QString& key, int depth)
     {
         skipSpace();
         if (m_p == m_end)
@@ -371,21 +371,21 @@ private:
             if (!checkDepth(depth + 1))
                 return false;
             const DataSet nested = m_build ? Impl::createDS(*m_p == '[') : nullptr;
-            return store(ds, key, nested, count, at) && readSet(nested.get(), depth + 1);
+            return store(ds, key, nested, at) && readSet(nested.get(), depth + 1);
         }
         case '"': {
             QString text;
-            return readString(text) && store(ds, key, std::move(text), count, at);
+            return readString(text) && store(ds, key, std::move(text), at);
         }
         case 't':
-            return literal("true") && store(ds, key, true, count, at);
+            return literal("true") && store(ds, key, true, at);
         case 'f':
-            return literal("false") && store(ds, key, false, count, at);
+            return literal("false") && store(ds, key, false, at);
         case 'n':
             return literal("null") && fail(QStringLiteral("null cannot be stored"), at);
         default:
             if (*m_p == '-' || isDigit(*m_p))
-                return readNumber(ds, key, count);
+                return readNumber(ds, key);
             return syntax("expected a value");
         }
     }
@@ -401,7 +401,7 @@ private:
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, taken as an integer when it is a
     // whole number within 32 bits, however spelled.
-    bool readNumber(DataSetImpl* ds, const QString& key, qsizetype count)
+    bool readNumber(DataSetImpl* ds, const QString& key)
     {
         const char* const start = m_p;
         const auto digits = [this] {
@@ -441,7 +441,7 @@ private:
             if (r.ec == std::errc()) {
                 if (n < INT_MIN || n > INT_MAX)
                     return fail(QString::number(n) + notInteger(), at);
-                return store(ds, key, static_cast<int>(n), count, at);
+                return store(ds, key, static_cast<int>(n), at);
             }
         }
         double d = 0;
@@ -452,7 +452,7 @@ private:
         }
         if (d != std::trunc(d) || d < INT_MIN || d > INT_MAX)
             return failNotInteger(d, at);
-        return store(ds, key, static_cast<int>(d), count, at);
+        return store(ds, key, static_cast<int>(d), at);
     }
 
     // Reads the string at m_p (its opening quote) into `out`.

@@ -39,6 +39,10 @@ std::mutex& nestingLock()
 // (shared at several places) is walked once.
 bool reaches(const DataSet& root, const DataSetImpl* target)
 {
+    if (root.get() == target)
+        return true;
+    if (root->isEmpty()) // the common case of a set nested while still empty
+        return false;
     std::vector<DataSet> pending{root};
     std::unordered_set<const DataSetImpl*> seen;
     while (!pending.empty()) {
@@ -127,6 +131,16 @@ bool DataSetImpl::value(const QString& key, Value& out) const
 
 bool DataSetImpl::set(const QString& key, Value value)
 {
+    return store(key, std::move(value), true);
+}
+
+bool DataSetImpl::add(const QString& key, Value value)
+{
+    return store(key, std::move(value), false);
+}
+
+bool DataSetImpl::store(const QString& key, Value value, bool replace)
+{
     if (!isValidKey(*this, key))
         return false;
     const auto* nested = std::get_if<DataSet>(&value);
@@ -142,8 +156,9 @@ bool DataSetImpl::set(const QString& key, Value value)
     std::unique_lock lock(m_lock);
     const auto at = m_index.constFind(key);
     if (at != m_index.cend()) {
-        old = std::exchange(m_entries[static_cast<size_t>(*at)].value, std::move(value));
-        return true;
+        if (replace)
+            old = std::exchange(m_entries[static_cast<size_t>(*at)].value, std::move(value));
+        return replace;
     }
     m_index.insert(key, static_cast<qsizetype>(m_entries.size()));
     m_entries.push_back(Entry{key, std::move(value)});

@@ -68,10 +68,17 @@ public:
     // false, and nothing stored, when the key is not valid for this set.
     bool set(const QString& key, Value value);
 
+    // Stores a value under a key that holds none yet; false, and nothing stored,
+    // when the key is not valid for this set or already holds a value.
+    bool add(const QString& key, Value value);
+
     // Removes every entry.
     void clear();
 
 private:
+    // Stores under the set's lock once the key and value passed their checks.
+    bool store(const QString& key, Value value, bool replace);
+
     const bool m_isList;
     mutable std::shared_mutex m_lock;
     std::vector<Entry> m_entries;
