@@ -2,6 +2,8 @@
 
 #include "WellFormedText.h"
 
+#include <QHash>
+
 #include <mutex>
 #include <unordered_set>
 #include <utility>
@@ -92,6 +94,55 @@ bool isWellFormedUtf16(QStringView text) noexcept
     return true;
 }
 
+size_t KeyIndex::hashOf(const QString& key)
+{
+    return qHash(key, QHashSeed::globalSeed());
+}
+
+qsizetype KeyIndex::find(const QString& key, size_t hash, const std::vector<Entry>& entries) const
+{
+    if (m_slots.empty())
+        return -1;
+    const size_t mask = m_slots.size() - 1;
+    const auto h = static_cast<quint32>(hash);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const quint64 slot = m_slots[i];
+        if (slot == 0)
+            return -1;
+        const auto position = static_cast<qsizetype>(quint32(slot)) - 1;
+        if (quint32(slot >> 32) == h && entries[static_cast<size_t>(position)].key == key)
+            return position;
+    }
+}
+
+void KeyIndex::insertLast(size_t hash, const std::vector<Entry>& entries)
+{
+    if (2 * entries.size() > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    const auto h = static_cast<quint32>(hash);
+    size_t i = h & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = (quint64(h) << 32) | quint64(entries.size());
+}
+
+void KeyIndex::grow()
+{
+    std::vector<quint64> old;
+    old.swap(m_slots);
+    m_slots.assign(std::max<size_t>(8, old.size() * 2), 0);
+    const size_t mask = m_slots.size() - 1;
+    for (const quint64 slot : old) {
+        if (slot == 0)
+            continue;
+        size_t i = size_t(slot >> 32) & mask;
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = slot;
+    }
+}
+
 DataSetImpl::DataSetImpl(bool isList)
     : m_isList(isList)
 {}
@@ -121,11 +172,12 @@ bool DataSetImpl::entryAt(int index, Entry& out) const
 
 bool DataSetImpl::value(const QString& key, Value& out) const
 {
+    const size_t hash = KeyIndex::hashOf(key);
     std::shared_lock lock(m_lock);
-    const auto at = m_index.constFind(key);
-    if (at == m_index.cend())
+    const qsizetype at = m_index.find(key, hash, m_entries);
+    if (at < 0)
         return false;
-    out = m_entries[static_cast<size_t>(*at)].value;
+    out = m_entries[static_cast<size_t>(at)].value;
     return true;
 }
 
@@ -152,27 +204,27 @@ bool DataSetImpl::store(const QString& key, Value value, bool replace)
         if (reaches(*nested, this))
             return false;
     }
+    const size_t hash = KeyIndex::hashOf(key);
     Value old; // released after the lock, so a nested set never dies under it
     std::unique_lock lock(m_lock);
-    const auto at = m_index.constFind(key);
-    if (at != m_index.cend()) {
+    const qsizetype at = m_index.find(key, hash, m_entries);
+    if (at >= 0) {
         if (replace)
-            old = std::exchange(m_entries[static_cast<size_t>(*at)].value, std::move(value));
+            old = std::exchange(m_entries[static_cast<size_t>(at)].value, std::move(value));
         return replace;
     }
-    m_index.insert(key, static_cast<qsizetype>(m_entries.size()));
     m_entries.push_back(Entry{key, std::move(value)});
+    m_index.insertLast(hash, m_entries);
     return true;
 }
 
 void DataSetImpl::clear()
 {
     std::vector<Entry> old;
-    QHash<QString, qsizetype> oldIndex;
     {
         std::unique_lock lock(m_lock);
         old.swap(m_entries);
-        oldIndex.swap(m_index);
+        m_index.clear();
     }
 }
 

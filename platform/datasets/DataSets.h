@@ -14,13 +14,14 @@
 // set containing itself and the store happen as one step (see setDataValue).
 //
 // Cost. Entries live in a vector in insertion order beside a hash index from key to
-// position (QHash, seeded per process, so chosen keys cannot make it degrade):
+// position (open addressing over 8-byte slots that keep each key's hash, seeded per
+// process, so chosen keys cannot make it degrade, and a probe compares the key's
+// text only when the hashes agree):
 // lookup and store take expected constant time, iteration and snapshots linear
 // time, whatever the set's size. Storing a nested set walks the stored set once.
 
 #include "datasets_export.h"
 
-#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -40,6 +41,25 @@ struct Entry
 {
     QString key;
     Value value;
+};
+
+// Where each key of a set stands in its entries: open addressing with linear
+// probing, at most half full; a slot holds the key's 32-bit hash and its position
+// plus one (0 for an empty slot).
+class KeyIndex
+{
+public:
+    // The position of `key` among `entries`, or -1.
+    qsizetype find(const QString& key, size_t hash, const std::vector<Entry>& entries) const;
+    // Records that `entries` gained `key` at its end; the key is not there yet.
+    void insertLast(size_t hash, const std::vector<Entry>& entries);
+    void clear() { std::vector<quint64>().swap(m_slots); }
+    static size_t hashOf(const QString& key);
+
+private:
+    void grow();
+
+    std::vector<quint64> m_slots;
 };
 
 class DATASETS_EXPORT DataSetImpl
@@ -82,7 +102,7 @@ private:
     const bool m_isList;
     mutable std::shared_mutex m_lock;
     std::vector<Entry> m_entries;
-    QHash<QString, qsizetype> m_index; // key -> position in m_entries
+    KeyIndex m_index;
 };
 
 } // namespace Impl
