@@ -6,16 +6,14 @@
 #include <DataSetCodec.h>
 #include <SessionData.h>
 
+#include "PeakInChild.h"
+
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -338,12 +336,6 @@ void decodeJsonRapid(benchmark::State& s)
 
 // ---------------------------------------------------------------------------------
 // Peak memory of decoding in a child process, above what it held before.
-struct Peak
-{
-    long long bytes = -1;
-    long long entries = -1; // decoded, or -1 when refused
-};
-
 long long countEntries(const DataSet& ds)
 {
     long long n = 0;
@@ -353,36 +345,6 @@ long long countEntries(const DataSet& ds)
             n += countEntries(*nested);
     }
     return n;
-}
-
-Peak peakOf(const QByteArray& input, bool cbor)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        // A forked child starts with its parent's peak; start counting afresh.
-        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
-        rusage before{};
-        getrusage(RUSAGE_SELF, &before);
-        const DataSetCodec::DecodeResult r =
-            cbor ? DataSetCodec::fromCbor(input) : DataSetCodec::fromJson(input);
-        rusage after{};
-        getrusage(RUSAGE_SELF, &after);
-        const Peak peak{(after.ru_maxrss - before.ru_maxrss) * 1024LL, r.ok() ? countEntries(r.set) : -1};
-        _exit(write(fds[1], &peak, sizeof peak) == sizeof peak ? 0 : 1);
-    }
-    close(fds[1]);
-    Peak peak;
-    if (read(fds[0], &peak, sizeof peak) != sizeof peak)
-        peak = Peak{};
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return peak;
 }
 
 QByteArray repeatedJson(const QByteArray& element, qsizetype n)
@@ -502,14 +464,18 @@ int main(int argc, char** argv)
     bool allMet = true;
     std::printf("== peak decode memory above the input (child process, ru_maxrss) ==\n");
     for (const Worst& w : worstInputs()) {
-        const Peak p = peakOf(w.input, w.cbor);
+        const ChildPeak p = peakInChild([&w] {
+            const DataSetCodec::DecodeResult r =
+                w.cbor ? DataSetCodec::fromCbor(w.input) : DataSetCodec::fromJson(w.input);
+            return r.ok() ? countEntries(r.set) : -1LL;
+        });
         const double mib = 1024.0 * 1024.0;
         const double bound =
-            4.0 * double(w.input.size()) + 32 * mib + 256.0 * double(std::max(p.entries, 0LL));
+            4.0 * double(w.input.size()) + 32 * mib + 256.0 * double(std::max(p.result, 0LL));
         const bool met = p.bytes >= 0 && double(p.bytes) <= bound;
         allMet = allMet && met;
         std::printf("%-55s input %6.1f MiB, %8lld entries, peak %7.1f MiB, bound %7.1f MiB %s\n", w.what,
-                    double(w.input.size()) / mib, p.entries, double(p.bytes) / mib, bound / mib,
+                    double(w.input.size()) / mib, p.result, double(p.bytes) / mib, bound / mib,
                     met ? "met" : "MISSED");
     }
     registerAll();

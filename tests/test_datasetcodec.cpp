@@ -5,6 +5,7 @@
 #include <SessionData.h>
 
 #include "DataSetTestUtils.h"
+#include "PeakInChild.h"
 
 #include <QCborArray>
 #include <QCborMap>
@@ -20,10 +21,6 @@
 #include <cstdio>
 #include <functional>
 #include <random>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using DataSets::DataSet;
 using DataSets::DataSetCodec;
@@ -582,46 +579,7 @@ TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
 #endif
 #endif
 
-namespace {
-
-struct Peak
-{
-    qint64 bytes = -1; // added at the peak while decoding
-    bool decoded = false;
-};
-
-// Decodes in a child process and reports how far its peak resident memory rose.
-Peak peakWhileDecoding(const QByteArray& input, const Decode& decode)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        // A forked child starts with its parent's peak; start counting afresh.
-        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
-        rusage before{};
-        getrusage(RUSAGE_SELF, &before);
-        const bool decoded = decode(input, Limits()).ok();
-        rusage after{};
-        getrusage(RUSAGE_SELF, &after);
-        const Peak peak{(after.ru_maxrss - before.ru_maxrss) * 1024, decoded};
-        const bool sent = write(fds[1], &peak, sizeof peak) == sizeof peak;
-        _exit(sent ? 0 : 1);
-    }
-    close(fds[1]);
-    Peak peak;
-    const bool received = read(fds[0], &peak, sizeof peak) == sizeof peak;
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return received && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? peak : Peak{};
-}
-
-} // namespace
+namespace {} // namespace
 
 // Hostile input costs at most 4x its size plus 32 MiB beyond the set it decodes to
 // (256 bytes an entry), and refused input no more than 4x its size plus 32 MiB.
@@ -656,9 +614,9 @@ TEST(DataSetCodecScale, MemoryWhileDecodingHostileInputStaysBounded)
         {"CBOR list one over the limit", cborOver, &DataSetCodec::fromCbor, -1},
     };
     for (const Case& c : cases) {
-        const Peak peak = peakWhileDecoding(c.input, c.decode);
+        const ChildPeak peak = peakInChild([&c] { return c.decode(c.input, Limits()).ok() ? 1LL : 0LL; });
         ASSERT_GE(peak.bytes, 0) << c.what;
-        EXPECT_EQ(peak.decoded, c.entries >= 0) << c.what;
+        EXPECT_EQ(peak.result == 1, c.entries >= 0) << c.what;
         const qint64 bound = 4 * c.input.size() + 32 * kMiB + 256 * std::max<qint64>(c.entries, 0);
         EXPECT_LE(peak.bytes, bound) << c.what << ": " << peak.bytes / kMiB << " MiB at the peak";
     }
