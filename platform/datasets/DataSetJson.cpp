@@ -217,6 +217,7 @@ public:
         if (m_p != m_end)
             return result(syntax("data after the end of the document"), nullptr);
         startBuilding();
+        std::u16string().swap(m_scratch);
         m_p = start;
         const DataSet top = Impl::createDS(*m_p == '[');
         return result(readSet(top.get(), 1), top);
@@ -375,7 +376,7 @@ private:
         }
         case '"': {
             QString text;
-            return readString(text) && store(ds, key, std::move(text), at);
+            return readString(text, m_build) && store(ds, key, std::move(text), at);
         }
         case 't':
             return literal("true") && store(ds, key, true, at);
@@ -455,8 +456,9 @@ private:
         return store(ds, key, static_cast<int>(d), at);
     }
 
-    // Reads the string at m_p (its opening quote) into `out`.
-    bool readString(QString& out)
+    // Reads the string at m_p (its opening quote) into `out`; with `keep` false
+    // only checks it, decoding into a scratch buffer that is used again.
+    bool readString(QString& out, bool keep = true)
     {
         const char* const open = m_p;
         const char* const start = open + 1;
@@ -481,12 +483,20 @@ private:
         }
         m_p = q + 1;
         if (plain) {
-            out = QString::fromLatin1(start, q - start);
+            if (keep)
+                out = QString::fromLatin1(start, q - start);
             return true;
         }
         // UTF-16 never takes more units than UTF-8 or an escape takes bytes.
-        out = QString(q - start, Qt::Uninitialized);
-        char16_t* d = reinterpret_cast<char16_t*>(out.data());
+        char16_t* d = nullptr;
+        if (keep) {
+            out = QString(q - start, Qt::Uninitialized);
+            d = reinterpret_cast<char16_t*>(out.data());
+        } else {
+            if (m_scratch.size() < static_cast<size_t>(q - start))
+                m_scratch.resize(static_cast<size_t>(q - start));
+            d = m_scratch.data();
+        }
         for (const char* p = start; p < q;) {
             const auto c = static_cast<unsigned char>(*p);
             if (c == '\\') {
@@ -499,7 +509,8 @@ private:
                 return syntaxAt(p, "not valid UTF-8");
             }
         }
-        out.truncate(d - reinterpret_cast<const char16_t*>(out.constData()));
+        if (keep)
+            out.truncate(d - reinterpret_cast<const char16_t*>(out.constData()));
         return true;
     }
 
@@ -612,6 +623,7 @@ private:
     const char* const m_begin;
     const char* const m_end;
     const char* m_p;
+    std::u16string m_scratch;
 };
 
 } // namespace
