@@ -62,8 +62,10 @@
 // maxDepth sets from the top down. The encoder checks every limit the decoder
 // applies, so whatever it writes reads back; over a limit its error names the set,
 // the limit and the count. Decoding stops at the first entry beyond a limit.
-// Memory while decoding stays within a small multiple of the input beside the
-// decoded set itself; an input that is refused costs no more.
+// Decoding reads the input twice: first to check all of it, building nothing,
+// then to build the set. Memory while decoding stays within 4x the input plus
+// 32 MiB beside the decoded set itself (about 140 bytes an entry), and an input
+// that is refused costs no more than 4x the input plus 32 MiB (BENCHMARKS.md).
 //
 // Thread safety: encoding reads each set through one snapshot of its entries, so a
 // set changed meanwhile on another thread is written as it stood at one moment;
