@@ -8,6 +8,8 @@ APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libb
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
 COVERAGE_PACKAGES = gcovr
+# RapidJSON only as a yardstick for the stored-form benchmarks.
+BENCH_PACKAGES    = rapidjson-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo install clean format \
@@ -114,11 +116,12 @@ coverage: deps
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)
 	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
 
-# Google Benchmark programs, Release build; bench_stores ends with its ratio summary.
+# Google Benchmark programs, Release build; bench_stores and bench_scale end with their summaries.
 # BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
-BENCH_PROGRAMS ?= bench_stores
+BENCH_PROGRAMS ?= bench_stores bench_scale
 BENCH_ARGS ?=
 bench: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(BENCH_PACKAGES)"
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \
 	  -DBUILD_TESTING=OFF -DSESSIONCONFIG_BENCHMARKS=ON
 	cmake --build build-bench -j $(JOBS)

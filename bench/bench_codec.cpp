@@ -119,7 +119,7 @@ template <class Encode, class Decode> void decodeBench(benchmark::State& state, 
     }
     for (auto _ : state) {
         for (const QByteArray& in : stored) {
-            DataSetCodec::DecodeResult r = decode(in);
+            DataSetCodec::DecodeResult r = decode(in, DataSetCodec::Limits());
             if (!r.ok()) {
                 state.SkipWithError("decode failed");
                 return;

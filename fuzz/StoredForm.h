@@ -26,11 +26,11 @@ void checkStoredForm(const char* form, const uint8_t* data, size_t size, Decode 
     const DataSets::DataSetCodec::EncodeResult once = encode(first.set);
     if (!once.ok())
         fail(QStringLiteral("%1: a decoded set does not encode: %2\n%3")
-                 .arg(QLatin1String(form), once.error, dump(first.set)));
+                 .arg(QLatin1String(form), once.error.toString(), dump(first.set)));
     const DataSets::DataSetCodec::DecodeResult second = decode(once.bytes);
     if (!second.ok())
         fail(QStringLiteral("%1: its own encoding does not decode: %2\n%3")
-                 .arg(QLatin1String(form), second.error, QString::fromLatin1(once.bytes.toHex())));
+                 .arg(QLatin1String(form), second.error.toString(), QString::fromLatin1(once.bytes.toHex())));
     QString where;
     if (!sameSet(first.set, second.set, &where))
         fail(QStringLiteral("%1: the set changed on the way through its encoding, at %2")

@@ -84,7 +84,8 @@ bool writeStoredForms(const QString& root, const std::vector<std::pair<QString, 
         const DataSetCodec::EncodeResult j = DataSetCodec::toJson(ds, QJsonDocument::Compact);
         const DataSetCodec::EncodeResult c = DataSetCodec::toCbor(ds);
         if (!j.ok() || !c.ok())
-            Fuzz::fail(QStringLiteral("%1 has no stored form: %2%3").arg(name, j.error, c.error));
+            Fuzz::fail(QStringLiteral("%1 has no stored form: %2%3")
+                           .arg(name, j.error.toString(), c.error.toString()));
         ok &= write(json, name, j.bytes);
         ok &= write(cbor, name, c.bytes);
     }

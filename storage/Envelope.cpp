@@ -22,13 +22,6 @@ constexpr int kNonceSize = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 constexpr int kTagSize = crypto_aead_xchacha20poly1305_ietf_ABYTES;
 static_assert(SecretKey::kSize == crypto_aead_xchacha20poly1305_ietf_KEYBYTES);
 
-// The data-set codec's error, as text. The one place that reads a codec result's
-// error, so that a change of its type touches one line.
-template <class Result> QString codecError(const Result& result)
-{
-    return result.error;
-}
-
 void initSodium()
 {
     if (sodium_init() < 0)
@@ -155,7 +148,7 @@ QByteArray sealPlain(const DataSets::DataSet& session, std::uint64_t generation,
     setDataValue(*envelope, QStringLiteral("session"), session);
     const auto encoded = DataSets::DataSetCodec::toJson(envelope);
     if (!encoded.ok())
-        failIo(QStringLiteral("the plain session cannot be written: %1").arg(codecError(encoded)));
+        failIo(QStringLiteral("the plain session cannot be written: %1").arg(encoded.error.toString()));
     return encoded.bytes;
 }
 
@@ -168,7 +161,7 @@ OpenedPlain openPlain(const QByteArray& bytes, const QString& path)
         checkVersion(declared, path);
     const auto decoded = DataSets::DataSetCodec::fromJson(bytes);
     if (!decoded.ok())
-        refuse(path, QStringLiteral("not a readable session file (%1)").arg(codecError(decoded)));
+        refuse(path, QStringLiteral("not a readable session file (%1)").arg(decoded.error.toString()));
     const DataSetImpl* envelope = decoded.set.get();
 
     QString format;
@@ -262,7 +255,7 @@ QByteArray encodeSealedSet(const DataSets::DataSet& ds)
 {
     const auto encoded = DataSets::DataSetCodec::toCbor(ds);
     if (!encoded.ok())
-        failIo(QStringLiteral("the encrypted session cannot be written: %1").arg(codecError(encoded)));
+        failIo(QStringLiteral("the encrypted session cannot be written: %1").arg(encoded.error.toString()));
     return encoded.bytes;
 }
 
@@ -272,7 +265,7 @@ DataSets::DataSet decodeSealedSet(const QByteArray& payload, const QString& path
     // Authenticated, so written with this key: still, refuse what does not decode
     // rather than trust it.
     if (!decoded.ok())
-        refuse(path, QStringLiteral("the decrypted session is not readable (%1)").arg(codecError(decoded)));
+        refuse(path, QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error.toString()));
     if (decoded.set->isList())
         refuse(path, QStringLiteral("the decrypted session is not a keyed set"));
     return decoded.set;

@@ -66,6 +66,11 @@ TEST(AppSettings, NewRecordHasItsDefaultsAndWritesFourPlainEntriesOnly)
     EXPECT_EQ(valueOf<bool>(plain, "outlookImport"), false);
     EXPECT_EQ(valueOf<DataSet>(plain, "userSettings"), record.userSettings()) << "shared, not copied";
     EXPECT_TRUE(record.serializeEncrypted()->isEmpty());
+
+    record.setUserSettings(nullptr); // still written, as an empty set
+    const std::optional<DataSet> settings = valueOf<DataSet>(record.serializeUnencrypted(), "userSettings");
+    ASSERT_TRUE(settings && *settings);
+    EXPECT_TRUE((*settings)->isEmpty());
 }
 
 TEST(AppSettings, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)

@@ -1,18 +1,24 @@
 // The stored forms of a data set: round trips, the pinned layouts, and every refusal
 // with its error text.
+#include <AppRuntimeData.h>
 #include <DataSetCodec.h>
+#include <SessionData.h>
 
 #include "DataSetTestUtils.h"
+#include "PeakInChild.h"
 
 #include <QCborArray>
 #include <QCborMap>
 #include <QCborStreamWriter>
 #include <QCborValue>
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -80,10 +86,10 @@ private:
 
     QString text(int maxLength)
     {
-        static const char32_t pool[] = {U'a',          U'Z',          U'7',         U' ',      U'"',
-                                        U'\\',         U'\n',         U'\0',        U'.',      U'{',
-                                        U'\u00e9',     U'\u4e2d',     U'\u2028',    U'\ufeff', U'\uffff',
-                                        U'\U0001F600', U'\U00010000', U'\U0010FFFF'};
+        static const char32_t pool[] = {
+            U'a',      U'Z',    U'7',  U' ',      U'"',          U'\\',         U'\n',
+            U'\0',     U'.',    U'{',  U'\u00e9', U'\u4e2d',     U'\u2028',     U'\ufeff',
+            U'\uffff', U'\x1f', U'\t', U'\x7f',   U'\U0001F600', U'\U00010000', U'\U0010FFFF'};
         QString s;
         for (int n = pick(maxLength + 1); n > 0; --n)
             s += QString::fromUcs4(&pool[pick(static_cast<int>(std::size(pool)))], 1);
@@ -93,19 +99,29 @@ private:
     std::mt19937 m_rng;
 };
 
-using Encode = std::function<DataSetCodec::EncodeResult(const DataSet&)>;
-using Decode = std::function<DataSetCodec::DecodeResult(const QByteArray&)>;
+using Limits = DataSetCodec::Limits;
+using Encode = std::function<DataSetCodec::EncodeResult(const DataSet&, const Limits&)>;
+using Decode = std::function<DataSetCodec::DecodeResult(const QByteArray&, const Limits&)>;
+
+// The limits scaled down, so that every limit is reached with small inputs.
+const Limits kSmall{32, 1 << 20, 1024, 16384};
 
 struct Form
 {
     const char* name;
-    Encode encode;
-    Decode decode;
+    Encode encodeWithin;
+    Decode decodeWithin;
+
+    DataSetCodec::EncodeResult encode(const DataSet& ds) const { return encodeWithin(ds, Limits()); }
+    DataSetCodec::DecodeResult decode(const QByteArray& bytes) const { return decodeWithin(bytes, Limits()); }
 };
 
 const Form kForms[] = {
-    {"JSON indented", [](const DataSet& ds) { return DataSetCodec::toJson(ds); }, &DataSetCodec::fromJson},
-    {"JSON compact", [](const DataSet& ds) { return DataSetCodec::toJson(ds, QJsonDocument::Compact); },
+    {"JSON indented",
+     [](const DataSet& ds, const Limits& l) { return DataSetCodec::toJson(ds, QJsonDocument::Indented, l); },
+     &DataSetCodec::fromJson},
+    {"JSON compact",
+     [](const DataSet& ds, const Limits& l) { return DataSetCodec::toJson(ds, QJsonDocument::Compact, l); },
      &DataSetCodec::fromJson},
     {"CBOR", &DataSetCodec::toCbor, &DataSetCodec::fromCbor},
 };
@@ -115,13 +131,13 @@ void expectRoundTrip(const DataSet& ds)
     for (const Form& form : kForms) {
         SCOPED_TRACE(form.name);
         const DataSetCodec::EncodeResult first = form.encode(ds);
-        ASSERT_TRUE(first.ok()) << qPrintable(first.error);
+        ASSERT_TRUE(first.ok()) << qPrintable(first.error.toString());
         const DataSetCodec::DecodeResult back = form.decode(first.bytes);
-        ASSERT_TRUE(back.ok()) << qPrintable(back.error);
+        ASSERT_TRUE(back.ok()) << qPrintable(back.error.toString());
         EXPECT_TRUE(back.error.isEmpty());
         EXPECT_TRUE(sameContent(ds, back.set));
         const DataSetCodec::EncodeResult again = form.encode(back.set);
-        ASSERT_TRUE(again.ok()) << qPrintable(again.error);
+        ASSERT_TRUE(again.ok()) << qPrintable(again.error.toString());
         EXPECT_EQ(again.bytes, first.bytes);
     }
 }
@@ -131,14 +147,14 @@ void expectRefused(const DataSetCodec::DecodeResult& r, const QString& error)
 {
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.set, nullptr);
-    EXPECT_EQ(r.error, error);
+    EXPECT_EQ(r.error.toString(), error);
 }
 
 void expectRefused(const DataSetCodec::EncodeResult& r, const QString& error)
 {
     EXPECT_FALSE(r.ok());
     EXPECT_TRUE(r.bytes.isEmpty());
-    EXPECT_EQ(r.error, error);
+    EXPECT_EQ(r.error.toString(), error);
 }
 
 QString surrogate(char16_t unit)
@@ -172,7 +188,7 @@ QString path(const QString& key, int depth)
 }
 
 const QString kTooDeep = QStringLiteral(": nesting deeper than 32 sets");
-const QString kTooLarge = QStringLiteral("input of 16777218 bytes is over the limit of 16777216 bytes");
+const QString kTooLarge = QStringLiteral("input of 1048578 bytes is over the limit of 1048576 bytes");
 
 } // namespace
 
@@ -202,6 +218,42 @@ TEST(DataSetCodecRoundTrip, KindsStayApartEvenWhenTheyLookAlike)
                {"positions", setOf({{"0", 0}, {"1", 1}})}})); // keyed, though it looks like a list
     expectRoundTrip(createDS(false));
     expectRoundTrip(createDS(true));
+}
+
+// The same set as a tree of Qt's own values, to compare layouts with.
+QJsonValue qtTree(const DataSet& ds)
+{
+    QJsonObject object;
+    QJsonArray array;
+    for (const Entry& e : ds->entries()) {
+        QJsonValue v;
+        if (const auto* text = std::get_if<QString>(&e.value))
+            v = *text;
+        else if (const auto* flag = std::get_if<bool>(&e.value))
+            v = *flag;
+        else if (const auto* number = std::get_if<int>(&e.value))
+            v = *number;
+        else
+            v = qtTree(std::get<DataSet>(e.value));
+        if (ds->isList())
+            array.append(v); // generated list sets are filled in position order
+        else
+            object.insert(e.key, v);
+    }
+    return ds->isList() ? QJsonValue(array) : QJsonValue(object);
+}
+
+TEST(DataSetCodecForm, JsonIsLaidOutByteForByteAsQtLaysItOut)
+{
+    Generator gen(4711);
+    for (int i = 0; i < 60; ++i) {
+        const DataSet ds = gen.set(1);
+        const QJsonValue tree = qtTree(ds);
+        const QJsonDocument doc =
+            tree.isArray() ? QJsonDocument(tree.toArray()) : QJsonDocument(tree.toObject());
+        for (const auto format : {QJsonDocument::Indented, QJsonDocument::Compact})
+            EXPECT_EQ(DataSetCodec::toJson(ds, format).bytes, doc.toJson(format)) << i;
+    }
 }
 
 TEST(DataSetCodecForm, JsonAndCborLayoutsAndKeyOrderArePinned)
@@ -241,8 +293,15 @@ TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimit
     for (int i = 1; i < DataSetCodec::kMaxDepth; ++i)
         deep = setOf({{"d", deep}});
     const DataSet wide = createDS(true);
-    for (int i = 0; i <= DataSetCodec::kMaxEntries; ++i)
+    for (int i = 0; i <= kSmall.maxEntries; ++i)
         setDataValue(*wide, QString::number(i), i);
+    const DataSet many = createDS(true); // 17 lists of 1,000 entries
+    for (int i = 0; i < 17; ++i) {
+        const DataSet list = createDS(true);
+        for (int j = 0; j < 1000; ++j)
+            setDataValue(*list, QString::number(j), j);
+        setDataValue(*many, QString::number(i), list);
+    }
 
     const std::pair<DataSet, QString> cases[] = {
         {nullptr, "no data set to encode"},
@@ -252,13 +311,23 @@ TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimit
         {setOf({{"t", surrogate(0xde00) + surrogate(0xd83d)}}),
          "t: text holds an unpaired surrogate, which UTF-8 cannot carry"},
         {setOf({{"d", deep}}), path("d", DataSetCodec::kMaxDepth) + kTooDeep},
-        {wide, "top level: more than 1024 entries in one set"},
+        {setOf({{"app", setOf({{"userSettings", wide}})}}),
+         "app.userSettings: 1025 entries in one set, more than the limit of 1024"},
+        {many, "top level: 17017 entries in all, more than the limit of 16384"},
     };
+    const DataSet large = setOf({{"t", QString(kSmall.maxBytes, u'a')}});
     for (const Form& form : kForms) {
         SCOPED_TRACE(form.name);
-        EXPECT_TRUE(form.encode(deep).ok());
+        EXPECT_TRUE(form.encodeWithin(deep, kSmall).ok());
         for (const auto& [ds, error] : cases)
-            expectRefused(form.encode(ds), error);
+            expectRefused(form.encodeWithin(ds, kSmall), error);
+        // Over the byte limit: the whole size is still named.
+        const DataSetCodec::EncodeResult over = form.encodeWithin(large, kSmall);
+        EXPECT_TRUE(over.bytes.isEmpty());
+        EXPECT_TRUE(over.error.whole);
+        EXPECT_TRUE(over.error.message.startsWith(QStringLiteral("the encoded form takes 10485")) &&
+                    over.error.message.endsWith(QStringLiteral(" bytes, more than the limit of 1048576")))
+            << qPrintable(over.error.message);
     }
 }
 
@@ -271,15 +340,38 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
     // 1024 chains of 16 single-entry sets: 17 entries each, few commas.
     const QByteArray chain = QByteArray(16, '[') + '0' + QByteArray(16, ']');
     QByteArray chains = "[" + chain;
-    for (int i = 1; i < DataSetCodec::kMaxEntries; ++i)
+    for (int i = 1; i < kSmall.maxEntries; ++i)
         chains += ',' + chain;
 
     const std::pair<QByteArray, QString> cases[] = {
-        {"[" + QByteArray(DataSetCodec::kMaxInputBytes, ' ') + "]", kTooLarge},
-        {"{\"a\":", "not valid JSON at byte 5: unterminated object"},
-        {"{} x", "not valid JSON at byte 3: garbage at the end of the document"},
-        {"7", "not valid JSON at byte 1: illegal value"},
-        {"", "not valid JSON at byte 0: illegal value"},
+        {"[" + QByteArray(kSmall.maxBytes, ' ') + "]", kTooLarge},
+        {"{\"a\":", "not valid JSON at byte 5: expected a value"},
+        {"{\"a\":1", "not valid JSON at byte 6: unterminated object"},
+        {"{} x", "not valid JSON at byte 3: data after the end of the document"},
+        {"7", "not valid JSON at byte 0: expected an object or an array"},
+        {"", "not valid JSON at byte 0: expected an object or an array"},
+        // Strictly RFC 8259.
+        {"[\"a\tb\"]", "not valid JSON at byte 3: control character in a string"},
+        {R"(["\x41"])", "not valid JSON at byte 2: unknown escape"},
+        {R"(["\u12"])", "not valid JSON at byte 2: \\u must be followed by four hexadecimal digits"},
+        {"[2.]", "not valid JSON at byte 3: expected a digit after the decimal point"},
+        {"[.5]", "not valid JSON at byte 1: expected a value"},
+        {"[01]", "not valid JSON at byte 2: number with a leading zero"},
+        {"[-]", "not valid JSON at byte 2: expected a digit"},
+        {"[+1]", "not valid JSON at byte 1: expected a value"},
+        {"[1e]", "not valid JSON at byte 3: expected a digit in the exponent"},
+        {"[1,]", "not valid JSON at byte 3: expected a value"},
+        {R"({"a":1,})", "not valid JSON at byte 7: expected a member name"},
+        {"[tru]", "not valid JSON at byte 1: expected a value"},
+        {"[1 2]", "not valid JSON at byte 3: expected ',' or ']'"},
+        {R"({"a" 1})", "not valid JSON at byte 5: expected ':' after a member name"},
+        {"[\"abc", "not valid JSON at byte 1: unterminated string"},
+        {"[1]/**/", "not valid JSON at byte 3: data after the end of the document"},
+        {"[\"\xc0\x80\"]", "not valid JSON at byte 2: not valid UTF-8"},         // overlong
+        {"[\"a\xed\xa0\x80\"]", "not valid JSON at byte 3: not valid UTF-8"},    // a surrogate
+        {"[\"\xf4\x90\x80\x80\"]", "not valid JSON at byte 2: not valid UTF-8"}, // beyond U+10FFFF
+        {"[\"\xe4\xb8\"]", "not valid JSON at byte 2: not valid UTF-8"},         // cut short
+        {"[\"\xff\"]", "not valid JSON at byte 2: not valid UTF-8"},
         {R"({"phone":{"ringToneVolume":4294967296}})",
          "phone.ringToneVolume: 4294967296 is not a 32-bit integer"},
         {R"({"phone":{"v":2147483648}})", "phone.v: 2147483648 is not a 32-bit integer"},
@@ -288,11 +380,14 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         {R"({"phone":{"v":1e300}})", "phone.v: 1e+300 is not a 32-bit integer"},
         {R"({"phone":{"v":null}})", "phone.v: null cannot be stored"},
         {R"({"app":{"optOutMessages":["a",null]}})", "app.optOutMessages.1: null cannot be stored"},
-        {R"({"t":"a\ud800"})", "t: text holds an unpaired surrogate"},
+        {R"({"t":"a\ud800"})",
+         "not valid JSON at byte 7: a high surrogate escape without a low one after it"},
+        {R"({"t":"\ud800\u0041"})",
+         "not valid JSON at byte 6: a high surrogate escape without a low one after it"},
         {R"({"phone":{"":1}})", R"(phone: "" is not a valid key)"},
-        {R"({"\udc00":1})", R"(top level: "\uDC00" is not a valid key)"},
-        {"{\"" + QByteArray(257, 'k') + "\":1}",
-         "top level: \"" + QString(257, 'k') + "\" is not a valid key"},
+        {R"({"\udc00":1})", "not valid JSON at byte 2: a low surrogate escape without a high one before it"},
+        {"{\"" + QByteArray(DataSets::Impl::kMaxKeyLength + 1, 'k') + "\":1}",
+         "top level: \"" + QString(DataSets::Impl::kMaxKeyLength + 1, 'k') + "\" is not a valid key"},
         // Repeated keys, which the parser would fold away; an escape spells the same key.
         {R"({"phone":{"k":1,"k":2}})", "phone.k: key appears more than once"},
         {R"({"k":1,"\u006b":"x"})", "k: key appears more than once"},
@@ -300,23 +395,21 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         // Far deeper than any parser's own limit too: refused, never a crash.
         {QByteArray(deepest).replace("1", "{}"), path("a", DataSetCodec::kMaxDepth) + kTooDeep},
         {QByteArray(200000, '['), path("0", DataSetCodec::kMaxDepth) + kTooDeep},
-        {jsonList(DataSetCodec::kMaxEntries + 1), "top level: more than 1024 entries in one set"},
-        // Too many entries in all: counted while reading, and before parsing text with
-        // more separators than entries allowed.
+        {jsonList(kSmall.maxEntries + 1), "top level: more than 1024 entries in one set"},
+        // Too many entries in all: counted while reading.
         {chains + "]", "963" + QString(".0").repeated(12) + ": more than 16384 entries in all"},
-        {"[" + jsonList(DataSetCodec::kMaxTotalEntries + 2) + "]", "more than 16384 entries in all"},
     };
     for (const auto& [json, error] : cases) {
         SCOPED_TRACE(json.left(60).toStdString());
-        expectRefused(DataSetCodec::fromJson(json), error);
+        expectRefused(DataSetCodec::fromJson(json, kSmall), error);
     }
 
     // Just within the limits, names repeated in other objects or inside text, brackets in text.
     for (const QByteArray& json :
          {QByteArray(R"({"phone":{"v":-2147483648,"w":2147483647}})"),
           QByteArray(R"({"a":{"k":1},"b":{"k":1},"k":"{\"k\":1,\"k\":2}","q\"":1,"q":1})"), deepest,
-          "{\"a\":\"" + QByteArray(100, '[') + "\\\"\"}", jsonList(DataSetCodec::kMaxEntries)})
-        EXPECT_TRUE(DataSetCodec::fromJson(json).ok()) << json.left(60).toStdString();
+          "{\"a\":\"" + QByteArray(100, '[') + "\\\"\"}", jsonList(kSmall.maxEntries)})
+        EXPECT_TRUE(DataSetCodec::fromJson(json, kSmall).ok()) << json.left(60).toStdString();
 }
 
 TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCannot)
@@ -333,11 +426,11 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
     writer.endMap();
     writer.endMap();
     QCborArray lists;
-    for (int i = 0; i * 1000 <= DataSetCodec::kMaxTotalEntries; ++i)
+    for (int i = 0; i * 1000 <= kSmall.maxTotalEntries; ++i)
         lists.append(QCborArray::fromVariantList(QVariantList(999, 0)));
 
     const std::pair<QByteArray, QString> cases[] = {
-        {"[" + QByteArray(DataSetCodec::kMaxInputBytes, ' ') + "]", kTooLarge},
+        {"[" + QByteArray(kSmall.maxBytes, ' ') + "]", kTooLarge},
         {QByteArray::fromHex("a0ff"), "unexpected data after the end, at byte 1"},
         {QByteArray::fromHex("a0a0"), "unexpected data after the end, at byte 1"},
         {QByteArray(), "not valid CBOR at byte 0: Unexpected end of input data (more bytes needed)"},
@@ -368,13 +461,13 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
         {repeated, "phone.k: key appears more than once"},
         {QByteArray(200000, char(0x81)), path("0", DataSetCodec::kMaxDepth) + kTooDeep},
         // An indefinite-length array reports its size only at the end.
-        {"\x9f" + QByteArray(DataSetCodec::kMaxEntries + 1, '\0') + "\xff",
+        {"\x9f" + QByteArray(kSmall.maxEntries + 1, '\0') + "\xff",
          "top level: more than 1024 entries in one set"},
         {QCborValue(lists).toCbor(), "16: more than 16384 entries in all"},
     };
     for (const auto& [cbor, error] : cases) {
         SCOPED_TRACE(cbor.left(30).toHex().toStdString());
-        expectRefused(DataSetCodec::fromCbor(cbor), error);
+        expectRefused(DataSetCodec::fromCbor(cbor, kSmall), error);
     }
     EXPECT_FALSE(DataSetCodec::fromCbor(QByteArray(200000, char(0xc6))).ok()) << "tags nested without end";
     EXPECT_TRUE(DataSetCodec::fromCbor(cborUnderPhone("v", qint64(INT_MIN))).ok());
@@ -390,14 +483,14 @@ TEST(DataSetCodecDecode, AcceptsAnyLayoutOfTheSameContent)
 
     // JSON has one kind of number: any spelling of a whole 32-bit value is an integer.
     const DataSetCodec::DecodeResult whole = DataSetCodec::fromJson(R"({"a":7.0,"b":7e0,"c":-0})");
-    ASSERT_TRUE(whole.ok()) << qPrintable(whole.error);
+    ASSERT_TRUE(whole.ok()) << qPrintable(whole.error.toString());
     EXPECT_EQ(DataSetCodec::toJson(whole.set, QJsonDocument::Compact).bytes,
               QByteArray(R"({"a":7,"b":7,"c":0})"));
 
     // Indefinite lengths and chunked text read the same, and write back canonically.
     const DataSetCodec::DecodeResult loose =
         DataSetCodec::fromCbor(QByteArray::fromHex("bf6162f5616c9f7f61786179ff07ffff"));
-    ASSERT_TRUE(loose.ok()) << qPrintable(loose.error);
+    ASSERT_TRUE(loose.ok()) << qPrintable(loose.error.toString());
     EXPECT_EQ(DataSetCodec::toCbor(loose.set).bytes.toHex(), QByteArray("a26162f5616c82627879"
                                                                         "07"));
 }
@@ -432,5 +525,99 @@ TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodes
                 }
             }
         }
+    }
+}
+
+TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
+{
+    SessionData session;
+    const auto app = session.getAppSessionData().lock();
+    const DataSet settings = createDS(false);
+    for (int i = 0; i < 100000; ++i) {
+        const QString key = QStringLiteral("chat/%1/choice").arg(i);
+        switch (i % 4) {
+        case 0:
+            setDataValue(*settings, key, QStringLiteral("value %1").arg(i));
+            break;
+        case 1:
+            setDataValue(*settings, key, i * 7919);
+            break;
+        case 2:
+            setDataValue(*settings, key, i % 3 == 0);
+            break;
+        default:
+            setDataValue(*settings, key, setOf({{"w", i}, {"h", QString::number(i)}}));
+        }
+    }
+    app->setData<DataSet, AppProperty::UserSettings>(settings);
+    std::set<QString> messages;
+    for (int i = 0; i < 10000; ++i)
+        messages.insert(QStringLiteral("message %1").arg(i));
+    app->setData<std::set<QString>, AppProperty::OptOutMessages>(messages);
+    const DataSet plain = session.serializeUnencrypted();
+
+    for (const Form& form : {kForms[1], kForms[2]}) {
+        SCOPED_TRACE(form.name);
+        const DataSetCodec::EncodeResult bytes = form.encode(plain);
+        ASSERT_TRUE(bytes.ok()) << qPrintable(bytes.error.toString());
+        const DataSetCodec::DecodeResult back = form.decode(bytes.bytes);
+        ASSERT_TRUE(back.ok()) << qPrintable(back.error.toString());
+        SessionData restored;
+        restored.deserializeUnencrypted(back.set);
+        const auto restoredApp = restored.getAppSessionData().lock();
+        EXPECT_TRUE(sameContent(restoredApp->getData<DataSet, AppProperty::UserSettings>(), settings));
+        EXPECT_EQ((restoredApp->getData<std::set<QString>, AppProperty::OptOutMessages>()), messages);
+        EXPECT_EQ(form.encode(restored.serializeUnencrypted()).bytes, bytes.bytes);
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SESSIONCONFIG_INSTRUMENTED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SESSIONCONFIG_INSTRUMENTED 1
+#endif
+#endif
+
+namespace {} // namespace
+
+// Hostile input costs at most 4x its size plus 32 MiB beyond the set it decodes to
+// (256 bytes an entry), and refused input no more than 4x its size plus 32 MiB.
+TEST(DataSetCodecScale, MemoryWhileDecodingHostileInputStaysBounded)
+{
+#ifdef SESSIONCONFIG_INSTRUMENTED
+    GTEST_SKIP() << "sanitizers change what memory costs";
+#endif
+    constexpr qint64 kMiB = 1024 * 1024;
+    constexpr int kFull = DataSetCodec::kMaxEntries;
+    QByteArray repeated = "{";
+    for (int i = 0; i < kFull / 2; ++i)
+        repeated += "\"k" + QByteArray::number(i) + "\":0,";
+    repeated += "\"k0\":1}";
+    const QByteArray longText = "[\"" + QByteArray(16 * kMiB, 'a') + "\\x\"]";
+    const QByteArray cborFull = QByteArray::fromHex("9a00100000") + QByteArray(kFull, '\0');
+    const QByteArray cborOver = QByteArray::fromHex("9a00100001") + QByteArray(kFull + 1, '\0');
+
+    struct Case
+    {
+        const char* what;
+        QByteArray input;
+        Decode decode;
+        qint64 entries; // decoded, or -1 when refused
+    };
+    const Case cases[] = {
+        {"JSON list at the entry limit", jsonList(kFull), &DataSetCodec::fromJson, kFull},
+        {"JSON list one over the limit", jsonList(kFull + 1), &DataSetCodec::fromJson, -1},
+        {"JSON object with its last key repeated", repeated, &DataSetCodec::fromJson, -1},
+        {"JSON long text with a bad escape at its end", longText, &DataSetCodec::fromJson, -1},
+        {"CBOR list at the entry limit", cborFull, &DataSetCodec::fromCbor, kFull},
+        {"CBOR list one over the limit", cborOver, &DataSetCodec::fromCbor, -1},
+    };
+    for (const Case& c : cases) {
+        const ChildPeak peak = peakInChild([&c] { return c.decode(c.input, Limits()).ok() ? 1LL : 0LL; });
+        ASSERT_GE(peak.bytes, 0) << c.what;
+        EXPECT_EQ(peak.result == 1, c.entries >= 0) << c.what;
+        const qint64 bound = 4 * c.input.size() + 32 * kMiB + 256 * std::max<qint64>(c.entries, 0);
+        EXPECT_LE(peak.bytes, bound) << c.what << ": " << peak.bytes / kMiB << " MiB at the peak";
     }
 }

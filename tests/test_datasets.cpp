@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace DataSets;
@@ -131,4 +132,65 @@ TEST(DataSets, ConcurrentWritersAndReadersOnOneSet)
     for (auto& th : threads)
         th.join();
     EXPECT_LE(ds->size(), 8);
+}
+
+// Two threads storing a into b and b into a at the same moment: exactly one store
+// succeeds every time, so no set ever comes to contain itself.
+TEST(DataSets, CrossedNestedStoresNeverFormACycle)
+{
+    constexpr int kTries = 3000;
+    std::vector<std::pair<DataSet, DataSet>> pairs;
+    for (int i = 0; i < kTries; ++i)
+        pairs.emplace_back(createDS(false), createDS(false));
+    std::vector<char> storedAB(kTries), storedBA(kTries);
+    std::atomic<int> arrived{0};
+    const auto racer = [&](bool forward) {
+        for (int i = 0; i < kTries; ++i) {
+            // Both threads start each try together.
+            arrived.fetch_add(1);
+            while (arrived.load() < 2 * (i + 1))
+                std::this_thread::yield();
+            const auto& [a, b] = pairs[static_cast<size_t>(i)];
+            if (forward)
+                storedAB[static_cast<size_t>(i)] = setDataValue(*a, QStringLiteral("k"), b);
+            else
+                storedBA[static_cast<size_t>(i)] = setDataValue(*b, QStringLiteral("k"), a);
+        }
+    };
+    std::thread forward(racer, true);
+    std::thread backward(racer, false);
+    forward.join();
+    backward.join();
+    int cycles = 0;
+    int neither = 0;
+    for (int i = 0; i < kTries; ++i) {
+        cycles += storedAB[static_cast<size_t>(i)] && storedBA[static_cast<size_t>(i)];
+        neither += !storedAB[static_cast<size_t>(i)] && !storedBA[static_cast<size_t>(i)];
+    }
+    EXPECT_EQ(cycles, 0);
+    EXPECT_EQ(neither, 0);
+    for (auto& [a, b] : pairs) // a cycle, had one formed, would keep both alive
+        clearDataObjects(*a), clearDataObjects(*b);
+}
+
+// A large set keeps insertion order, finds every key and replaces in place.
+TEST(DataSets, LargeSetKeepsOrderAndFindsEveryKey)
+{
+    constexpr int kKeys = 1 << 17;
+    const DataSet ds = createDS(false);
+    for (int i = 0; i < kKeys; ++i)
+        ASSERT_TRUE(setDataValue(*ds, QStringLiteral("key%1").arg(kKeys - i), i));
+    ASSERT_TRUE(setDataValue(*ds, QStringLiteral("key%1").arg(kKeys), QStringLiteral("first")));
+    EXPECT_EQ(ds->size(), kKeys);
+    int position = 0;
+    bool inOrder = true;
+    DataIterator it(ds);
+    while (const DataIterator* e = it.next())
+        inOrder = inOrder && e->getKey() == QStringLiteral("key%1").arg(kKeys - position++);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(valueOf<QString>(ds, QStringLiteral("key%1").arg(kKeys)), QStringLiteral("first"));
+    int misses = 0;
+    for (int i = 1; i < kKeys; ++i)
+        misses += valueOf<int>(ds, QStringLiteral("key%1").arg(kKeys - i)) != i;
+    EXPECT_EQ(misses, 0);
 }

@@ -232,3 +232,44 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
     }
 }
+
+namespace {
+
+// A profile whose application section holds `settings` user settings and `messages`
+// opt-out messages.
+QByteArray grownProfile(int settings, int messages)
+{
+    QByteArray json = R"({"provisioned": ["app"], "app": {"UserSettings": {)";
+    for (int i = 0; i < settings; ++i)
+        json += (i ? ",\"pane/" : "\"pane/") + QByteArray::number(i) + "/width\":" + QByteArray::number(i);
+    json += R"(}, "OptOutMessages": [)";
+    for (int i = 0; i < messages; ++i)
+        json += (i ? ",\"message " : "\"message ") + QByteArray::number(i) + '"';
+    return json + "]}}";
+}
+
+} // namespace
+
+TEST_F(SessionctlRun, GrownSessionIsStoredAndRestored)
+{
+    write(QStringLiteral("grown.json"), grownProfile(100000, 10000));
+    const Result first = run(QStringLiteral("grown.json"));
+    ASSERT_EQ(first.exitCode, 0) << first.err.constData();
+    const Result second = run(QStringLiteral("empty.json"));
+    ASSERT_EQ(second.exitCode, 0) << second.err.constData();
+    EXPECT_TRUE(second.out.contains("Restored from storage")) << second.out.constData();
+    EXPECT_TRUE(second.out.contains("10000")) << second.out.constData();
+
+    // Stored again by the second run from what it restored.
+    const SessionStore::ReadFile read = SessionStore::readFile(QFile::encodeName(plain()));
+    ASSERT_FALSE(read.error) << qPrintable(read.error.message);
+    DataSets::DataSet app, settings, messages;
+    ASSERT_TRUE(DataSets::Impl::getDataValue(read.file.data.get(), QStringLiteral("app"), app));
+    ASSERT_TRUE(DataSets::Impl::getDataValue(app.get(), QStringLiteral("userSettings"), settings));
+    ASSERT_TRUE(DataSets::Impl::getDataValue(app.get(), QStringLiteral("optOutMessages"), messages));
+    EXPECT_EQ(settings->size(), 100000);
+    EXPECT_EQ(messages->size(), 10000);
+    int width = 0;
+    EXPECT_TRUE(DataSets::Impl::getDataValue(settings.get(), QStringLiteral("pane/99999/width"), width));
+    EXPECT_EQ(width, 99999);
+}

@@ -1,6 +1,7 @@
 // SessionStore on real files: what is stored comes back, what is damaged is refused
 // and left as it was, pairs not written together are told apart, and the
 // lock keeps a second store out.
+#include <AppRuntimeData.h>
 #include <DataSetCodec.h>
 #include <SessionData.h>
 #include <SessionStore.h>
@@ -257,6 +258,27 @@ TEST_F(StorageTest, LargestGenerationIsRefusedRatherThanWrapped)
     auto after = snapshot();
     after.erase("session.lock");
     EXPECT_EQ(after, before);
+}
+
+TEST_F(StorageTest, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
+{
+    using namespace DataSets::Impl;
+    storeAs(QStringLiteral("ada"));
+    const auto before = snapshot();
+
+    SessionData grown;
+    const DataSets::DataSet settings = createDS(false);
+    for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
+        setDataValue(*settings, QString::number(i), int(i));
+    grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
+    SessionStore store(dir());
+    const SessionStore::Lock lock = store.lock();
+    const SessionStore::Stored stored = store.store(lock, grown);
+    EXPECT_EQ(stored.error.kind, Kind::Io);
+    EXPECT_TRUE(stored.error.message.contains(
+        QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576")))
+        << qPrintable(stored.error.message);
+    EXPECT_EQ(snapshot(), before);
 }
 
 TEST_F(StorageTest, HousekeepingUnderTheLock)

@@ -1,7 +1,8 @@
 #pragma once
 
 // Stored forms of a data set: JSON for people to read and diff, CBOR for compact
-// bytes. Both are written and read with Qt's own JSON and CBOR classes.
+// bytes. Both are written and read as streams, straight between the set and the
+// bytes, in time linear in entries and bytes.
 //
 // What is kept. Everything a set can hold survives both forms unchanged: whether a
 // set is keyed or a list, every key, and every value's kind and content (text, flag,
@@ -20,7 +21,9 @@
 //   integer    -> JSON number / CBOR integer
 //   nested set -> the nested object, map or array
 // The top level is a keyed or a list set. Encoding a set, decoding the bytes and
-// encoding the result gives the same bytes again.
+// encoding the result gives the same bytes again. JSON is laid out as QJsonDocument
+// lays it out (Indented or Compact), CBOR with definite lengths and the shortest
+// heads, as QCborValue writes it.
 //
 // Encoding refuses, with an error and no bytes:
 // - a null set handle;
@@ -32,31 +35,37 @@
 // - anything beyond the limits below, so that whatever is written can be read.
 //
 // Decoding takes its input as untrusted. It never crashes, recurses at most
-// kMaxDepth deep, refuses input over kMaxInputBytes before parsing, and refuses
+// maxDepth deep, refuses input over maxBytes before reading it, and refuses
 // anything a set cannot hold: null, undefined, floating-point numbers and integers
 // outside 32 bits, duplicate keys, keys that isValidKey refuses, CBOR byte strings,
 // tags and simple values, non-text CBOR map keys, text with unpaired surrogates, a
 // top level that is not an object, map or array, and data after the top-level
-// value. A JSON number counts as an integer when Qt's parser reads it as a whole
-// number (so 7, 7.0 and 7e0 all read as 7; 7.5 does not). Any whitespace, member
-// order and CBOR length encoding is accepted.
+// value. JSON is read strictly by RFC 8259: no bare control characters in strings,
+// only the escapes it lists, no lone surrogate escape, no leading zeros, no "2." or
+// ".5", no comments or trailing commas, well-formed UTF-8 only. A JSON number counts
+// as an integer when it is a whole number within 32 bits, however it is spelled
+// (7, 7.0 and 7e0 all read as 7; 7.5 does not). Any whitespace, member order and
+// CBOR length encoding is accepted.
 //
-// Errors name the place, as the keys from the top level joined by dots (list
-// positions as numbers), then what is wrong:
+// Errors are data (Error): the place as the keys from the top level down (list
+// positions as numbers), the byte offset in the input where there is one, and
+// what is wrong. toString() gives one line:
 //   phone.ringToneVolume: 4294967296 is not a 32-bit integer
 // An error at the top level itself starts with "top level". Errors about the
-// input as a whole (its size, its syntax, data after the end, too many commas in
-// JSON) give a byte offset instead where there is one:
+// input as a whole (its size, its syntax, data after the end) carry no place:
 //   not valid JSON at byte 5: unterminated object
 // A failed decode gives no set at all; nothing half-built escapes.
 //
-// Limits. A set's entries are found by scanning them in turn, so a single set with
-// thousands of entries costs quadratic time to fill; the entry limits keep the
-// decoding of hostile input short. Stored sessions hold a few dozen entries.
-// Qt's JSON parser builds whatever it is given, using many times the input's size
-// in memory, so JSON text nested deeper than kMaxDepth, or holding more commas
-// than kMaxTotalEntries, is refused before it is parsed. CBOR is read as a stream
-// and stops at the first entry beyond a limit.
+// Limits (Limits; the defaults sit far above what a client stores): at most
+// maxEntries entries in one set (the list-length limit, 2^20), maxTotalEntries in
+// all sets of one stored form (2^22), maxBytes of input or output (64 MiB), and
+// maxDepth sets from the top down. The encoder checks every limit the decoder
+// applies, so whatever it writes reads back; over a limit its error names the set,
+// the limit and the count. Decoding stops at the first entry beyond a limit.
+// Decoding reads the input twice: first to check all of it, building nothing,
+// then to build the set. Memory while decoding stays within 4x the input plus
+// 32 MiB beside the decoded set itself (about 140 bytes an entry), and an input
+// that is refused costs no more than 4x the input plus 32 MiB (BENCHMARKS.md).
 //
 // Thread safety: encoding reads each set through one snapshot of its entries, so a
 // set changed meanwhile on another thread is written as it stood at one moment;
@@ -68,45 +77,76 @@
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QString>
+#include <QStringList>
 
 namespace DataSets {
+
+// How much a stored form may hold; see DataSetCodec.
+struct DataSetCodecLimits
+{
+    // Sets on the way from the top level down to the innermost set, both counted;
+    // a top-level set without nested sets has depth 1.
+    int maxDepth = 32;
+    // Largest input a decoder reads, and largest output an encoder gives.
+    qsizetype maxBytes = 64 * 1024 * 1024;
+    // Most entries in one set.
+    qsizetype maxEntries = Impl::kMaxListLength;
+    // Most entries in all sets of one stored form together.
+    qsizetype maxTotalEntries = qsizetype(1) << 22;
+};
 
 class DATASETS_EXPORT DataSetCodec
 {
 public:
-    // Sets on the way from the top level down to the innermost set, both counted;
-    // a top-level set without nested sets has depth 1.
+    using Limits = DataSetCodecLimits;
+    // The default limits.
     static constexpr int kMaxDepth = 32;
-    // Largest input a decoder looks at, and largest output an encoder gives.
-    static constexpr qsizetype kMaxInputBytes = 16 * 1024 * 1024;
-    // Most entries in one set.
-    static constexpr int kMaxEntries = 1024;
-    // Most entries in all sets of one stored form together.
-    static constexpr int kMaxTotalEntries = 16384;
+    static constexpr qsizetype kMaxInputBytes = 64 * 1024 * 1024;
+    static constexpr qsizetype kMaxEntries = Impl::kMaxListLength;
+    static constexpr qsizetype kMaxTotalEntries = qsizetype(1) << 22;
 
-    // Bytes, or an error text saying why there are none.
+    // Why a stored form could not be written or read.
+    struct DATASETS_EXPORT Error
+    {
+        // Keys from the top level down to the place; empty for the top level itself
+        // and for errors about the input or output as a whole.
+        QStringList path;
+        // Where in the input the fault lies, or -1 (encoding, input as a whole).
+        qint64 offset = -1;
+        // What is wrong; empty when nothing is.
+        QString message;
+        // True when the error is about the input or output as a whole, not a place.
+        bool whole = false;
+
+        bool isEmpty() const { return message.isEmpty(); }
+        // "phone.v: message", "top level: message", or the message alone.
+        QString toString() const;
+    };
+
+    // Bytes, or an error saying why there are none.
     struct EncodeResult
     {
         QByteArray bytes;
-        QString error;
+        Error error;
         bool ok() const { return error.isEmpty(); }
     };
 
-    // A new set, or (set null) an error text saying where and why decoding failed.
+    // A new set, or (set null) an error saying where and why decoding failed.
     struct DecodeResult
     {
         DataSet set;
-        QString error;
+        Error error;
         bool ok() const { return set != nullptr; }
     };
 
     DataSetCodec() = delete;
 
-    static EncodeResult toJson(const DataSet& ds, QJsonDocument::JsonFormat format = QJsonDocument::Indented);
-    static EncodeResult toCbor(const DataSet& ds);
+    static EncodeResult toJson(const DataSet& ds, QJsonDocument::JsonFormat format = QJsonDocument::Indented,
+                               const Limits& limits = Limits());
+    static EncodeResult toCbor(const DataSet& ds, const Limits& limits = Limits());
 
-    static DecodeResult fromJson(const QByteArray& json);
-    static DecodeResult fromCbor(const QByteArray& cbor);
+    static DecodeResult fromJson(const QByteArray& json, const Limits& limits = Limits());
+    static DecodeResult fromCbor(const QByteArray& cbor, const Limits& limits = Limits());
 };
 
 } // namespace DataSets

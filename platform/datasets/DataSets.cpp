@@ -1,7 +1,11 @@
 #include "DataSets.h"
 
-#include <algorithm>
+#include "WellFormedText.h"
+
+#include <QHash>
+
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 namespace DataSets {
@@ -23,36 +27,33 @@ bool isCanonicalPosition(const QString& key)
     return key.toInt() < kMaxListLength;
 }
 
-bool isWellFormedUtf16(const QString& key)
+// Stores of nested sets take turns under this lock, so that no other store of a
+// nested set can slip in between the walk that rules out a cycle and the store.
+// Only ever taken before a set's own lock, never while one is held.
+std::mutex& nestingLock()
 {
-    const qsizetype n = key.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = key.at(i);
-        if (c.isHighSurrogate()) {
-            if (i + 1 == n || !key.at(i + 1).isLowSurrogate())
-                return false;
-            ++i;
-        } else if (c.isLowSurrogate()) {
-            return false;
-        }
-    }
-    return true;
+    static std::mutex lock;
+    return lock;
 }
 
 // True when `target` can be reached from `root` through nested sets. Each set is
-// locked only while its entries are copied out, never two at once.
+// locked only while its entries are copied out, never two at once; a set met twice
+// (shared at several places) is walked once.
 bool reaches(const DataSet& root, const DataSetImpl* target)
 {
+    if (root.get() == target)
+        return true;
+    if (root->isEmpty()) // the common case of a set nested while still empty
+        return false;
     std::vector<DataSet> pending{root};
-    std::vector<const DataSetImpl*> seen;
+    std::unordered_set<const DataSetImpl*> seen;
     while (!pending.empty()) {
         DataSet current = std::move(pending.back());
         pending.pop_back();
         if (current.get() == target)
             return true;
-        if (std::find(seen.begin(), seen.end(), current.get()) != seen.end())
+        if (!seen.insert(current.get()).second)
             continue;
-        seen.push_back(current.get());
         for (const Entry& e : current->entries()) {
             if (const auto* nested = std::get_if<DataSet>(&e.value); nested && *nested)
                 pending.push_back(*nested);
@@ -76,6 +77,71 @@ template <class T> bool readAs(const DataSetImpl* ds, const QString& key, T& out
 }
 
 } // namespace
+
+bool isWellFormedUtf16(QStringView text) noexcept
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate()) {
+            if (i + 1 == n || !text[i + 1].isLowSurrogate())
+                return false;
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t KeyIndex::hashOf(const QString& key)
+{
+    return qHash(key, QHashSeed::globalSeed());
+}
+
+qsizetype KeyIndex::find(const QString& key, size_t hash, const std::vector<Entry>& entries) const
+{
+    if (m_slots.empty())
+        return -1;
+    const size_t mask = m_slots.size() - 1;
+    const auto h = static_cast<quint32>(hash);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const quint64 slot = m_slots[i];
+        if (slot == 0)
+            return -1;
+        const auto position = static_cast<qsizetype>(quint32(slot)) - 1;
+        if (quint32(slot >> 32) == h && entries[static_cast<size_t>(position)].key == key)
+            return position;
+    }
+}
+
+void KeyIndex::insertLast(size_t hash, const std::vector<Entry>& entries)
+{
+    if (2 * entries.size() > m_slots.size())
+        grow();
+    const size_t mask = m_slots.size() - 1;
+    const auto h = static_cast<quint32>(hash);
+    size_t i = h & mask;
+    while (m_slots[i] != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = (quint64(h) << 32) | quint64(entries.size());
+}
+
+void KeyIndex::grow()
+{
+    std::vector<quint64> old;
+    old.swap(m_slots);
+    m_slots.assign(std::max<size_t>(8, old.size() * 2), 0);
+    const size_t mask = m_slots.size() - 1;
+    for (const quint64 slot : old) {
+        if (slot == 0)
+            continue;
+        size_t i = size_t(slot >> 32) & mask;
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = slot;
+    }
+}
 
 DataSetImpl::DataSetImpl(bool isList)
     : m_isList(isList)
@@ -106,31 +172,49 @@ bool DataSetImpl::entryAt(int index, Entry& out) const
 
 bool DataSetImpl::value(const QString& key, Value& out) const
 {
+    const size_t hash = KeyIndex::hashOf(key);
     std::shared_lock lock(m_lock);
-    for (const Entry& e : m_entries) {
-        if (e.key == key) {
-            out = e.value;
-            return true;
-        }
-    }
-    return false;
+    const qsizetype at = m_index.find(key, hash, m_entries);
+    if (at < 0)
+        return false;
+    out = m_entries[static_cast<size_t>(at)].value;
+    return true;
 }
 
 bool DataSetImpl::set(const QString& key, Value value)
 {
+    return store(key, std::move(value), true);
+}
+
+bool DataSetImpl::add(const QString& key, Value value)
+{
+    return store(key, std::move(value), false);
+}
+
+bool DataSetImpl::store(const QString& key, Value value, bool replace)
+{
     if (!isValidKey(*this, key))
         return false;
-    if (const auto* nested = std::get_if<DataSet>(&value); nested && (!*nested || reaches(*nested, this)))
+    const auto* nested = std::get_if<DataSet>(&value);
+    if (nested && !*nested)
         return false;
+    std::unique_lock<std::mutex> nesting;
+    if (nested) {
+        nesting = std::unique_lock(nestingLock());
+        if (reaches(*nested, this))
+            return false;
+    }
+    const size_t hash = KeyIndex::hashOf(key);
     Value old; // released after the lock, so a nested set never dies under it
     std::unique_lock lock(m_lock);
-    for (Entry& e : m_entries) {
-        if (e.key == key) {
-            old = std::exchange(e.value, std::move(value));
-            return true;
-        }
+    const qsizetype at = m_index.find(key, hash, m_entries);
+    if (at >= 0) {
+        if (replace)
+            old = std::exchange(m_entries[static_cast<size_t>(at)].value, std::move(value));
+        return replace;
     }
     m_entries.push_back(Entry{key, std::move(value)});
+    m_index.insertLast(hash, m_entries);
     return true;
 }
 
@@ -140,6 +224,7 @@ void DataSetImpl::clear()
     {
         std::unique_lock lock(m_lock);
         old.swap(m_entries);
+        m_index.clear();
     }
 }
 

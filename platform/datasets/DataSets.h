@@ -9,8 +9,16 @@
 //
 // Every operation is safe to call from several threads on the same set: each set
 // guards its entries with its own reader-writer lock, held only for the one call
-// and never while another set's lock is taken. Sets hold few entries (one to a
-// dozen), so entries live in a flat vector in insertion order; lookups scan it.
+// and never while another set's lock is taken. Storing a nested set also takes one
+// lock shared by all sets, before any set's own lock, so that the check against a
+// set containing itself and the store happen as one step (see setDataValue).
+//
+// Cost. Entries live in a vector in insertion order beside a hash index from key to
+// position (open addressing over 8-byte slots that keep each key's hash, seeded per
+// process, so chosen keys cannot make it degrade, and a probe compares the key's
+// text only when the hashes agree):
+// lookup and store take expected constant time, iteration and snapshots linear
+// time, whatever the set's size. Storing a nested set walks the stored set once.
 
 #include "datasets_export.h"
 
@@ -33,6 +41,25 @@ struct Entry
 {
     QString key;
     Value value;
+};
+
+// Where each key of a set stands in its entries: open addressing with linear
+// probing, at most half full; a slot holds the key's 32-bit hash and its position
+// plus one (0 for an empty slot).
+class KeyIndex
+{
+public:
+    // The position of `key` among `entries`, or -1.
+    qsizetype find(const QString& key, size_t hash, const std::vector<Entry>& entries) const;
+    // Records that `entries` gained `key` at its end; the key is not there yet.
+    void insertLast(size_t hash, const std::vector<Entry>& entries);
+    void clear() { std::vector<quint64>().swap(m_slots); }
+    static size_t hashOf(const QString& key);
+
+private:
+    void grow();
+
+    std::vector<quint64> m_slots;
 };
 
 class DATASETS_EXPORT DataSetImpl
@@ -61,13 +88,21 @@ public:
     // false, and nothing stored, when the key is not valid for this set.
     bool set(const QString& key, Value value);
 
+    // Stores a value under a key that holds none yet; false, and nothing stored,
+    // when the key is not valid for this set or already holds a value.
+    bool add(const QString& key, Value value);
+
     // Removes every entry.
     void clear();
 
 private:
+    // Stores under the set's lock once the key and value passed their checks.
+    bool store(const QString& key, Value value, bool replace);
+
     const bool m_isList;
     mutable std::shared_mutex m_lock;
     std::vector<Entry> m_entries;
+    KeyIndex m_index;
 };
 
 } // namespace Impl
@@ -83,16 +118,21 @@ DATASETS_EXPORT DataSet createDS(bool isList = false);
 // The key rule.
 // - Keyed set: a key is valid when it is not empty, holds at most kMaxKeyLength
 //   UTF-16 code units and is well-formed UTF-16 (no unpaired surrogate), so every
-//   key survives any stored form unchanged.
+//   key survives any stored form unchanged. 4,096 units leave room for any name a
+//   client composes (paths, chat ids, window geometry keys) while a stored key
+//   stays at most 12 KiB of UTF-8.
 // - List set: only the canonical decimal positions "0", "1", ..., "10", ... are
 //   valid (ASCII digits, no sign, no leading zero), up to kMaxListLength - 1.
-inline constexpr int kMaxKeyLength = 256;
+inline constexpr int kMaxKeyLength = 4096;
 inline constexpr int kMaxListLength = 1 << 20;
 DATASETS_EXPORT bool isValidKey(const DataSetImpl& ds, const QString& key);
 
 // Store a value under a key. A key that isValidKey refuses is not stored and the
 // call returns false. A null nested set, or one that would make a set contain
-// itself (directly or further down), is refused likewise.
+// itself (directly or further down), is refused likewise. The refusal holds even
+// against other threads: two threads storing a into b and b into a at once never
+// both succeed, since stores of nested sets take turns (the walk of the stored set
+// and the store itself happen under one lock shared by all sets).
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, const QString& value);
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, bool value);
 DATASETS_EXPORT bool setDataValue(DataSetImpl& ds, const QString& key, int value);

@@ -80,7 +80,9 @@ DataSets::DataSet AppSettingsDTO::serializeUnencrypted() const
     if (!m_meetingURL.isEmpty())
         StoredValues::put(ds, kMeetingURL, m_meetingURL);
     StoredValues::put(ds, kOutlookImport, m_enableOutlookImport);
-    StoredValues::put(ds, kUserSettings, m_userSettings);
+    // Written always: a record whose user settings were set to a null handle
+    // stores them as an empty set.
+    StoredValues::put(ds, kUserSettings, m_userSettings ? m_userSettings : DataSets::Impl::createDS(false));
     return ds;
 }
 

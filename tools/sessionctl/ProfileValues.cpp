@@ -279,11 +279,10 @@ std::optional<Fault> readDataSet(const QJsonValue& v, DataSets::DataSet& out)
     auto decoded =
         DataSets::DataSetCodec::fromJson(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
     if (!decoded.ok()) {
-        // The codec names the place inside the set first ("deep.x: null cannot be stored").
-        const int colon = decoded.error.indexOf(QLatin1String(": "));
-        if (colon <= 0 || decoded.error.startsWith(QLatin1String("top level")))
-            return Fault{QString(), decoded.error};
-        return Fault{QLatin1Char('.') + decoded.error.left(colon), decoded.error.mid(colon + 2)};
+        const DataSets::DataSetCodec::Error& e = decoded.error;
+        if (e.path.isEmpty())
+            return Fault{QString(), e.toString()};
+        return Fault{QLatin1Char('.') + e.path.join(QLatin1Char('.')), e.message};
     }
     out = std::move(decoded.set);
     return std::nullopt;

@@ -1,0 +1,264 @@
+#pragma once
+
+// The walk shared by both stored forms: where it stands in the set, what it has
+// counted against the limits, the first error, and the encoding walk itself, which
+// hands each set's snapshot to a form's writer in the order the form fixes.
+
+#include "DataSetCodec.h"
+#include "WellFormedText.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace DataSets {
+namespace Codec {
+
+using Error = DataSetCodec::Error;
+using Limits = DataSetCodec::Limits;
+using Impl::DataSetImpl;
+using Impl::Entry;
+using Impl::Value;
+
+// A key in an error text, with unpaired surrogates spelled out so that the text
+// itself stays well-formed.
+QString quoted(const QString& key);
+
+// A number that is no 32-bit integer, for error texts: whole numbers within 64 bits
+// as integers, others in their shortest form ("1.5", "1e+300").
+QString numberText(double d);
+
+// Refused before any reading: input over the byte limit.
+bool tooLarge(const QByteArray& input, const Limits& limits, Error& error);
+
+// Decodes with a form's Reader(input, limits).decode(), input within the byte limit.
+template <class Reader> DataSetCodec::DecodeResult decodeWithin(const QByteArray& input, const Limits& limits)
+{
+    DataSetCodec::DecodeResult refused;
+    if (tooLarge(input, limits, refused.error))
+        return refused;
+    return Reader(input, limits).decode();
+}
+
+// The bytes an encoder writes: kept up to the byte limit, beyond it only counted,
+// so an oversized set costs no more than the limit in memory and its error can
+// still say how large it would have been.
+class CappedBytes
+{
+public:
+    explicit CappedBytes(qsizetype cap)
+        : m_cap(cap)
+    {}
+
+    void add(const char* data, qint64 n)
+    {
+        m_total += n;
+        if (!m_discarding && m_total > m_cap)
+            discard();
+        if (!m_discarding)
+            m_bytes.append(data, static_cast<qsizetype>(n));
+    }
+    void discard()
+    {
+        m_discarding = true;
+        m_bytes = QByteArray();
+    }
+    qint64 total() const { return m_total; }
+    QByteArray take() { return std::move(m_bytes); }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_total = 0;
+    const qsizetype m_cap;
+    bool m_discarding = false;
+};
+
+class Walk
+{
+public:
+    explicit Walk(const Limits& limits)
+        : m_limits(limits)
+    {}
+
+    const Error& error() const { return m_error; }
+
+protected:
+    // An error at the current place; the first one is kept.
+    bool fail(const QString& message, qint64 offset = -1);
+    // An error about the input or output as a whole.
+    bool failWhole(const QString& message, qint64 offset = -1);
+
+    // Checked before a nested set at `depth` is entered, which bounds the recursion.
+    bool checkDepth(int depth);
+
+    QStringList m_path;
+    const Limits& m_limits;
+    qsizetype m_total = 0;
+
+private:
+    Error m_error;
+};
+
+// Reading takes two passes over the input. The first checks everything and builds
+// nothing (the sets passed down are null), so input that is refused costs no more
+// memory than its checking; the second builds, and the top set is handed out only
+// once everything has been read.
+class Decoder : public Walk
+{
+public:
+    using Walk::Walk;
+
+protected:
+    // Starts the second pass, which builds.
+    void startBuilding();
+
+    // Counts one more entry of a set that has `inSet` entries so far.
+    bool countEntry(qsizetype inSet, qint64 offset);
+
+    // Stores the value under the key (in the building pass).
+    bool store(DataSetImpl* ds, const QString& key, Value value, qint64 offset);
+    bool checkKey(const QString& key, qint64 offset);
+    bool failNotInteger(double d, qint64 offset) { return fail(numberText(d) + notInteger(), offset); }
+    static QString notInteger() { return QStringLiteral(" is not a 32-bit integer"); }
+
+    // Repeated keys, in the checking pass: each open keyed set keeps the hashes of
+    // its keys (8 bytes a key, grown by half at a time) and looks for a repeated
+    // hash when it closes; a form then finds the key itself by reading the set
+    // again (foundRepeat), since equal hashes may, rarely, be chance.
+    void openKeyed();
+    void noteKey(const QString& key);
+    // Closes the innermost keyed set: true, and `hash` set, when two of its keys
+    // share a hash.
+    bool closeKeyed(size_t& hash);
+    // True when `key`, whose hash is the repeated one, equals one met before it.
+    bool isRepeat(const QString& key, std::vector<QString>& before) const;
+    bool failRepeat(const QString& key, qint64 offset);
+    static size_t keyHash(const QString& key);
+
+    DataSetCodec::DecodeResult result(bool ok, DataSet set) const;
+
+    bool m_build = false;
+
+private:
+    std::vector<std::vector<size_t>> m_keyHashes;
+    size_t m_openKeyed = 0;
+};
+
+// Writing. A Writer offers beginMap(n), beginArray(n), key(k), text(t), flag(b),
+// integer(i), end(), and size() (all bytes written, kept or not) and take(); past
+// the byte limit it keeps counting without keeping the bytes.
+template <class Writer> class Encoder : public Walk
+{
+public:
+    Encoder(const Limits& limits, Writer& writer)
+        : Walk(limits)
+        , m_writer(writer)
+    {}
+
+    DataSetCodec::EncodeResult encode(const DataSet& ds)
+    {
+        bool ok = ds ? encodeSet(*ds, 1) : failWhole(QStringLiteral("no data set to encode"));
+        if (ok && m_total > m_limits.maxTotalEntries) {
+            m_path.clear();
+            ok = fail(QStringLiteral("%1 entries in all, more than the limit of %2")
+                          .arg(m_total)
+                          .arg(m_limits.maxTotalEntries));
+        }
+        if (ok && m_writer.size() > m_limits.maxBytes) {
+            ok = failWhole(QStringLiteral("the encoded form takes %1 bytes, more than the limit of %2")
+                               .arg(m_writer.size())
+                               .arg(m_limits.maxBytes));
+        }
+        if (!ok)
+            return {{}, error()};
+        return {m_writer.take(), {}};
+    }
+
+private:
+    bool encodeSet(const DataSetImpl& ds, int depth)
+    {
+        const std::vector<Entry> entries = ds.entries();
+        const auto n = static_cast<qsizetype>(entries.size());
+        if (n > m_limits.maxEntries) {
+            return fail(QStringLiteral("%1 entries in one set, more than the limit of %2")
+                            .arg(n)
+                            .arg(m_limits.maxEntries));
+        }
+        // Past the limit on all entries the walk goes on to count them, writing nothing.
+        m_total += n;
+        if (m_total > m_limits.maxTotalEntries)
+            m_writer.discard();
+        return ds.isList() ? encodeList(entries, depth) : encodeKeyed(entries, depth);
+    }
+
+    bool encodeKeyed(const std::vector<Entry>& entries, int depth)
+    {
+        std::vector<const Entry*> byKey;
+        byKey.reserve(entries.size());
+        for (const Entry& e : entries)
+            byKey.push_back(&e);
+        std::sort(byKey.begin(), byKey.end(), [](const Entry* a, const Entry* b) { return a->key < b->key; });
+        m_writer.beginMap(static_cast<qsizetype>(byKey.size()));
+        for (const Entry* e : byKey) {
+            m_path.append(e->key);
+            m_writer.key(e->key);
+            if (!encodeValue(e->value, depth))
+                return false;
+            m_path.removeLast();
+        }
+        m_writer.end();
+        return true;
+    }
+
+    // The keys of a list set are distinct canonical positions, so they are exactly
+    // "0".."n-1" when each one is below n.
+    bool encodeList(const std::vector<Entry>& entries, int depth)
+    {
+        const auto n = static_cast<qsizetype>(entries.size());
+        std::vector<const Value*> byPosition(entries.size(), nullptr);
+        for (const Entry& e : entries) {
+            const qsizetype position = e.key.toInt();
+            if (position < n)
+                byPosition[static_cast<size_t>(position)] = &e.value;
+        }
+        const auto gap = std::find(byPosition.begin(), byPosition.end(), nullptr);
+        if (gap != byPosition.end()) {
+            return fail(QStringLiteral("list set of %1 entries lacks position %2")
+                            .arg(n)
+                            .arg(gap - byPosition.begin()));
+        }
+        m_writer.beginArray(n);
+        for (qsizetype i = 0; i < n; ++i) {
+            m_path.append(QString::number(i));
+            if (!encodeValue(*byPosition[static_cast<size_t>(i)], depth))
+                return false;
+            m_path.removeLast();
+        }
+        m_writer.end();
+        return true;
+    }
+
+    bool encodeValue(const Value& value, int depth)
+    {
+        if (const auto* text = std::get_if<QString>(&value)) {
+            if (!Impl::isWellFormedUtf16(*text))
+                return fail(QStringLiteral("text holds an unpaired surrogate, which UTF-8 cannot carry"));
+            m_writer.text(*text);
+        } else if (const auto* flag = std::get_if<bool>(&value)) {
+            m_writer.flag(*flag);
+        } else if (const auto* number = std::get_if<int>(&value)) {
+            m_writer.integer(*number);
+        } else {
+            // The component refuses null nested sets; a nested set is never null.
+            if (!checkDepth(depth + 1))
+                return false;
+            return encodeSet(*std::get<DataSet>(value), depth + 1);
+        }
+        return true;
+    }
+
+    Writer& m_writer;
+};
+
+} // namespace Codec
+} // namespace DataSets
