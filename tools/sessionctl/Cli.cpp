@@ -4,6 +4,7 @@
 #include "Profile.h"
 #include "Storage.h"
 #include "Summary.h"
+#include "Watch.h"
 
 #include <AppRuntimeData.h>
 #include <PhoneRuntimeData.h>
@@ -26,9 +27,10 @@ namespace {
 const char* const kUsage = R"(Usage: sessionctl <command> [options]
 
 Commands:
-  run [--state DIR] [--profile FILE] [--key-file FILE]
+  run [--state DIR] [--profile FILE] [--key-file FILE] [--watch]
       Restore the stored session (or start fresh), provision it from the profile
       (the built-in one unless --profile is given), print a summary and store it.
+      The main thread counts the changes the provisioning threads make.
   show [--key-file FILE] FILE
       Print a stored session file as an indented tree. The encrypted file is
       decrypted with --key-file, or with session.key beside FILE.
@@ -41,6 +43,8 @@ Options:
   --key-file FILE  key of the encrypted file; default DIR/session.key, created
                    with owner-only permissions when the first session is stored
   --profile FILE   provisioning profile (JSON)
+  --watch          print each change as it lands ("  changed: phone.SipAccount");
+                   names only, never a value
   -h, --help       show this help
 
 Exit codes:
@@ -75,7 +79,8 @@ Arguments parse(const QStringList& arguments)
 {
     static const std::map<QString, QStringList> allowed = {
         {QStringLiteral("run"),
-         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file")}},
+         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file"),
+          QStringLiteral("watch")}},
         {QStringLiteral("show"), {QStringLiteral("key-file")}},
         {QStringLiteral("sign-out"), {QStringLiteral("state"), QStringLiteral("key-file")}},
     };
@@ -87,8 +92,13 @@ Arguments parse(const QStringList& arguments)
         } else if (a.startsWith(QLatin1String("--"))) {
             const int eq = a.indexOf(QLatin1Char('='));
             const QString name = a.mid(2, eq < 0 ? -1 : eq - 2);
+            const bool flag = name == QLatin1String("watch"); // the one option without a value
             QString value;
-            if (eq >= 0)
+            if (flag && eq >= 0)
+                usage(QStringLiteral("option --%1 takes no value").arg(name));
+            if (flag)
+                value = QStringLiteral("yes");
+            else if (eq >= 0)
                 value = a.mid(eq + 1);
             else if (i + 1 < arguments.size())
                 value = arguments[++i];
@@ -159,8 +169,9 @@ void storeSession(const StateFiles& files, const SessionData& session, const Res
 // Provisions every domain on a thread of its own, as the client's provisioning
 // module would, while this thread keeps reading properties like a user interface.
 // Alerts the configuration-ready callback once every section is provisioned.
-void provision(SessionData& session, const Profile& profile, QTextStream& out)
+void provision(SessionData& session, const Profile& profile, bool echo, QTextStream& out)
 {
+    ChangeWatch watch(session, echo ? &out : nullptr);
     out << "Provisioning " << profile.propertyCount() << " properties and " << profile.sectionCount()
         << " sections from " << profile.source << " on " << profile.domains.size() << " threads" << Qt::endl;
 
@@ -202,6 +213,7 @@ void provision(SessionData& session, const Profile& profile, QTextStream& out)
         (void)app->getData<QString, AppProperty::Version>();
         (void)session.isValidSession();
         reads += 4;
+        watch.deliver();
         if (!alerted && session.isProvisioned()) {
             session.alertConfigurationReady();
             alerted = true;
@@ -212,7 +224,9 @@ void provision(SessionData& session, const Profile& profile, QTextStream& out)
     if (failure)
         std::rethrow_exception(failure);
 
-    out << "Main thread read " << reads << " properties while provisioning ran" << Qt::endl;
+    watch.deliver(); // what the threads queued before they ended
+    out << "Main thread read " << reads << " properties and received " << watch.received()
+        << " changes while provisioning ran" << Qt::endl;
     if (!alerted) {
         QStringList missing;
         for (Section s : {Section::App, Section::AppMeeting, Section::CallFlow, Section::Chat, Section::Phone,
@@ -242,7 +256,7 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
 
     session.setConfigurationReadyCallback(
         [&out] { out << "Configuration ready: all seven sections are provisioned" << Qt::endl; });
-    provision(session, profile, out);
+    provision(session, profile, !args.option("watch").isEmpty(), out);
     printSummary(out, session);
     out.flush();
     storeSession(files, session, restored, out);
