@@ -78,32 +78,39 @@ template <class Enum> constexpr bool numbersFitTheSet()
 } // namespace StoreChanges
 
 // The changed set of a write, row by row from the table, and the subscriptions.
-#define SESSIONCONFIG_DEFINE_CHANGES(Store)                                                             \
-    static_assert(StoreChanges::numbersFitTheSet<Store::Property>(), "property numbers must be 0..63"); \
-    std::uint64_t RecordChanges<Store::RecordType>::between(const Store::RecordType& before,            \
-                                                            const Store::RecordType& after)             \
-    {                                                                                                   \
-        std::uint64_t changed = 0;                                                                      \
-        PropertyTable<Store::Property>::forEach([&](auto tag, const char*) {                            \
-            using Tag = decltype(tag);                                                                  \
-            const auto read = [](const Store::RecordType& r) -> decltype(auto) {                        \
-                return Store::readRow<typename Tag::Type, Tag::property>(r);                            \
-            };                                                                                          \
-            if (StoreChanges::differ<Tag::derived>(read, before, after))                                \
-                changed |= std::uint64_t(1) << static_cast<int>(Tag::property);                         \
-        });                                                                                             \
-        return changed;                                                                                 \
-    }                                                                                                   \
-    ChangeSubscription Store::subscribe(std::function<void(Property)> onChange)                         \
-    {                                                                                                   \
-        return subscribe(nullptr, std::move(onChange));                                                 \
-    }                                                                                                   \
-    ChangeSubscription Store::subscribe(QObject* context, std::function<void(Property)> onChange)       \
-    {                                                                                                   \
-        if (!onChange)                                                                                  \
-            return ChangeSubscription();                                                                \
-        return m_record.subscribe(                                                                      \
-            context, [f = std::move(onChange)](int number) { f(static_cast<Property>(number)); });      \
+#define SESSIONCONFIG_DEFINE_CHANGES(Store)                                                                 \
+    static_assert(StoreChanges::numbersFitTheSet<Store::Property>(), "property numbers must be 0..63");     \
+    std::uint64_t RecordChanges<Store::RecordType>::between(const Store::RecordType& before,                \
+                                                            const Store::RecordType& after)                 \
+    {                                                                                                       \
+        std::uint64_t changed = 0;                                                                          \
+        /* Held rows first. Every field of a record is a row, and a derived row is computed */              \
+        /* from fields: when no held row differs, no derived one can, and its getters (which */             \
+        /* may throw, at some cost) need not run. */                                                        \
+        for (const bool derivedPass : {false, true}) {                                                      \
+            if (derivedPass && !changed)                                                                    \
+                break;                                                                                      \
+            PropertyTable<Store::Property>::forEach([&](auto tag, const char*) {                            \
+                using Tag = decltype(tag);                                                                  \
+                const auto read = [](const Store::RecordType& r) -> decltype(auto) {                        \
+                    return Store::readRow<typename Tag::Type, Tag::property>(r);                            \
+                };                                                                                          \
+                if (Tag::derived == derivedPass && StoreChanges::differ<Tag::derived>(read, before, after)) \
+                    changed |= std::uint64_t(1) << static_cast<int>(Tag::property);                         \
+            });                                                                                             \
+        }                                                                                                   \
+        return changed;                                                                                     \
+    }                                                                                                       \
+    ChangeSubscription Store::subscribe(std::function<void(Property)> onChange)                             \
+    {                                                                                                       \
+        return subscribe(nullptr, std::move(onChange));                                                     \
+    }                                                                                                       \
+    ChangeSubscription Store::subscribe(QObject* context, std::function<void(Property)> onChange)           \
+    {                                                                                                       \
+        if (!onChange)                                                                                      \
+            return ChangeSubscription();                                                                    \
+        return m_record.subscribe(                                                                          \
+            context, [f = std::move(onChange)](int number) { f(static_cast<Property>(number)); });          \
     }
 
 // The storage operations every store forwards to its record, under the shared lock
