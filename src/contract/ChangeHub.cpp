@@ -10,6 +10,21 @@
 #include <exception>
 #include <utility>
 
+namespace {
+
+// Qt's event queue hands a posted call to the context's thread under locks of its own,
+// which ThreadSanitizer cannot see (Qt itself is not instrumented). So the poster also
+// holds one of these while it builds and posts the call, and the call takes the same
+// one (chosen by the thread) before it reads what it carries: the hand-over is then
+// visible for what it is. Held only for the copy, never while a callback runs.
+std::mutex& handover(const QThread* thread)
+{
+    static std::mutex locks[8];
+    return locks[std::hash<const void*>()(thread) % 8];
+}
+
+} // namespace
+
 // One subscriber: its callback, where it runs, and whether it may still start.
 class ChangeListener : public std::enable_shared_from_this<ChangeListener>
 {
@@ -38,15 +53,28 @@ public:
             return;
         // While this lock is held the context cannot finish being destroyed: its
         // destroyed() handler waits for the lock, so the pointer stays good.
-        if (m_context->thread() == QThread::currentThread()) {
+        const QThread* const target = m_context->thread();
+        if (target == QThread::currentThread()) {
             lock.unlock();
             run(changed);
             return;
         }
         // Posted events from one thread keep their order; a context destroyed before
         // the event runs takes the event with it.
+        const std::lock_guard<std::mutex> posting(handover(target));
         QMetaObject::invokeMethod(
-            m_context, [self = shared_from_this(), changed] { self->run(changed); }, Qt::QueuedConnection);
+            m_context,
+            [self = shared_from_this(), changed] {
+                std::shared_ptr<ChangeListener> listener;
+                std::uint64_t properties = 0;
+                {
+                    const std::lock_guard<std::mutex> taking(handover(QThread::currentThread()));
+                    listener = self;
+                    properties = changed;
+                }
+                listener->run(properties);
+            },
+            Qt::QueuedConnection);
     }
 
     // Stops further callbacks and waits for those running on other threads. A
@@ -66,6 +94,11 @@ public:
         }
         if (watch)
             QObject::disconnect(watch);
+        if (m_context) {
+            // Calls still queued here are dropped on this thread (the context's, when
+            // it is being destroyed): see their hand-over first.
+            const std::lock_guard<std::mutex> seen(handover(QThread::currentThread()));
+        }
         if (const std::shared_ptr<ChangeHub> hub = m_hub.lock())
             hub->remove(this);
     }
