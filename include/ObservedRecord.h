@@ -17,8 +17,9 @@ template <class Record> struct RecordChanges;
 
 // A guarded record that tells subscribers what each write changed.
 //
-// Without a subscriber a write costs one relaxed atomic load more than the guarded
-// record's own; the hub is created by the first subscribe(). With subscribers, a
+// Without a subscriber a write costs one atomic load (of the hub pointer, then of its
+// subscriber count once a hub exists) more than the guarded record's own; the hub is
+// created by the first subscribe(). With subscribers, a
 // write keeps a copy of the record as it was, compares the two states property by
 // property under the lock, and hands the changed set to the hub once the lock is
 // released, so callbacks may call back into the store.
@@ -99,7 +100,7 @@ public:
         m_guarded.write([&](Record&) {
             if (!m_hub) {
                 m_hub = std::make_shared<ChangeHub>();
-                m_seen.store(m_hub.get(), std::memory_order_relaxed);
+                m_seen.store(m_hub.get(), std::memory_order_release);
             }
             hub = m_hub;
         });
@@ -111,7 +112,8 @@ public:
 private:
     bool quiet() const noexcept
     {
-        const ChangeHub* hub = m_seen.load(std::memory_order_relaxed);
+        // Acquire, so that a hub seen here is seen whole (on x86 as cheap as relaxed).
+        const ChangeHub* hub = m_seen.load(std::memory_order_acquire);
         return !hub || hub->idle();
     }
 
