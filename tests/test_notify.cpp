@@ -47,11 +47,6 @@ public:
         const std::lock_guard<std::mutex> lock(m_lock);
         return std::exchange(m_seen, {});
     }
-    std::size_t size() const
-    {
-        const std::lock_guard<std::mutex> lock(m_lock);
-        return m_seen.size();
-    }
 
 private:
     mutable std::mutex m_lock;
@@ -246,7 +241,7 @@ TEST(NotifyThreads, CallbackReadsAndWritesItsOwnStore)
     EXPECT_EQ(order.size(), 2u) << "cancelled from inside: nothing more";
 }
 
-// Runs `f` on a thread with an event loop; `object` is moved there first.
+// A thread running an event loop, for contexts that live elsewhere.
 class EventThread
 {
 public:
