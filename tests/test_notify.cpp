@@ -330,11 +330,13 @@ TEST(NotifyThreads, CancelRacingWithWritesOnAnotherThread)
     for (int round = 0; round < 200; ++round) {
         auto counter = std::make_unique<std::atomic<int>>(0);
         std::atomic<bool> cancelled{false};
+        // Slow enough to be still running when cancel() comes; what it touches last is
+        // freed as soon as cancel() returns.
         ChangeSubscription sub = chat.subscribe([&late, &cancelled, c = counter.get()](P) {
+            std::this_thread::sleep_for(20us);
+            c->fetch_add(1);
             if (cancelled.load())
                 ++late;
-            c->fetch_add(1);
-            std::this_thread::yield();
         });
         while (counter->load() == 0)
             std::this_thread::yield();
