@@ -7,6 +7,7 @@
 // a run slower (wall time also counts the time other processes held the core).
 #include "Provisioning.h"
 
+#include <AppRuntimeData.h>
 #include <CallFlowConfigurationDTO.h>
 #include <CallFlowRuntimeData.h>
 #include <DataSets.h>
@@ -14,9 +15,13 @@
 #include <DeskRuntimeData.h>
 #include <SessionData.h>
 
+#include <ChangeSubscription.h>
+
+#include <QCoreApplication>
 #include <QHash>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVariant>
 
 #include <benchmark/benchmark.h>
@@ -492,6 +497,104 @@ void writeFlagBare(benchmark::State& s)
 }
 
 // ---------------------------------------------------------------------------------
+// Writes that change the value, with and without a subscriber, so that every write
+// has something to report. The flag alternates; the stores are desks of their own.
+// "quiet" never had a subscriber; "cancelled" had one, so its hub exists and is idle
+// (the relaxed check); "direct" runs a counting callback on the writing thread;
+// "context here" has its context on the writing thread (called within the write);
+// "context queued" posts each change to a context on another thread's event loop.
+std::atomic<long> g_told{0};
+
+void toggle(benchmark::State& s, DeskRuntimeData& d)
+{
+    bool flag = false;
+    for (auto _ : s) {
+        flag = !flag;
+        d.setData<bool, DeskProperty::Tls>(flag);
+    }
+}
+void writeChangeQuiet(benchmark::State& s)
+{
+    DeskRuntimeData d;
+    toggle(s, d);
+}
+void writeChangeCancelled(benchmark::State& s)
+{
+    DeskRuntimeData d;
+    d.subscribe([](DeskProperty) {}).cancel();
+    toggle(s, d);
+}
+void writeChangeDirect(benchmark::State& s)
+{
+    DeskRuntimeData d;
+    const ChangeSubscription sub =
+        d.subscribe([](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
+    toggle(s, d);
+}
+void writeChangeContextHere(benchmark::State& s)
+{
+    DeskRuntimeData d;
+    QObject here;
+    const ChangeSubscription sub =
+        d.subscribe(&here, [](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
+    toggle(s, d);
+}
+void writeChangeContextQueued(benchmark::State& s)
+{
+    DeskRuntimeData d;
+    QThread loop;
+    loop.start();
+    QObject there;
+    there.moveToThread(&loop);
+    {
+        const ChangeSubscription sub =
+            d.subscribe(&there, [](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
+        toggle(s, d);
+    }
+    loop.quit();
+    loop.wait();
+}
+// The application store compares 24 rows, four of them derived endpoint URLs. With no
+// endpoint of the current type their getters throw, before and after every write.
+void toggleApp(benchmark::State& s, bool withEndpoint)
+{
+    AppRuntimeData app;
+    if (withEndpoint)
+        app.setData<Endpoints, AppProperty::EndpointDirectory>(Endpoints(
+            {EndpointData(app.getData<ResourcesDefs::RemoteType, AppProperty::CurrentRemoteType>(),
+                          "https://ws.example.net", "https://a.example.net", "https://n.example.net",
+                          "https://r.example.net", "https://m.example.net")}));
+    const ChangeSubscription sub =
+        app.subscribe([](AppProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
+    bool flag = false;
+    for (auto _ : s) {
+        flag = !flag;
+        app.setData<bool, AppProperty::EnableOutlookImport>(flag);
+    }
+}
+void writeChangeAppDirect(benchmark::State& s)
+{
+    toggleApp(s, true);
+}
+void writeChangeAppDirectThrowing(benchmark::State& s)
+{
+    toggleApp(s, false);
+}
+
+// The same alternating write under a bare exclusive lock.
+void writeChangeBare(benchmark::State& s)
+{
+    Fixture::Bare& b = g_fixture->bare;
+    bool flag = false;
+    for (auto _ : s) {
+        flag = !flag;
+        std::unique_lock<std::shared_mutex> lock(b.lock);
+        b.flag = flag;
+        benchmark::ClobberMemory();
+    }
+}
+
+// ---------------------------------------------------------------------------------
 // Readers side by side: the same store from one and two threads, and two threads on
 // a store each. An integer read, so only the lock is shared, not a text's counter.
 void readersOneStore(benchmark::State& s)
@@ -664,6 +767,20 @@ void summarize(const Collector& c, const Heaps& heap, int storedEntries)
                          ratio(store, bare), 1.5, false, "x"});
     }
 
+    {
+        const double quiet = c.ns("write/change/quiet"), bare = c.ns("write/change/bare lock");
+        std::printf(
+            "\nwrite that changes a flag, ns: bare lock %.2f; no subscriber %.2f (%.2fx bare); after a "
+            "cancel %.2f; one direct subscriber %.2f; one context subscriber on the writing thread "
+            "%.2f, on another thread (queued) %.2f\n",
+            bare, quiet, ratio(quiet, bare), c.ns("write/change/cancelled"), c.ns("write/change/direct"),
+            c.ns("write/change/context here"), c.ns("write/change/context queued"));
+        std::printf(
+            "application store, one direct subscriber: %.2f with an endpoint of the current type, %.2f "
+            "without (the derived getters throw)\n",
+            c.ns("write/change/app direct"), c.ns("write/change/app direct, no endpoint"));
+    }
+
     const double one = c.ns("readers/one store/real_time/threads:1");
     const double sameTwo = c.ns("readers/one store/real_time/threads:2");
     const double twoTwo = c.ns("readers/two stores/real_time/threads:2");
@@ -718,6 +835,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
 
+    // The queued-context benchmark needs an event loop on another thread.
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
     Fixture fixture;
     g_fixture = &fixture;
 
@@ -743,6 +863,14 @@ int main(int argc, char** argv)
     reg("write/text/bare lock", writeTextBare);
     reg("write/flag/store", writeFlagStore);
     reg("write/flag/bare lock", writeFlagBare);
+    reg("write/change/quiet", writeChangeQuiet);
+    reg("write/change/cancelled", writeChangeCancelled);
+    reg("write/change/direct", writeChangeDirect);
+    reg("write/change/context here", writeChangeContextHere);
+    reg("write/change/context queued", writeChangeContextQueued);
+    reg("write/change/bare lock", writeChangeBare);
+    reg("write/change/app direct", writeChangeAppDirect);
+    reg("write/change/app direct, no endpoint", writeChangeAppDirectThrowing);
     reg("read/call-flow record/store", readRecordStore);
     reg("read/call-flow record/floor", readRecordFloor);
     reg("session/serialize/store", sessionSerialize);

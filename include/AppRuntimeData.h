@@ -40,6 +40,9 @@ SESSIONCONFIG_PROPERTY_ENUM(AppProperty, APP_PROPERTIES)
 // lock and throw std::bad_optional_access when no entry has the current remote type;
 // writing one does nothing. UserSettings hands out, and takes in, a shared data-set
 // handle: entries written into it later reach the record without this store's lock.
+// For change notifications its value is the handle: handing the store another set
+// (setData, a restore) is reported; entries written straight into the shared set, and
+// clear() emptying it in place, bypass the store's writes and are not.
 class SESSIONCONFIG_EXPORT AppRuntimeData : public IEncryptedSerializable
 {
     SESSIONCONFIG_RUNTIME_STORE(AppSettingsDTO, AppProperty)

@@ -87,12 +87,18 @@ public:
     }
 
     // Replaces the record with a newly default-constructed one under the exclusive
-    // lock. If the allocation fails the old record stays.
+    // lock. If the allocation fails the old record stays. `compare(old, fresh)` runs
+    // under the lock while both records exist.
     void replaceWithDefault()
+    {
+        replaceWithDefault([](const Record&, const Record&) {});
+    }
+    template <class Compare> void replaceWithDefault(Compare&& compare)
     {
         std::unique_lock<std::shared_mutex> lock(m_lock);
         Pointer fresh(new Record(), &spimpl::details::default_delete<Record>);
-        m_record = std::move(fresh);
+        std::swap(m_record, fresh);
+        compare(static_cast<const Record&>(*fresh), static_cast<const Record&>(*m_record));
     }
 
     // False only for a store whose record was moved away.

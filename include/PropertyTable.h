@@ -24,6 +24,7 @@
 
 #include "sessionconfig_export.h"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -112,7 +113,16 @@ template <class Enum> std::optional<Enum> propertyFromName(std::string_view name
         }                                                                                               \
     };
 
+// Which properties differ between two states of a store's record (defined in the
+// store's source from the table).
+#define SESSIONCONFIG_DECLARE_CHANGES(Store)                                                           \
+    template <> struct RecordChanges<Store::RecordType>                                                \
+    {                                                                                                  \
+        static std::uint64_t between(const Store::RecordType& before, const Store::RecordType& after); \
+    };
+
 // Everything a store's header needs after the class: the specializations and the table.
 #define SESSIONCONFIG_STORE_PROPERTIES(Store, Enum, TABLE) \
     TABLE(SESSIONCONFIG_DECLARE_ROW, Store)                \
-    SESSIONCONFIG_PROPERTY_TABLE(Enum, TABLE)
+    SESSIONCONFIG_PROPERTY_TABLE(Enum, TABLE)              \
+    SESSIONCONFIG_DECLARE_CHANGES(Store)

@@ -10,31 +10,58 @@
 //   template <class T, UserProperty P> void setData(const T&); // exclusive lock
 //   serializeEncrypted() const, serializeUnencrypted() const   // shared lock
 //   deserializeEncrypted(ds), deserializeUnencrypted(ds)       // exclusive lock
-// and, privately, the guarded record `m_record`. Only the (type, number) pairs listed
+//   subscribe(onChange), subscribe(context, onChange)          // change notifications
+// and, privately, the observed record `m_record`. Only the (type, number) pairs listed
 // in the store's property table are declared after the class (PropertyTable.h).
+//
+// Change notifications. `onChange` is called once for each property whose value a
+// write changed: setData of an equal value reports nothing; a restore
+// (deserialize*), resetData() and clear() report every property that differs before
+// and after; a derived property is reported when its computed value changes (a getter
+// that throws counts as a value of its own), and a whole-record property whenever any
+// of its fields changes. The first form runs `onChange` on the writing thread right
+// after the store's lock is released; the second runs it on `context`'s thread
+// (directly when the writer is that thread, queued through its event loop otherwise)
+// until `context` is destroyed. Callbacks never run under a store or session lock, so
+// they may call any operation of the same store or session; the changes one thread
+// makes reach each subscriber in the order they were made. A callback should not
+// throw: from a direct subscriber the exception reaches the writer, after the write
+// and once every subscriber has been told. Copying or moving a store carries no
+// subscribers and reports nothing. Keep the returned handle: dropping it cancels.
 //
 // A store that can be copied and moved adds SESSIONCONFIG_COPYABLE_STORE(Store): a copy
 // holds a deep copy of the record with a lock of its own, a move hands the record
 // over, and neither takes a lock.
 
+#include <ChangeSubscription.h>
 #include <DataSets.h>
-#include <GuardedRecord.h>
 #include <IConfigurationResettable.h>
 #include <IEncryptedSerializable.h>
+#include <ObservedRecord.h>
 #include <PropertyTable.h>
 
-#define SESSIONCONFIG_RUNTIME_STORE(Record, Enum)                      \
-public:                                                                \
-    using Property = Enum;                                             \
-    template <class T, Enum P> T getData() const;                      \
-    template <class T, Enum P> void setData(const T& value);           \
-    DataSets::DataSet serializeEncrypted() const override;             \
-    void deserializeEncrypted(const DataSets::DataSet& ds) override;   \
-    DataSets::DataSet serializeUnencrypted() const override;           \
-    void deserializeUnencrypted(const DataSets::DataSet& ds) override; \
-                                                                       \
-private:                                                               \
-    GuardedRecord<Record> m_record;
+#include <functional>
+
+class QObject;
+
+#define SESSIONCONFIG_RUNTIME_STORE(Record, Enum)                                                     \
+public:                                                                                               \
+    using Property = Enum;                                                                            \
+    using RecordType = Record;                                                                        \
+    template <class T, Enum P> T getData() const;                                                     \
+    template <class T, Enum P> void setData(const T& value);                                          \
+    DataSets::DataSet serializeEncrypted() const override;                                            \
+    void deserializeEncrypted(const DataSets::DataSet& ds) override;                                  \
+    DataSets::DataSet serializeUnencrypted() const override;                                          \
+    void deserializeUnencrypted(const DataSets::DataSet& ds) override;                                \
+    [[nodiscard]] ChangeSubscription subscribe(std::function<void(Enum)> onChange);                   \
+    [[nodiscard]] ChangeSubscription subscribe(QObject* context, std::function<void(Enum)> onChange); \
+                                                                                                      \
+private:                                                                                              \
+    /* One row's value read from a record, the same for getData and for change detection. */          \
+    template <class T, Enum P> static decltype(auto) readRow(const Record& r);                        \
+    friend struct RecordChanges<Record>;                                                              \
+    ObservedRecord<Record> m_record;
 
 #define SESSIONCONFIG_COPYABLE_STORE(Store) \
     Store(const Store& other);              \

@@ -22,6 +22,11 @@
 // the session shares them. The session's lock guards only the callback; the flags are
 // atomic, and every store guards itself. No operation holds two locks at once.
 //
+// Changes are reported by the stores themselves (subscribe on a store, see
+// RuntimeStore.h); a copy of the session shares the stores and so their subscribers.
+// resetConfigurationData() and clear() report each store's changes as that store's
+// step ends, with no lock held.
+//
 // Storage: both data sets hold the nested sets of the application, chat, phone, user
 // and desk stores under "app", "chat", "phone", "user" and "desk". The call-flow store,
 // the flags and the callback are never stored.

@@ -79,10 +79,11 @@ protected:
         f.write(bytes);
     }
 
-    Result run(const QString& profile = QStringLiteral("profile.json")) const
+    Result run(const QString& profile = QStringLiteral("profile.json"), const QStringList& more = {}) const
     {
-        return invoke({QStringLiteral("run"), QStringLiteral("--state"), m_state, QStringLiteral("--profile"),
-                       path(profile)});
+        return invoke(QStringList{QStringLiteral("run"), QStringLiteral("--state"), m_state,
+                                  QStringLiteral("--profile"), path(profile)} +
+                      more);
     }
 
     std::map<QString, QByteArray> snapshot() const
@@ -148,6 +149,28 @@ TEST_F(SessionctlRun, PasswordAndTokensReachNoFileAndNoOutput)
     // The encrypted file hides what it holds.
     EXPECT_TRUE(decrypted().contains("carol"));
     EXPECT_FALSE(readAll(enc()).contains("carol"));
+}
+
+// --watch prints each change by name as it lands; the summary counts what landed.
+TEST_F(SessionctlRun, WatchPrintsEachChangeByNameAndTheSummaryCountsThem)
+{
+    const Result watched = run(QStringLiteral("profile.json"), {QStringLiteral("--watch")});
+    ASSERT_EQ(watched.exitCode, 0) << watched.err.constData();
+    const long lines = watched.out.count("\n  changed: ");
+    EXPECT_TRUE(watched.out.contains("\n  changed: phone.SipAccount\n")) << watched.out.constData();
+    EXPECT_TRUE(watched.out.contains("\n  changed: user.Password\n"));
+    EXPECT_TRUE(watched.out.contains("\n  changed: callFlow.CallFlowConfiguration\n"));
+    EXPECT_TRUE(watched.out.contains(QStringLiteral("received %1 changes while").arg(lines).toUtf8()))
+        << watched.out.constData();
+    for (const QByteArray& secret : {kPassword, kPhoneToken, kChatToken})
+        EXPECT_FALSE(watched.out.contains(secret)) << secret.constData();
+
+    // Restored and provisioned alike: the stored values come back before anyone
+    // watches, and only what provisioning changes is counted.
+    const Result counted = run();
+    ASSERT_EQ(counted.exitCode, 0) << counted.err.constData();
+    EXPECT_FALSE(counted.out.contains("changed: "));
+    EXPECT_TRUE(counted.out.contains(" changes while provisioning ran")) << counted.out.constData();
 }
 
 TEST_F(SessionctlRun, FilesAndStateDirectoryAreOwnerOnly)
@@ -226,7 +249,9 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
           QStringList{QStringLiteral("run"), QStringLiteral("--colour"), QStringLiteral("x")},
           QStringList{QStringLiteral("sign-out"), QStringLiteral("--profile=p.json")},
           QStringList{QStringLiteral("run"), QStringLiteral("--wait"), QStringLiteral("soon")},
-          QStringList{QStringLiteral("show"), QStringLiteral("--wait=1"), QStringLiteral("f")}}) {
+          QStringList{QStringLiteral("show"), QStringLiteral("--wait=1"), QStringLiteral("f")},
+          QStringList{QStringLiteral("run"), QStringLiteral("--watch=yes")},
+          QStringList{QStringLiteral("sign-out"), QStringLiteral("--watch")}}) {
         const Result r = invoke(args);
         EXPECT_EQ(r.exitCode, 1) << qPrintable(args.join(QLatin1Char(' ')));
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();

@@ -1,5 +1,7 @@
-// A client of the installed package: stores a desk setting and reads it back, then
-// keeps a session on disk across two "starts" with SessionStore.
+// A client of the installed package: stores a desk setting and reads it back, hears
+// of the change it makes, then keeps a session on disk across two "starts" with
+// SessionStore.
+#include <ChangeSubscription.h>
 #include <DataSets.h>
 #include <DeskRuntimeData.h>
 #include <Endpoints.h>
@@ -43,7 +45,10 @@ bool storedSessionComesBack()
 int main()
 {
     DeskRuntimeData desk;
+    int told = 0;
+    ChangeSubscription sub = desk.subscribe([&told](DeskProperty p) { told += p == DeskProperty::Enabled; });
     desk.setData<bool, DeskProperty::Enabled>(true);
+    sub.cancel();
     desk.setData<unsigned short, DeskProperty::Port>(65535);
 
     DeskRuntimeData restored;
@@ -51,7 +56,7 @@ int main()
 
     const Endpoints directory{
         EndpointData(ResourcesDefs::RemoteType::Production, QStringLiteral("https://ws"), {}, {}, {}, {})};
-    const bool ok = restored.getData<bool, DeskProperty::Enabled>() &&
+    const bool ok = told == 1 && restored.getData<bool, DeskProperty::Enabled>() &&
                     restored.getData<unsigned short, DeskProperty::Port>() == 0 &&
                     directory.getProductionEndpoint().isProduction() &&
                     propertyName(DeskProperty::SIPDebugEnabled) == std::string_view("SIPDebugEnabled") &&

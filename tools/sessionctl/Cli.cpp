@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Profile.h"
 #include "Summary.h"
+#include "Watch.h"
 
 #include <AppRuntimeData.h>
 #include <PhoneRuntimeData.h>
@@ -32,9 +33,10 @@ namespace {
 const char* const kUsage = R"(Usage: sessionctl <command> [options]
 
 Commands:
-  run [--state DIR] [--profile FILE] [--key-file FILE] [--wait SECONDS]
+  run [--state DIR] [--profile FILE] [--key-file FILE] [--wait SECONDS] [--watch]
       Restore the stored session (or start fresh), provision it from the profile
       (the built-in one unless --profile is given), print a summary and store it.
+      The main thread counts the changes the provisioning threads make.
   show [--key-file FILE] FILE
       Print a stored session file as an indented tree. The encrypted file is
       decrypted with --key-file, or with session.key beside FILE.
@@ -49,6 +51,8 @@ Options:
   --profile FILE   provisioning profile (JSON)
   --wait SECONDS   how long run and sign-out wait for another process that
                    holds the state directory (default 5)
+  --watch          print each change as it lands ("  changed: phone.SipAccount");
+                   names only, never a value
   -h, --help       show this help
 
 Exit codes:
@@ -86,7 +90,7 @@ Arguments parse(const QList<QByteArray>& arguments)
     static const std::map<QString, QStringList> allowed = {
         {QStringLiteral("run"),
          {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file"),
-          QStringLiteral("wait")}},
+          QStringLiteral("wait"), QStringLiteral("watch")}},
         {QStringLiteral("show"), {QStringLiteral("key-file")}},
         {QStringLiteral("sign-out"),
          {QStringLiteral("state"), QStringLiteral("key-file"), QStringLiteral("wait")}},
@@ -99,8 +103,13 @@ Arguments parse(const QList<QByteArray>& arguments)
         } else if (a.startsWith("--")) {
             const qsizetype eq = a.indexOf('=');
             const QString name = QString::fromLocal8Bit(a.mid(2, eq < 0 ? -1 : eq - 2));
+            const bool flag = name == QLatin1String("watch"); // the one option without a value
             QByteArray value;
-            if (eq >= 0)
+            if (flag && eq >= 0)
+                usage(QStringLiteral("option --%1 takes no value").arg(name));
+            if (flag)
+                value = "yes";
+            else if (eq >= 0)
                 value = a.mid(eq + 1);
             else if (i + 1 < arguments.size())
                 value = arguments[++i];
@@ -231,8 +240,9 @@ void storeSession(SessionStore& store, const SessionStore::Lock& lock, const Ses
 // Provisions every domain on a thread of its own, as the client's provisioning
 // module would, while this thread keeps reading properties like a user interface.
 // Alerts the configuration-ready callback once every section is provisioned.
-void provision(SessionData& session, const Profile& profile, QTextStream& out)
+void provision(SessionData& session, const Profile& profile, bool echo, QTextStream& out)
 {
+    ChangeWatch watch(session, echo ? &out : nullptr);
     out << "Provisioning " << profile.propertyCount() << " properties and " << profile.sectionCount()
         << " sections from " << profile.source << " on " << profile.domains.size() << " threads" << Qt::endl;
 
@@ -274,6 +284,7 @@ void provision(SessionData& session, const Profile& profile, QTextStream& out)
         (void)app->getData<QString, AppProperty::Version>();
         (void)session.isValidSession();
         reads += 4;
+        watch.deliver();
         if (!alerted && session.isProvisioned()) {
             session.alertConfigurationReady();
             alerted = true;
@@ -284,7 +295,9 @@ void provision(SessionData& session, const Profile& profile, QTextStream& out)
     if (failure)
         std::rethrow_exception(failure);
 
-    out << "Main thread read " << reads << " properties while provisioning ran" << Qt::endl;
+    watch.deliver(); // what the threads queued before they ended
+    out << "Main thread read " << reads << " properties and received " << watch.received()
+        << " changes while provisioning ran" << Qt::endl;
     if (!alerted) {
         QStringList missing;
         for (Section s : {Section::App, Section::AppMeeting, Section::CallFlow, Section::Chat, Section::Phone,
@@ -315,7 +328,7 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
 
     session.setConfigurationReadyCallback(
         [&out] { out << "Configuration ready: all seven sections are provisioned" << Qt::endl; });
-    provision(session, profile, out);
+    provision(session, profile, !args.option("watch").isEmpty(), out);
     printSummary(out, session);
     out.flush();
     storeSession(store, lock, session, out);

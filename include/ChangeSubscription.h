@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sessionconfig_export.h"
+
+#include <memory>
+
+class ChangeListener;
+
+// The handle of one subscription to a store's changes (see a store's subscribe()).
+//
+// Move-only; a default-constructed handle is inactive. Once cancel() or the handle's
+// destruction returns, the callback never starts again, and deliveries still queued
+// for a context are dropped. A callback running on another thread at that moment is
+// waited for; cancel() called from inside the callback itself returns at once, and
+// the callback ends normally.
+//
+// The handle does not keep the store alive: once the store is destroyed, cancelling
+// has nothing left to do. A destroyed context ends the subscription as cancel() would
+// (isActive() then says false).
+class SESSIONCONFIG_EXPORT ChangeSubscription
+{
+public:
+    ChangeSubscription();
+    ChangeSubscription(ChangeSubscription&& other) noexcept;
+    // Cancels the subscription this handle held, then takes over `other`'s.
+    ChangeSubscription& operator=(ChangeSubscription&& other) noexcept;
+    ChangeSubscription(const ChangeSubscription&) = delete;
+    ChangeSubscription& operator=(const ChangeSubscription&) = delete;
+    ~ChangeSubscription();
+
+    // Ends the subscription; idempotent.
+    void cancel();
+    // False once cancelled, moved from, default-constructed, or its context destroyed.
+    bool isActive() const;
+
+private:
+    friend class ChangeHub;
+    explicit ChangeSubscription(std::shared_ptr<ChangeListener> listener);
+
+    std::shared_ptr<ChangeListener> m_listener;
+};
