@@ -48,15 +48,29 @@ KeyCustody::KeyCustody(QByteArray stateDirectory, QByteArray keyFile, bool keyFi
     , m_keyFileGiven(keyFileGiven)
     , m_mode(options.keyStore)
     , m_store(options.secretStoreWait)
-    , m_account(accountOf(m_stateDirectory))
 {}
+
+[[noreturn]] static void noSecretStore(const QString& reason)
+{
+    failIo(QStringLiteral("no platform secret store: %1; nothing was changed").arg(reason));
+}
+
+void KeyCustody::checkRequired() const
+{
+    if (m_keyFileGiven && m_mode == SessionStore::KeyStore::SecretStore)
+        failIo(QStringLiteral("a key file cannot be used when the secret store is required"));
+    if (m_mode == SessionStore::KeyStore::SecretStore)
+        if (const QString reason = SecretStore::cannotAsk(); !reason.isEmpty())
+            noSecretStore(reason);
+}
 
 const SessionStore::KeyPlace& KeyCustody::settle()
 {
     if (m_place)
         return *m_place;
-    if (m_keyFileGiven && m_mode == SessionStore::KeyStore::SecretStore)
-        failIo(QStringLiteral("a key file cannot be used when the secret store is required"));
+    checkRequired();
+    // Named once the directory exists, so that the name is the resolved one.
+    m_account = accountOf(m_stateDirectory);
     if (m_keyFileGiven || m_mode == SessionStore::KeyStore::File) {
         m_place = {false, m_keyFile, QStringLiteral("a key file was chosen")};
         return *m_place;
@@ -64,7 +78,7 @@ const SessionStore::KeyPlace& KeyCustody::settle()
     const SecretAnswer probe = m_store.read(m_account);
     if (probe.state == SecretAnswer::Unavailable) {
         if (m_mode == SessionStore::KeyStore::SecretStore)
-            failIo(QStringLiteral("no platform secret store: %1; nothing was changed").arg(probe.reason));
+            noSecretStore(probe.reason);
         m_place = {false, m_keyFile, probe.reason};
     } else {
         m_place = {true, {}, {}};

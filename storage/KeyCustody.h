@@ -43,6 +43,10 @@ public:
     // Where the key lives; settle() first.
     const SessionStore::KeyPlace& place() const { return *m_place; }
 
+    // Throws StoreFailure (I/O) when the secret store is required and cannot be asked
+    // at all; cheap, and touches nothing, so it can come before the directory is made.
+    void checkRequired() const;
+
     // Decides where the key lives, asking the secret store at most once per object.
     // Throws StoreFailure (I/O) when the secret store is required and none answers.
     const SessionStore::KeyPlace& settle();

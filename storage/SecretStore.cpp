@@ -15,8 +15,9 @@ namespace {
 
 const QString kService = QStringLiteral("sessionconfig");
 
-// Why this process cannot ask at all; empty when it can.
-QString cannotAsk()
+} // namespace
+
+QString SecretStore::cannotAsk()
 {
     if (!QCoreApplication::instance())
         return QStringLiteral("no QCoreApplication in this process");
@@ -29,6 +30,8 @@ QString cannotAsk()
 #endif
     return {};
 }
+
+namespace {
 
 // Runs `job` to its end or the limit. A job still running at the limit is not
 // deleted under the backend's feet: it deletes itself if it ever finishes, and goes

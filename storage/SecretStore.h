@@ -34,6 +34,9 @@ public:
         : m_limit(limit)
     {}
 
+    // Why this process cannot ask at all (no session bus, for example); empty when it can.
+    static QString cannotAsk();
+
     SecretAnswer read(const QString& key);
     // Empty when stored; otherwise why not.
     QString write(const QString& key, const QByteArray& bytes);

@@ -212,6 +212,7 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
     Lock lock;
     lock.m_store = this;
     try {
+        d->keys.checkRequired();
         d->dir = openStateDirectory(d->dirPath, lock.m_warnings);
         const QByteArray lockPath = d->path(kLockName);
         Fd fd(::openat(d->dir.get(), kLockName.constData(),

@@ -246,14 +246,23 @@ std::chrono::milliseconds lockWait(const Arguments& args)
     return std::chrono::milliseconds(std::llround(wait.toDouble() * 1000));
 }
 
-// Takes the state directory for the whole of a command and says where its key lives.
-SessionStore::Lock lockOnly(SessionStore& store, const Arguments& args, QTextStream& out, QTextStream& err)
+// Takes the state directory for the whole of a command.
+SessionStore::Lock lockOnly(SessionStore& store, const Arguments& args, QTextStream& err)
 {
     SessionStore::Lock lock = store.lock(lockWait(args));
     warn(err, lock.warnings());
     check(lock.error());
-    sayKeyPlace(out, store.keyPlace());
     return lock;
+}
+
+// Says where the key lives once the command has found it (a key that could not be
+// moved into the secret store stays in its file), then its outcome.
+void report(const SessionStore& store, QTextStream& out, QTextStream& err, const QStringList& warnings,
+            const SessionStore::Error& error)
+{
+    sayKeyPlace(out, store.keyPlace());
+    warn(err, warnings);
+    check(error);
 }
 
 // Takes the state directory for the whole of a command, restores what is stored
@@ -261,10 +270,9 @@ SessionStore::Lock lockOnly(SessionStore& store, const Arguments& args, QTextStr
 SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, SessionData& session,
                                   SessionStore::Restored& restored, QTextStream& out, QTextStream& err)
 {
-    SessionStore::Lock lock = lockOnly(store, args, out, err);
+    SessionStore::Lock lock = lockOnly(store, args, err);
     restored = store.restore(lock, session);
-    warn(err, restored.warnings);
-    check(restored.error);
+    report(store, out, err, restored.warnings, restored.error);
     return lock;
 }
 
@@ -405,10 +413,9 @@ int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
 int rotateKey(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     SessionStore store(stateDirectory(args), storeOptions(args));
-    const SessionStore::Lock lock = lockOnly(store, args, out, err);
+    const SessionStore::Lock lock = lockOnly(store, args, err);
     const SessionStore::Stored stored = store.rotateKey(lock);
-    warn(err, stored.warnings);
-    check(stored.error);
+    report(store, out, err, stored.warnings, stored.error);
     out << "Sealed generation " << stored.generation << " with a new key; the old key is gone" << Qt::endl;
     return ExitOk;
 }
@@ -416,10 +423,9 @@ int rotateKey(const Arguments& args, QTextStream& out, QTextStream& err)
 int forget(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     SessionStore store(stateDirectory(args), storeOptions(args));
-    const SessionStore::Lock lock = lockOnly(store, args, out, err);
+    const SessionStore::Lock lock = lockOnly(store, args, err);
     const SessionStore::Stored forgotten = store.forget(lock);
-    warn(err, forgotten.warnings);
-    check(forgotten.error);
+    report(store, out, err, forgotten.warnings, forgotten.error);
     out << "Removed the stored session and its key from " << QFile::decodeName(store.stateDirectory())
         << Qt::endl;
     return ExitOk;
