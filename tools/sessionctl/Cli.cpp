@@ -69,8 +69,9 @@ Exit codes:
   2  a stored file or the key cannot be used (corrupt, truncated, altered,
      wrong key, newer format); no file is changed
   3  the provisioning profile is malformed; no file is changed
-  4  a file or directory cannot be read or written, the state directory is
-     busy, or the output cannot be written; no stored file is left half-written
+  4  a file or directory cannot be read or written, the secret store is
+     required and none answers, the state directory is busy, or the output
+     cannot be written; no stored file is left half-written
 )";
 
 struct Arguments
