@@ -75,7 +75,10 @@ const SessionStore::KeyPlace& KeyCustody::settle()
         m_place = {false, m_keyFile, QStringLiteral("a key file was chosen")};
         return *m_place;
     }
-    const SecretAnswer probe = m_store.read(m_account);
+    SecretAnswer probe;
+    probe.reason = m_store.whyNotAsk();
+    if (probe.reason.isEmpty())
+        probe = m_store.read(m_account);
     if (probe.state == SecretAnswer::Unavailable) {
         if (m_mode == SessionStore::KeyStore::SecretStore)
             noSecretStore(probe.reason);
@@ -211,8 +214,16 @@ SecretKey KeyCustody::obtain(QStringList& warnings)
         if (std::optional<SecretKey> kept = loadEntry(m_account))
             return *kept;
         const SecretKey key = SecretKey::generate();
-        writeEntry(m_account, key);
-        return key;
+        try {
+            writeEntry(m_account, key);
+            return key;
+        } catch (const StoreFailure& failure) {
+            if (m_mode == SessionStore::KeyStore::SecretStore)
+                throw;
+            // Nothing is sealed yet: the key file serves as well, and says so.
+            m_place = {false, m_keyFile,
+                       QStringLiteral("the key could not be kept there: ") + failure.message};
+        }
     }
     if (std::optional<SecretKey> kept = loadFile(m_keyFile, warnings))
         return *kept;

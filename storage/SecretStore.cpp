@@ -1,6 +1,9 @@
 #include "SecretStore.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -74,6 +77,35 @@ QString SecretStore::ask(std::unique_ptr<QKeychain::Job>& job, const QString& ke
     return job->errorString().isEmpty()
                ? QStringLiteral("the secret store refused (error %1)").arg(job->error())
                : job->errorString();
+}
+
+QString SecretStore::whyNotAsk()
+{
+    if (!m_gaveUp.isEmpty())
+        return m_gaveUp;
+    if (const QString reason = cannotAsk(); !reason.isEmpty())
+        return reason;
+#ifdef Q_OS_LINUX
+    // A locked collection reads as if it held no entry, and refuses new ones: ask
+    // the Secret Service itself whether the collection that keeps entries is locked.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(get, QDBus::Block, static_cast<int>(m_limit.count()));
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+            return m_gaveUp =
+                       QStringLiteral("the secret store did not answer within %1 ms").arg(m_limit.count());
+        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
+            return QStringLiteral("no secret store on the D-Bus session bus");
+        return {}; // no default collection yet, for example: the store makes one when asked
+    }
+    if (reply.arguments().value(0).value<QDBusVariant>().variant().toBool())
+        return QStringLiteral("the secret store's collection is locked");
+#endif
+    return {};
 }
 
 SecretAnswer SecretStore::read(const QString& key)

@@ -37,6 +37,10 @@ public:
     // Why this process cannot ask at all (no session bus, for example); empty when it can.
     static QString cannotAsk();
 
+    // Why the store cannot be used now (cannotAsk(), a locked collection, no answer
+    // in time); empty when it can. Asks the store once.
+    QString whyNotAsk();
+
     SecretAnswer read(const QString& key);
     // Empty when stored; otherwise why not.
     QString write(const QString& key, const QByteArray& bytes);

@@ -193,6 +193,29 @@ TEST_F(KeyCustody, WithoutASecretStoreTheKeyFileIsUsedOrTheCommandRefused)
     EXPECT_FALSE(QFile::exists(fresh));
 }
 
+TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
+{
+    // In a keyring of its own: a locked collection opens again only through a prompt.
+    const QString script = QStringLiteral(
+        "\"$1\" run --state \"$2/a\" --profile \"$3\" >/dev/null || exit 10\n"
+        "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets --method "
+        "org.freedesktop.Secret.Service.Lock \"['/org/freedesktop/secrets/collection/login']\" >/dev/null || "
+        "exit 11\n"
+        "\"$1\" run --state \"$2/a\" --profile \"$3\"; echo \"exit $?\"\n"
+        "\"$1\" run --state \"$2/b\" --profile \"$3\"; echo \"exit $?\"\n");
+    const Outcome o =
+        runProgram(QStringLiteral(WITH_SECRET_STORE),
+                   {"sh", "-c", script, "sh", SESSIONCTL_PROGRAM, state(), m_tmp.filePath("empty.json")});
+    EXPECT_EQ(o.exitCode, 0) << o.err.constData();
+    EXPECT_EQ(o.out.count("(no secret store: the secret store's collection is locked)"), 2)
+        << o.out.constData();
+    // The sealed session whose key is locked away is refused and left as it was; a new
+    // one keeps its key in the file.
+    EXPECT_TRUE(o.out.contains("exit 2\n") && o.out.contains("exit 0\n")) << o.out.constData();
+    EXPECT_FALSE(QFile::exists(state() + "/a/session.key"));
+    EXPECT_TRUE(QFile::exists(state() + "/b/session.key"));
+}
+
 TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreAndStaysWhenAStepFails)
 {
     ASSERT_EQ(sessionctl({"run", "--key-store", "file"}).exitCode, 0);

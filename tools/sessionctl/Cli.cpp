@@ -280,7 +280,11 @@ SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, Se
 void storeSession(SessionStore& store, const SessionStore::Lock& lock, const SessionData& session,
                   QTextStream& out, QTextStream& err)
 {
+    const bool inSecretStore = store.keyPlace().secretStore;
     const SessionStore::Stored stored = store.store(lock, session);
+    // A new key the secret store would not keep went to the key file instead.
+    if (store.keyPlace().secretStore != inSecretStore)
+        sayKeyPlace(out, store.keyPlace());
     warn(err, stored.warnings);
     check(stored.error);
     out << "Stored generation " << stored.generation << " in " << QFile::decodeName(store.stateDirectory())
