@@ -5,7 +5,8 @@
 // A state directory holds
 //   session.enc   the encrypted data set, sealed with the data key
 //   session.json  the plain data set
-//   session.key   the data key (unless the store is given another key file)
+//   session.key   the data key, only when it is not kept in the platform secret
+//                 store (and unless the store is given another key file)
 //   session.lock  the lock of the one process that may write the directory
 // Files are owner-only (0600), the directory 0700. Each store replaces a file
 // atomically (written to a temporary file, synced, renamed over the old one, then the
