@@ -67,15 +67,52 @@ struct SessionStore::Impl
     };
     std::optional<Seen> seen;
 
-    Impl(QByteArray dirPath, QByteArray keyFile)
-        : dirPath(std::move(dirPath))
-        , keys(std::move(keyFile))
+    Impl(QByteArray dirPath, const Options& options)
+        : dirPath(dirPath)
+        , keys(dirPath, options.keyFile.isEmpty() ? joinPath(dirPath, kKeyName) : options.keyFile,
+               !options.keyFile.isEmpty(), options)
     {}
 
     QByteArray path(const QByteArray& name) const { return joinPath(dirPath, name); }
 
     Restored load();
+    void storeLocked(Stored& stored, const SessionData& session);
 };
+
+namespace {
+
+// Opens an encrypted file with the first of the kept keys that fits; the failure of
+// the first one when none does.
+struct OpenedWith
+{
+    OpenedEncrypted opened;
+    const KeyCustody::Candidate* key;
+};
+
+OpenedWith openWithKeys(const QByteArray& bytes, const std::vector<KeyCustody::Candidate>& keys,
+                        const KeyCustody& custody, const QByteArray& path)
+{
+    if (keys.empty())
+        failBadFile(
+            custody.place().secretStore
+                ? QStringLiteral("%1: cannot be decrypted: its key is not in the platform secret store "
+                                 "(and there is no key file %2)")
+                      .arg(shown(path), shown(custody.path()))
+                : QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
+                      .arg(shown(path), shown(custody.path())));
+    std::optional<StoreFailure> first;
+    for (const KeyCustody::Candidate& key : keys) {
+        try {
+            return {openEncrypted(bytes, key.key, shown(path)), &key};
+        } catch (const StoreFailure& failure) {
+            if (!first)
+                first = failure;
+        }
+    }
+    throw *first;
+}
+
+} // namespace
 
 std::uint64_t SessionStore::Restored::generation() const
 {
@@ -116,9 +153,18 @@ void SessionStore::Lock::release()
 }
 
 SessionStore::SessionStore(QByteArray stateDirectory, QByteArray keyFile)
-    : d(std::make_unique<Impl>(stateDirectory,
-                               keyFile.isEmpty() ? joinPath(stateDirectory, kKeyName) : std::move(keyFile)))
+    : SessionStore(std::move(stateDirectory),
+                   Options{KeyStore::Auto, std::move(keyFile), std::chrono::milliseconds(5000)})
 {}
+
+SessionStore::SessionStore(QByteArray stateDirectory, Options options)
+    : d(std::make_unique<Impl>(std::move(stateDirectory), options))
+{}
+
+SessionStore::KeyPlace SessionStore::keyPlace() const
+{
+    return d->keys.place();
+}
 
 SessionStore::~SessionStore() = default;
 
@@ -166,6 +212,7 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
     Lock lock;
     lock.m_store = this;
     try {
+        d->keys.checkRequired();
         d->dir = openStateDirectory(d->dirPath, lock.m_warnings);
         const QByteArray lockPath = d->path(kLockName);
         Fd fd(::openat(d->dir.get(), kLockName.constData(),
@@ -206,6 +253,7 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
             (void)!::pwrite(fd.get(), pid.constData(), static_cast<size_t>(pid.size()), 0);
 
         removeTemporaries(d->dir.get(), d->dirPath, {kEncryptedName, kPlainName, kKeyName});
+        d->keys.settle();
         d->seen.reset();
         lock.m_fd = fd.release();
     } catch (const StoreFailure& failure) {
@@ -227,15 +275,16 @@ SessionStore::Restored SessionStore::Impl::load()
     Seen now;
     QByteArray encPair;
     QByteArray plainPair;
+    const std::vector<KeyCustody::Candidate> candidates = keys.candidates(restored.warnings);
+    std::optional<KeyCustody::Source> openedBy;
     if (encFile) {
-        now.key = keys.load(restored.warnings);
-        if (!now.key)
-            failBadFile(QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
-                            .arg(shown(encPath), shown(keys.path())));
-        const OpenedEncrypted opened = openEncrypted(encFile->bytes, *now.key, shown(encPath));
+        const OpenedWith with = openWithKeys(encFile->bytes, candidates, keys, encPath);
+        const OpenedEncrypted& opened = with.opened;
         restored.encrypted = StoredFile{encPath, true, opened.formatVersion, opened.generation,
                                         decodeSealedSet(opened.payload, shown(encPath))};
         encPair = opened.pairId;
+        now.key = with.key->key;
+        openedBy = with.key->source;
     }
     if (plainFile) {
         OpenedPlain opened = openPlain(plainFile->bytes, shown(plainPath));
@@ -265,6 +314,8 @@ SessionStore::Restored SessionStore::Impl::load()
                                               ? QStringLiteral(", from another store")
                                               : QString());
     }
+    // Only once everything stored proved usable.
+    keys.tidy(candidates, openedBy, restored.warnings);
     now.generation = restored.generation();
     seen = std::move(now);
     return restored;
@@ -298,42 +349,88 @@ SessionStore::Restored SessionStore::restore(const Lock& lock, SessionData& sess
     return restored;
 }
 
+void SessionStore::Impl::storeLocked(Stored& stored, const SessionData& session)
+{
+    if (!seen)
+        load();
+    const std::uint64_t previous = seen->generation;
+    if (previous == std::numeric_limits<std::uint64_t>::max())
+        failBadFile(QStringLiteral("%1: generation %2 is the largest a store can count to; nothing was "
+                                   "stored")
+                        .arg(shown(path(kEncryptedName)))
+                        .arg(previous));
+    const std::uint64_t generation = previous + 1;
+    const QByteArray pairId = newPairId();
+    const QByteArray plain = sealPlain(session.serializeUnencrypted(), generation, pairId);
+    const QByteArray cbor = encodeSealedSet(session.serializeEncrypted());
+
+    if (!seen->key)
+        seen->key = keys.obtain(stored.warnings);
+    // Both written in full before either replaces a stored file; then the
+    // encrypted one first, so an interruption between the renames leaves a pair
+    // that restore recognises by its generations.
+    PendingFile encFile(dir.get(), kEncryptedName, path(kEncryptedName),
+                        sealEncrypted(cbor, generation, pairId, *seen->key));
+    PendingFile plainFile(dir.get(), kPlainName, path(kPlainName), plain);
+    encFile.commit();
+    plainFile.commit();
+    syncDirectory(dir.get(), dirPath);
+    seen->generation = generation;
+    stored.generation = generation;
+}
+
 SessionStore::Stored SessionStore::store(const Lock& lock, const SessionData& session)
 {
     return catching<Stored>([&](Stored& stored) {
         requireHeld(lock, lock.m_store == this);
-        if (!d->seen)
-            d->load();
-        const std::uint64_t previous = d->seen->generation;
-        if (previous == std::numeric_limits<std::uint64_t>::max())
-            failBadFile(QStringLiteral("%1: generation %2 is the largest a store can count to; nothing was "
-                                       "stored")
-                            .arg(shown(d->path(kEncryptedName)))
-                            .arg(previous));
-        const std::uint64_t generation = previous + 1;
-        const QByteArray pairId = newPairId();
-        const QByteArray plain = sealPlain(session.serializeUnencrypted(), generation, pairId);
-        const QByteArray cbor = encodeSealedSet(session.serializeEncrypted());
+        d->storeLocked(stored, session);
+    });
+}
 
-        if (!d->seen->key) {
-            QStringList ignored; // a key file made by this store needs no tightening
-            d->seen->key = d->keys.obtain(ignored);
+SessionStore::Stored SessionStore::rotateKey(const Lock& lock)
+{
+    return catching<Stored>([&](Stored& stored) {
+        requireHeld(lock, lock.m_store == this);
+        const Restored restored = d->load();
+        stored.warnings = restored.warnings;
+        if (!restored.encrypted)
+            failBadFile(QStringLiteral("%1: nothing is stored, so there is no key to rotate")
+                            .arg(shown(d->path(kEncryptedName))));
+        SessionData session;
+        session.deserializeEncrypted(restored.encrypted->data);
+        if (restored.plain)
+            session.deserializeUnencrypted(restored.plain->data);
+        // The new key is kept under its second name before anything is sealed with
+        // it, and replaces the old one only once the stored files are sealed with it.
+        const SecretKey key = SecretKey::generate();
+        d->keys.keepPending(key);
+        d->seen->key = key;
+        d->storeLocked(stored, session);
+        d->keys.promote(key);
+    });
+}
+
+SessionStore::Stored SessionStore::forget(const Lock& lock)
+{
+    return catching<Stored>([&](Stored& stored) {
+        requireHeld(lock, lock.m_store == this);
+        // The sealed file before its key: never a key gone while its file stays.
+        for (const QByteArray& name : {kEncryptedName, kPlainName}) {
+            if (::unlinkat(d->dir.get(), name.constData(), 0) != 0 && errno != ENOENT)
+                failIo(QStringLiteral("%1: cannot remove: %2").arg(shown(d->path(name)), systemError(errno)));
         }
-        // Both written in full before either replaces a stored file; then the
-        // encrypted one first, so an interruption between the renames leaves a pair
-        // that restore recognises by its generations.
-        PendingFile encFile(d->dir.get(), kEncryptedName, d->path(kEncryptedName),
-                            sealEncrypted(cbor, generation, pairId, *d->seen->key));
-        PendingFile plainFile(d->dir.get(), kPlainName, d->path(kPlainName), plain);
-        encFile.commit();
-        plainFile.commit();
         syncDirectory(d->dir.get(), d->dirPath);
-        d->seen->generation = generation;
-        stored.generation = generation;
+        d->keys.forget(stored.warnings);
+        d->seen.reset();
     });
 }
 
 SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const QByteArray& keyFile)
+{
+    return readFile(path, Options{KeyStore::Auto, keyFile, std::chrono::milliseconds(5000)});
+}
+
+SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const Options& options)
 {
     return catching<ReadFile>([&](ReadFile& read) {
         const PathParts parts = splitPath(path);
@@ -353,12 +450,12 @@ SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const QByt
             read.file.data = opened.session;
             return;
         }
-        const KeyCustody keys(keyFile.isEmpty() ? joinPath(parts.dir, kKeyName) : keyFile);
-        const std::optional<SecretKey> key = keys.load(read.warnings);
-        if (!key)
-            failBadFile(QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
-                            .arg(shown(path), shown(keys.path())));
-        const OpenedEncrypted opened = openEncrypted(file->bytes, *key, shown(path));
+        KeyCustody keys(parts.dir,
+                        options.keyFile.isEmpty() ? joinPath(parts.dir, kKeyName) : options.keyFile,
+                        !options.keyFile.isEmpty(), options);
+        read.keyPlace = keys.settle();
+        const OpenedEncrypted opened =
+            openWithKeys(file->bytes, keys.candidates(read.warnings), keys, path).opened;
         read.file.formatVersion = opened.formatVersion;
         read.file.generation = opened.generation;
         read.file.data = decodeSealedSet(opened.payload, shown(path));

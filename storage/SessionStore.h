@@ -5,7 +5,8 @@
 // A state directory holds
 //   session.enc   the encrypted data set, sealed with the data key
 //   session.json  the plain data set
-//   session.key   the data key (unless the store is given another key file)
+//   session.key   the data key, only when it is not kept in the platform secret
+//                 store (and unless the store is given another key file)
 //   session.lock  the lock of the one process that may write the directory
 // Files are owner-only (0600), the directory 0700. Each store replaces a file
 // atomically (written to a temporary file, synced, renamed over the old one, then the
@@ -28,6 +29,12 @@
 // Thread safety: one SessionStore and its Lock belong to one thread at a time.
 // Two SessionStore objects on one directory (in one process or in two) exclude each
 // other through the lock. Reading a single stored file (readFile) needs no lock.
+//
+// The data key lives in the platform secret store when one answers (see KeyStore);
+// asking it needs a QCoreApplication, and the calls that may ask it (lock, restore,
+// store, rotateKey, forget, readFile) must be made on the application's thread, where
+// they run a local event loop for at most Options::secretStoreWait per question.
+// Without an application object, or from another thread, the key file is used.
 
 #include "storage_export.h"
 
@@ -62,6 +69,31 @@ public:
         explicit operator bool() const { return kind != ErrorKind::None; }
     };
 
+    // Where the data key is kept.
+    enum class KeyStore {
+        Auto,        // the platform secret store when one answers, else the key file
+        SecretStore, // the platform secret store only; an error when none answers
+        File,        // the key file only
+    };
+
+    struct Options
+    {
+        KeyStore keyStore = KeyStore::Auto;
+        // A key file of the caller's choice (then the key file is used, as with File);
+        // empty means session.key inside the state directory.
+        QByteArray keyFile;
+        // How long the secret store may take to answer one question.
+        std::chrono::milliseconds secretStoreWait{5000};
+    };
+
+    // Where the key was found to live.
+    struct KeyPlace
+    {
+        bool secretStore = false;
+        QByteArray keyFile; // when it lives in a file
+        QString reason;     // why not in the secret store
+    };
+
     // One stored file as read back.
     struct StoredFile
     {
@@ -88,6 +120,7 @@ public:
     struct Stored
     {
         std::uint64_t generation = 0;
+        QStringList warnings;
         Error error;
     };
 
@@ -96,6 +129,8 @@ public:
         StoredFile file;
         QStringList warnings;
         Error error;
+        // Where the key was found (encrypted files only).
+        std::optional<KeyPlace> keyPlace;
     };
 
     struct Directory
@@ -135,6 +170,7 @@ public:
 
     // An empty key file means session.key inside the state directory.
     explicit SessionStore(QByteArray stateDirectory, QByteArray keyFile = {});
+    SessionStore(QByteArray stateDirectory, Options options);
     ~SessionStore();
     SessionStore(const SessionStore&) = delete;
     SessionStore& operator=(const SessionStore&) = delete;
@@ -150,8 +186,13 @@ public:
 
     // Creates the state directory when missing (0700; an existing one open to others
     // is tightened, with a warning), then takes its lock, waiting at most `wait`.
-    // Under the lock, temporary files that an interrupted store left are removed.
+    // Under the lock, temporary files that an interrupted store left are removed and
+    // the place of the key is settled (an I/O error when the secret store is required
+    // and none answers: no stored file is changed).
     Lock lock(std::chrono::milliseconds wait = kDefaultLockWait);
+
+    // Where the key lives, as settled by lock().
+    KeyPlace keyPlace() const;
 
     // Reads both stored files into `session`. A file that cannot be used is an
     // error and `session` is left alone; a pair not written together is restored
@@ -163,9 +204,21 @@ public:
     // the stored generation is read first.
     Stored store(const Lock& lock, const SessionData& session);
 
+    // Seals the stored session with a new key and keeps that key in place of the old
+    // one. A kill at any moment leaves stored files that open with a kept key. An
+    // error (bad stored file) when nothing is stored.
+    Stored rotateKey(const Lock& lock);
+
+    // Removes both stored files, the key file and the secret store's entry of this
+    // state directory (the lock file and the directory stay). Nothing stored is no
+    // error: a second forget succeeds too.
+    Stored forget(const Lock& lock);
+
     // One stored file, plain or encrypted; the key is needed for the encrypted one
-    // (an empty key file means session.key beside the file).
+    // and is looked for as a store on the file's directory would (an empty key file
+    // means session.key beside the file). No lock is taken and nothing is changed.
     static ReadFile readFile(const QByteArray& path, const QByteArray& keyFile = {});
+    static ReadFile readFile(const QByteArray& path, const Options& options);
 
 private:
     struct Impl;

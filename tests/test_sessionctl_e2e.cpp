@@ -251,7 +251,10 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
           QStringList{QStringLiteral("run"), QStringLiteral("--wait"), QStringLiteral("soon")},
           QStringList{QStringLiteral("show"), QStringLiteral("--wait=1"), QStringLiteral("f")},
           QStringList{QStringLiteral("run"), QStringLiteral("--watch=yes")},
-          QStringList{QStringLiteral("sign-out"), QStringLiteral("--watch")}}) {
+          QStringList{QStringLiteral("sign-out"), QStringLiteral("--watch")},
+          QStringList{QStringLiteral("forget"), QStringLiteral("--key-store=keyring")},
+          QStringList{QStringLiteral("rotate-key"), QStringLiteral("--key-store=secret-store"),
+                      QStringLiteral("--key-file=k")}}) {
         const Result r = invoke(args);
         EXPECT_EQ(r.exitCode, 1) << qPrintable(args.join(QLatin1Char(' ')));
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();

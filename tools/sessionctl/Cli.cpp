@@ -33,21 +33,33 @@ namespace {
 const char* const kUsage = R"(Usage: sessionctl <command> [options]
 
 Commands:
-  run [--state DIR] [--profile FILE] [--key-file FILE] [--wait SECONDS] [--watch]
+  run [--state DIR] [--profile FILE] [KEY OPTIONS] [--wait SECONDS] [--watch]
       Restore the stored session (or start fresh), provision it from the profile
       (the built-in one unless --profile is given), print a summary and store it.
       The main thread counts the changes the provisioning threads make.
-  show [--key-file FILE] FILE
-      Print a stored session file as an indented tree. The encrypted file is
-      decrypted with --key-file, or with session.key beside FILE.
-  sign-out [--state DIR] [--key-file FILE] [--wait SECONDS]
+  show [KEY OPTIONS] FILE
+      Print a stored session file as an indented tree. The key of the encrypted
+      file is found as run finds it for the directory that holds FILE.
+  sign-out [--state DIR] [KEY OPTIONS] [--wait SECONDS]
       Clear the session and store the empty state.
+  rotate-key [--state DIR] [KEY OPTIONS] [--wait SECONDS]
+      Seal the stored session with a new key, which replaces the old one.
+  forget [--state DIR] [KEY OPTIONS] [--wait SECONDS]
+      Remove all stored data of the state directory: both stored files, the key
+      file and the key's entry in the platform secret store.
+
+Key options (where the data key lives):
+  --key-store auto|secret-store|file
+                   auto (default): the platform secret store when one answers,
+                   else the key file; secret-store: only there (exit 4 when none
+                   answers); file: only the key file
 
 Options:
   --state DIR      state directory; default $XDG_STATE_HOME/sessionconfig
                    (~/.local/state/sessionconfig when XDG_STATE_HOME is unset)
-  --key-file FILE  key of the encrypted file; default DIR/session.key, created
-                   with owner-only permissions when the first session is stored
+  --key-file FILE  keep the key in this file instead of the secret store;
+                   default DIR/session.key, created with owner-only permissions
+                   when the first session is stored without a secret store
   --profile FILE   provisioning profile (JSON)
   --wait SECONDS   how long run and sign-out wait for another process that
                    holds the state directory (default 5)
@@ -61,8 +73,9 @@ Exit codes:
   2  a stored file or the key cannot be used (corrupt, truncated, altered,
      wrong key, newer format); no file is changed
   3  the provisioning profile is malformed; no file is changed
-  4  a file or directory cannot be read or written, the state directory is
-     busy, or the output cannot be written; no stored file is left half-written
+  4  a file or directory cannot be read or written, the secret store is
+     required and none answers, the state directory is busy, or the output
+     cannot be written; no stored file is left half-written
 )";
 
 struct Arguments
@@ -87,13 +100,14 @@ struct Arguments
 
 Arguments parse(const QList<QByteArray>& arguments)
 {
+    static const QStringList kStateOptions = {QStringLiteral("state"), QStringLiteral("key-file"),
+                                              QStringLiteral("key-store"), QStringLiteral("wait")};
     static const std::map<QString, QStringList> allowed = {
-        {QStringLiteral("run"),
-         {QStringLiteral("state"), QStringLiteral("profile"), QStringLiteral("key-file"),
-          QStringLiteral("wait"), QStringLiteral("watch")}},
-        {QStringLiteral("show"), {QStringLiteral("key-file")}},
-        {QStringLiteral("sign-out"),
-         {QStringLiteral("state"), QStringLiteral("key-file"), QStringLiteral("wait")}},
+        {QStringLiteral("run"), kStateOptions + QStringList{QStringLiteral("profile"), QStringLiteral("watch")}},
+        {QStringLiteral("show"), {QStringLiteral("key-file"), QStringLiteral("key-store")}},
+        {QStringLiteral("sign-out"), kStateOptions},
+        {QStringLiteral("rotate-key"), kStateOptions},
+        {QStringLiteral("forget"), kStateOptions},
     };
     Arguments args;
     for (int i = 1; i < arguments.size(); ++i) {
@@ -150,7 +164,35 @@ Arguments parse(const QList<QByteArray>& arguments)
         if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
             usage(QStringLiteral("--wait needs a number of seconds from 0 to 86400"));
     }
+    if (const QByteArray store = args.option("key-store"); !store.isEmpty()) {
+        if (store != "auto" && store != "secret-store" && store != "file")
+            usage(QStringLiteral("--key-store needs auto, secret-store or file"));
+        if (store == "secret-store" && !args.option("key-file").isEmpty())
+            usage(QStringLiteral(
+                "--key-file keeps the key in a file: it cannot go with --key-store secret-store"));
+    }
     return args;
+}
+
+SessionStore::Options storeOptions(const Arguments& args)
+{
+    SessionStore::Options options;
+    const QByteArray store = args.option("key-store");
+    options.keyStore = store == "secret-store" ? SessionStore::KeyStore::SecretStore
+                       : store == "file"       ? SessionStore::KeyStore::File
+                                               : SessionStore::KeyStore::Auto;
+    options.keyFile = args.option("key-file");
+    return options;
+}
+
+// Where the key lives, said once per command.
+void sayKeyPlace(QTextStream& out, const SessionStore::KeyPlace& place)
+{
+    if (place.secretStore)
+        out << "key: platform secret store" << Qt::endl;
+    else
+        out << "key: file " << QFile::decodeName(place.keyFile) << " (no secret store: " << place.reason
+            << ')' << Qt::endl;
 }
 
 ExitCode exitCodeOf(SessionStore::ErrorKind kind)
@@ -214,24 +256,45 @@ std::chrono::milliseconds lockWait(const Arguments& args)
     return std::chrono::milliseconds(std::llround(wait.toDouble() * 1000));
 }
 
-// Takes the state directory for the whole of a command, restores what is stored
-// into the session; warnings go to `err`.
-SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, SessionData& session,
-                                  SessionStore::Restored& restored, QTextStream& err)
+// Takes the state directory for the whole of a command.
+SessionStore::Lock lockOnly(SessionStore& store, const Arguments& args, QTextStream& err)
 {
     SessionStore::Lock lock = store.lock(lockWait(args));
     warn(err, lock.warnings());
     check(lock.error());
+    return lock;
+}
+
+// Says where the key lives once the command has found it (a key that could not be
+// moved into the secret store stays in its file), then its outcome.
+void report(const SessionStore& store, QTextStream& out, QTextStream& err, const QStringList& warnings,
+            const SessionStore::Error& error)
+{
+    sayKeyPlace(out, store.keyPlace());
+    warn(err, warnings);
+    check(error);
+}
+
+// Takes the state directory for the whole of a command, restores what is stored
+// into the session; warnings go to `err`.
+SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, SessionData& session,
+                                  SessionStore::Restored& restored, QTextStream& out, QTextStream& err)
+{
+    SessionStore::Lock lock = lockOnly(store, args, err);
     restored = store.restore(lock, session);
-    warn(err, restored.warnings);
-    check(restored.error);
+    report(store, out, err, restored.warnings, restored.error);
     return lock;
 }
 
 void storeSession(SessionStore& store, const SessionStore::Lock& lock, const SessionData& session,
-                  QTextStream& out)
+                  QTextStream& out, QTextStream& err)
 {
+    const bool inSecretStore = store.keyPlace().secretStore;
     const SessionStore::Stored stored = store.store(lock, session);
+    // A new key the secret store would not keep went to the key file instead.
+    if (store.keyPlace().secretStore != inSecretStore)
+        sayKeyPlace(out, store.keyPlace());
+    warn(err, stored.warnings);
     check(stored.error);
     out << "Stored generation " << stored.generation << " in " << QFile::decodeName(store.stateDirectory())
         << ": session.enc (encrypted), session.json (plain)" << Qt::endl;
@@ -316,10 +379,10 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     // Everything that can be refused is checked before any file is written.
     const Profile profile = loadProfile(QFile::decodeName(args.option("profile")));
-    SessionStore store(stateDirectory(args), args.option("key-file"));
+    SessionStore store(stateDirectory(args), storeOptions(args));
     SessionData session;
     SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
     if (restored.isEmpty())
         out << "No stored session in " << QFile::decodeName(store.stateDirectory()) << ": starting fresh"
             << Qt::endl;
@@ -331,14 +394,15 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     provision(session, profile, !args.option("watch").isEmpty(), out);
     printSummary(out, session);
     out.flush();
-    storeSession(store, lock, session, out);
+    storeSession(store, lock, session, out, err);
     return ExitOk;
 }
 
 int show(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    const SessionStore::ReadFile read =
-        SessionStore::readFile(args.positional.first(), args.option("key-file"));
+    const SessionStore::ReadFile read = SessionStore::readFile(args.positional.first(), storeOptions(args));
+    if (read.keyPlace)
+        sayKeyPlace(out, *read.keyPlace);
     warn(err, read.warnings);
     check(read.error);
     const SessionStore::StoredFile& file = read.file;
@@ -351,16 +415,37 @@ int show(const Arguments& args, QTextStream& out, QTextStream& err)
 
 int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    SessionStore store(stateDirectory(args), args.option("key-file"));
+    SessionStore store(stateDirectory(args), storeOptions(args));
     SessionData session;
     SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
     const QString user = session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
     session.clear();
     out << (user.isEmpty() ? QStringLiteral("Nobody was signed in")
                            : QStringLiteral("Signed out %1").arg(user))
         << "; the session is cleared" << Qt::endl;
-    storeSession(store, lock, session, out);
+    storeSession(store, lock, session, out, err);
+    return ExitOk;
+}
+
+int rotateKey(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    SessionStore store(stateDirectory(args), storeOptions(args));
+    const SessionStore::Lock lock = lockOnly(store, args, err);
+    const SessionStore::Stored stored = store.rotateKey(lock);
+    report(store, out, err, stored.warnings, stored.error);
+    out << "Sealed generation " << stored.generation << " with a new key; the old key is gone" << Qt::endl;
+    return ExitOk;
+}
+
+int forget(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    SessionStore store(stateDirectory(args), storeOptions(args));
+    const SessionStore::Lock lock = lockOnly(store, args, err);
+    const SessionStore::Stored forgotten = store.forget(lock);
+    report(store, out, err, forgotten.warnings, forgotten.error);
+    out << "Removed the stored session and its key from " << QFile::decodeName(store.stateDirectory())
+        << Qt::endl;
     return ExitOk;
 }
 
@@ -387,6 +472,10 @@ int dispatch(const Arguments& args, QTextStream& out, QTextStream& err)
         return run(args, out, err);
     if (args.command == QLatin1String("show"))
         return show(args, out, err);
+    if (args.command == QLatin1String("rotate-key"))
+        return rotateKey(args, out, err);
+    if (args.command == QLatin1String("forget"))
+        return forget(args, out, err);
     return signOut(args, out, err);
 }
 

@@ -1,0 +1,19 @@
+#!/bin/sh
+# Runs a command inside a private D-Bus session with an unlocked keyring daemon of
+# its own: its HOME and data directory are a temporary directory, so a test never
+# touches the user's keyring nor sees another test's entries.
+set -eu
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export HOME="$home" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home/run" XDG_CONFIG_HOME="$home/config"
+mkdir -p "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"
+chmod 700 "$XDG_RUNTIME_DIR"
+exec dbus-run-session -- sh -c '
+  echo -n TESTPASSWORD | gnome-keyring-daemon --unlock --components=secrets >/dev/null || exit 1
+  # The daemon takes its bus name a moment after it forks.
+  for i in $(seq 50); do
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
+  exec "$@"' sh "$@"
