@@ -281,6 +281,48 @@ TEST(DataSetCodecForm, JsonAndCborLayoutsAndKeyOrderArePinned)
               QByteArray("{\"B\":4,\"b\":3,\"\xf0\x9f\x98\x80\":2,\"\xef\xbf\xbf\":1}"));
 }
 
+// Large sets are ranked a few units at a time rather than compared whole: the order
+// must still be QString's for keys that share long prefixes, end inside one another,
+// or hold U+0000, U+FFFF and surrogate pairs; and a repeated key among many is found.
+TEST(DataSetCodecForm, LargeSetsKeepTheKeyOrderAndFindARepeatedKey)
+{
+    static const QString pieces[] = {QStringLiteral("a"),
+                                     QStringLiteral("b"),
+                                     QString(QChar(0)),
+                                     QString(QChar(0xffff)),
+                                     QString::fromUtf8("\U0001F600"),
+                                     QString(QChar(0xe9))};
+    std::mt19937 rng(99);
+    for (const int shared : {0, 3, 9, 40}) {
+        const DataSet ds = createDS(false);
+        std::vector<QString> keys;
+        while (keys.size() < 3000) {
+            QString key(shared, QChar(u'p'));
+            for (auto n = rng() % 12; n > 0; --n)
+                key += pieces[rng() % std::size(pieces)];
+            if (!key.isEmpty() && setDataValue(*ds, key, 1) && ds->size() > static_cast<int>(keys.size()))
+                keys.push_back(key);
+        }
+        std::sort(keys.begin(), keys.end());
+        for (const Form& form : kForms) {
+            const DataSetCodec::DecodeResult back = form.decode(form.encode(ds).bytes);
+            ASSERT_TRUE(back.ok()) << form.name;
+            std::vector<QString> order;
+            for (const Entry& e : back.set->entries())
+                order.push_back(e.key);
+            EXPECT_EQ(order, keys) << form.name << ", shared prefix " << shared;
+        }
+        QByteArray json = DataSetCodec::toJson(ds, QJsonDocument::Compact).bytes;
+        // A key with no U+0000, which would need an escape.
+        const QString repeated = *std::find_if(keys.begin() + 1234, keys.end(),
+                                               [](const QString& k) { return !k.contains(QChar(0)); });
+        json.insert(1, "\"" + repeated.toUtf8() + "\":1,");
+        const DataSetCodec::DecodeResult r = DataSetCodec::fromJson(json);
+        EXPECT_EQ(r.error.path, QStringList{repeated});
+        EXPECT_EQ(r.error.message, QStringLiteral("key appears more than once"));
+    }
+}
+
 TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimits)
 {
     const DataSet gappy = createDS(true); // positions "0" and "2" only

@@ -28,6 +28,15 @@ QString quoted(const QString& key);
 // as integers, others in their shortest form ("1.5", "1e+300").
 QString numberText(double d);
 
+// The entries of a keyed set in the order of their keys (QString's order), as the
+// stored forms keep them. A set already in that order (as every decoded set is) is
+// only checked; otherwise the keys are ranked by radix passes over their first units
+// after the prefix they all share, and only keys that tie there are compared whole.
+std::vector<const Entry*> inKeyOrder(const std::vector<Entry>& entries);
+
+// The decimal text of a list position, as a list set's key.
+QString positionKey(qsizetype position);
+
 // Refused before any reading: input over the byte limit.
 bool tooLarge(const QByteArray& input, const Limits& limits, Error& error);
 
@@ -91,11 +100,27 @@ protected:
     // Checked before a nested set at `depth` is entered, which bounds the recursion.
     bool checkDepth(int depth);
 
-    QStringList m_path;
+    // Where the walk stands: the key or list position of each set entered. Kept as
+    // steps, not texts, since only an error needs the path spelled out; a key must
+    // outlive its step.
+    void enter(const QString& key) { m_path.push_back(Step{&key, -1}); }
+    void enter(qsizetype position) { m_path.push_back(Step{nullptr, position}); }
+    void leave() { m_path.pop_back(); }
+    bool atTop() const { return m_path.empty(); }
+    void clearPath() { m_path.clear(); }
+
     const Limits& m_limits;
     qsizetype m_total = 0;
 
 private:
+    struct Step
+    {
+        const QString* key;
+        qsizetype position;
+    };
+    QStringList pathText() const;
+
+    std::vector<Step> m_path;
     Error m_error;
 };
 
@@ -112,25 +137,34 @@ protected:
     // Starts the second pass, which builds.
     void startBuilding();
 
+    // The building pass gathers each set's entries in a vector of its own (`built`,
+    // null while checking) and hands them to the set when it closes, which indexes
+    // them in one pass. Each set is numbered as it opens, in both passes alike: the
+    // checking pass notes the size of every large set as it closes, and the building
+    // pass makes room for all of its entries at once.
+    qsizetype openSet(std::vector<Entry>* built);
+    // False when the set refuses the entries (a repeated key).
+    bool closeSet(qsizetype ordinal, qsizetype count, DataSetImpl* ds, std::vector<Entry>& built);
+
     // Counts one more entry of a set that has `inSet` entries so far.
     bool countEntry(qsizetype inSet, qint64 offset);
 
-    // Stores the value under the key (in the building pass).
-    bool store(DataSetImpl* ds, const QString& key, Value value, qint64 offset);
+    // Gathers the value under the key (in the building pass).
+    static bool store(std::vector<Entry>* built, const QString& key, Value value, qint64 offset);
     bool checkKey(const QString& key, qint64 offset);
     bool failNotInteger(double d, qint64 offset) { return fail(numberText(d) + notInteger(), offset); }
     static QString notInteger() { return QStringLiteral(" is not a 32-bit integer"); }
 
     // Repeated keys, in the checking pass: each open keyed set keeps the hashes of
-    // its keys (8 bytes a key, grown by half at a time) and looks for a repeated
-    // hash when it closes; a form then finds the key itself by reading the set
-    // again (foundRepeat), since equal hashes may, rarely, be chance.
+    // its keys (8 bytes a key, grown by half at a time) and looks for repeated
+    // hashes when it closes; a form then finds the key itself by reading the set
+    // again (isRepeat), since equal hashes may, rarely, be chance.
     void openKeyed();
     void noteKey(const QString& key);
-    // Closes the innermost keyed set: true, and `hash` set, when two of its keys
-    // share a hash.
-    bool closeKeyed(size_t& hash);
-    // True when `key`, whose hash is the repeated one, equals one met before it.
+    // Closes the innermost keyed set: true when two of its keys share a hash.
+    bool closeKeyed();
+    // While the set just closed is read again: true when `key` has a repeated hash
+    // and equals a key met before it (kept in `before`).
     bool isRepeat(const QString& key, std::vector<QString>& before) const;
     bool failRepeat(const QString& key, qint64 offset);
     static size_t keyHash(const QString& key);
@@ -141,6 +175,16 @@ protected:
 
 private:
     std::vector<std::vector<size_t>> m_keyHashes;
+    std::vector<size_t> m_hashScratch;
+    std::vector<size_t> m_repeated;
+    struct SetSize
+    {
+        qsizetype ordinal;
+        qsizetype count;
+    };
+    std::vector<SetSize> m_sizes;
+    size_t m_nextSize = 0;
+    qsizetype m_setsOpened = 0;
     size_t m_openKeyed = 0;
 };
 
@@ -159,7 +203,7 @@ public:
     {
         bool ok = ds ? encodeSet(*ds, 1) : failWhole(QStringLiteral("no data set to encode"));
         if (ok && m_total > m_limits.maxTotalEntries) {
-            m_path.clear();
+            clearPath();
             ok = fail(QStringLiteral("%1 entries in all, more than the limit of %2")
                           .arg(m_total)
                           .arg(m_limits.maxTotalEntries));
@@ -193,18 +237,14 @@ private:
 
     bool encodeKeyed(const std::vector<Entry>& entries, int depth)
     {
-        std::vector<const Entry*> byKey;
-        byKey.reserve(entries.size());
-        for (const Entry& e : entries)
-            byKey.push_back(&e);
-        std::sort(byKey.begin(), byKey.end(), [](const Entry* a, const Entry* b) { return a->key < b->key; });
+        const std::vector<const Entry*> byKey = inKeyOrder(entries);
         m_writer.beginMap(static_cast<qsizetype>(byKey.size()));
         for (const Entry* e : byKey) {
-            m_path.append(e->key);
+            enter(e->key);
             m_writer.key(e->key);
             if (!encodeValue(e->value, depth))
                 return false;
-            m_path.removeLast();
+            leave();
         }
         m_writer.end();
         return true;
@@ -229,10 +269,10 @@ private:
         }
         m_writer.beginArray(n);
         for (qsizetype i = 0; i < n; ++i) {
-            m_path.append(QString::number(i));
+            enter(i);
             if (!encodeValue(*byPosition[static_cast<size_t>(i)], depth))
                 return false;
-            m_path.removeLast();
+            leave();
         }
         m_writer.end();
         return true;

@@ -99,7 +99,7 @@ private:
             return true;
         const qint64 at = m_reader.currentOffset();
         const QString what = QStringLiteral("not valid CBOR at byte %1: %2").arg(at).arg(e.toString());
-        return m_path.isEmpty() ? failWhole(what, at) : fail(what, at);
+        return atTop() ? failWhole(what, at) : fail(what, at);
     }
 
     // What the item at the reader is, for error texts.
@@ -158,8 +158,7 @@ private:
     // hash, it is read again to find whether one key is really repeated.
     bool closed(qint64 open)
     {
-        size_t hash = 0;
-        if (!closeKeyed(hash))
+        if (!closeKeyed())
             return true;
         QCborStreamReader again(QByteArray::fromRawData(m_input.constData() + open, m_input.size() - open));
         again.enterContainer();
@@ -168,7 +167,7 @@ private:
             const qint64 at = open + again.currentOffset();
             QString key;
             readTextFrom(again, key);
-            if (keyHash(key) == hash && isRepeat(key, before))
+            if (isRepeat(key, before))
                 return failRepeat(key, at);
             again.next(); // the value
         }
@@ -179,6 +178,9 @@ private:
     bool readEntries(DataSetImpl* ds, bool isList, int depth)
     {
         const qint64 open = m_reader.currentOffset();
+        std::vector<Entry> built;
+        std::vector<Entry>* const out = ds ? &built : nullptr;
+        const qsizetype ordinal = openSet(out);
         const bool checkKeys = !m_build && !isList;
         if (checkKeys)
             openKeyed();
@@ -191,7 +193,8 @@ private:
                 return false;
             QString key;
             if (isList) {
-                key = QString::number(count);
+                if (m_build)
+                    key = positionKey(count);
             } else {
                 if (!m_reader.isString())
                     return fail(QStringLiteral("a map key must be text, not %1").arg(kindOfItem()), at);
@@ -200,19 +203,22 @@ private:
                 if (checkKeys)
                     noteKey(key);
             }
+            if (isList)
+                enter(count);
+            else
+                enter(key);
             ++count;
-            m_path.append(key);
-            if (!readValue(ds, key, depth))
+            if (!readValue(out, key, depth))
                 return false;
-            m_path.removeLast();
+            leave();
         }
         if (!readerOk())
             return false;
         m_reader.leaveContainer();
-        return readerOk() && (!checkKeys || closed(open));
+        return readerOk() && closeSet(ordinal, count, ds, built) && (!checkKeys || closed(open));
     }
 
-    bool readValue(DataSetImpl* ds, const QString& key, int depth)
+    bool readValue(std::vector<Entry>* out, const QString& key, int depth)
     {
         const qint64 at = m_reader.currentOffset();
         switch (m_reader.type()) {
@@ -221,7 +227,7 @@ private:
             if (n > quint64(INT_MAX))
                 return fail(QString::number(n) + notInteger(), at);
             m_reader.next();
-            return readerOk() && store(ds, key, static_cast<int>(n), at);
+            return readerOk() && store(out, key, static_cast<int>(n), at);
         }
         case QCborStreamReader::NegativeInteger: {
             // The item holds n for the number -1 - n, which reaches down to -2^64.
@@ -232,7 +238,7 @@ private:
                 return fail(QLatin1Char('-') + magnitude + notInteger(), at);
             }
             m_reader.next();
-            return readerOk() && store(ds, key, static_cast<int>(-1 - static_cast<qint64>(n)), at);
+            return readerOk() && store(out, key, static_cast<int>(-1 - static_cast<qint64>(n)), at);
         }
         case QCborStreamReader::String: {
             QString text;
@@ -240,7 +246,7 @@ private:
                 return false;
             if (!Impl::isWellFormedUtf16(text))
                 return fail(QStringLiteral("text holds an unpaired surrogate"), at);
-            return store(ds, key, std::move(text), at);
+            return store(out, key, std::move(text), at);
         }
         case QCborStreamReader::Array:
         case QCborStreamReader::Map: {
@@ -248,13 +254,13 @@ private:
                 return false;
             const bool isList = m_reader.isArray();
             const DataSet nested = m_build ? Impl::createDS(isList) : nullptr;
-            return store(ds, key, nested, at) && readEntries(nested.get(), isList, depth + 1);
+            return store(out, key, nested, at) && readEntries(nested.get(), isList, depth + 1);
         }
         case QCborStreamReader::SimpleType:
             if (m_reader.isBool()) {
                 const bool flag = m_reader.toBool();
                 m_reader.next();
-                return readerOk() && store(ds, key, flag, at);
+                return readerOk() && store(out, key, flag, at);
             }
             break;
         case QCborStreamReader::Float16:

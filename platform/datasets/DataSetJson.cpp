@@ -245,6 +245,9 @@ private:
     bool readSet(DataSetImpl* ds, int depth)
     {
         const char* const open = m_p;
+        std::vector<Entry> built;
+        std::vector<Entry>* const out = ds ? &built : nullptr;
+        const qsizetype ordinal = openSet(out);
         const bool isArray = *m_p++ == '[';
         const bool checkKeys = !m_build && !isArray;
         if (checkKeys)
@@ -263,7 +266,8 @@ private:
             const char* const at = m_p;
             QString key;
             if (isArray) {
-                key = QString::number(count);
+                if (m_build)
+                    key = positionKey(count);
             } else {
                 if (*m_p != '"')
                     return syntax("expected a member name");
@@ -280,17 +284,20 @@ private:
                 return false;
             if (checkKeys)
                 noteKey(key);
+            if (isArray)
+                enter(count);
+            else
+                enter(key);
             ++count;
-            m_path.append(key);
-            if (!readValue(ds, key, depth))
+            if (!readValue(out, key, depth))
                 return false;
-            m_path.removeLast();
+            leave();
             skipSpace();
             if (m_p == m_end)
                 return syntax(unterminated);
             if (*m_p == close) {
                 ++m_p;
-                return !checkKeys || closed(open);
+                return closeSet(ordinal, count, ds, built) && (!checkKeys || closed(open));
             }
             if (*m_p != ',')
                 return syntax(isArray ? "expected ',' or ']'" : "expected ',' or '}'");
@@ -301,8 +308,7 @@ private:
     // a hash, it is read again to find whether one key is really repeated.
     bool closed(const char* open)
     {
-        size_t hash = 0;
-        if (!closeKeyed(hash))
+        if (!closeKeyed())
             return true;
         const char* const after = m_p;
         std::vector<QString> before;
@@ -311,7 +317,7 @@ private:
             const char* const at = m_p;
             QString key;
             readString(key);
-            if (keyHash(key) == hash && isRepeat(key, before))
+            if (isRepeat(key, before))
                 return failRepeat(key, offset(at));
             skipSpace();
             ++m_p; // the colon
@@ -360,7 +366,7 @@ private:
         } while (depth > 0);
     }
 
-    bool readValue(DataSetImpl* ds, const QString& key, int depth)
+    bool readValue(std::vector<Entry>* out, const QString& key, int depth)
     {
         skipSpace();
         if (m_p == m_end)
@@ -372,21 +378,21 @@ private:
             if (!checkDepth(depth + 1))
                 return false;
             const DataSet nested = m_build ? Impl::createDS(*m_p == '[') : nullptr;
-            return store(ds, key, nested, at) && readSet(nested.get(), depth + 1);
+            return store(out, key, nested, at) && readSet(nested.get(), depth + 1);
         }
         case '"': {
             QString text;
-            return readString(text, m_build) && store(ds, key, std::move(text), at);
+            return readString(text, m_build) && store(out, key, std::move(text), at);
         }
         case 't':
-            return literal("true") && store(ds, key, true, at);
+            return literal("true") && store(out, key, true, at);
         case 'f':
-            return literal("false") && store(ds, key, false, at);
+            return literal("false") && store(out, key, false, at);
         case 'n':
             return literal("null") && fail(QStringLiteral("null cannot be stored"), at);
         default:
             if (*m_p == '-' || isDigit(*m_p))
-                return readNumber(ds, key);
+                return readNumber(out, key);
             return syntax("expected a value");
         }
     }
@@ -402,7 +408,7 @@ private:
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, taken as an integer when it is a
     // whole number within 32 bits, however spelled.
-    bool readNumber(DataSetImpl* ds, const QString& key)
+    bool readNumber(std::vector<Entry>* out, const QString& key)
     {
         const char* const start = m_p;
         const auto digits = [this] {
@@ -442,7 +448,7 @@ private:
             if (r.ec == std::errc()) {
                 if (n < INT_MIN || n > INT_MAX)
                     return fail(QString::number(n) + notInteger(), at);
-                return store(ds, key, static_cast<int>(n), at);
+                return store(out, key, static_cast<int>(n), at);
             }
         }
         double d = 0;
@@ -453,7 +459,7 @@ private:
         }
         if (d != std::trunc(d) || d < INT_MIN || d > INT_MAX)
             return failNotInteger(d, at);
-        return store(ds, key, static_cast<int>(d), at);
+        return store(out, key, static_cast<int>(d), at);
     }
 
     // Reads the string at m_p (its opening quote) into `out`; with `keep` false

@@ -36,32 +36,6 @@ std::mutex& nestingLock()
     return lock;
 }
 
-// True when `target` can be reached from `root` through nested sets. Each set is
-// locked only while its entries are copied out, never two at once; a set met twice
-// (shared at several places) is walked once.
-bool reaches(const DataSet& root, const DataSetImpl* target)
-{
-    if (root.get() == target)
-        return true;
-    if (root->isEmpty()) // the common case of a set nested while still empty
-        return false;
-    std::vector<DataSet> pending{root};
-    std::unordered_set<const DataSetImpl*> seen;
-    while (!pending.empty()) {
-        DataSet current = std::move(pending.back());
-        pending.pop_back();
-        if (current.get() == target)
-            return true;
-        if (!seen.insert(current.get()).second)
-            continue;
-        for (const Entry& e : current->entries()) {
-            if (const auto* nested = std::get_if<DataSet>(&e.value); nested && *nested)
-                pending.push_back(*nested);
-        }
-    }
-    return false;
-}
-
 template <class T> bool readAs(const DataSetImpl* ds, const QString& key, T& out)
 {
     if (!ds)
@@ -96,7 +70,9 @@ bool isWellFormedUtf16(QStringView text) noexcept
 
 size_t KeyIndex::hashOf(const QString& key)
 {
-    return qHash(key, QHashSeed::globalSeed());
+    // Qt's string hash pads the last block with zeros without mixing in the length,
+    // so "k", "k\0", "k\0\0" ... would all collide; the length tells them apart.
+    return qHash(key, QHashSeed::globalSeed()) ^ (size_t(key.size()) * size_t(0x9e3779b97f4a7c15ULL));
 }
 
 qsizetype KeyIndex::find(const QString& key, size_t hash, const std::vector<Entry>& entries) const
@@ -125,6 +101,41 @@ void KeyIndex::insertLast(size_t hash, const std::vector<Entry>& entries)
     while (m_slots[i] != 0)
         i = (i + 1) & mask;
     m_slots[i] = (quint64(h) << 32) | quint64(entries.size());
+}
+
+bool KeyIndex::build(const std::vector<Entry>& entries)
+{
+    const size_t n = entries.size();
+    if (n == 0) {
+        clear();
+        return true;
+    }
+    size_t slotCount = 8;
+    while (slotCount < 2 * n)
+        slotCount *= 2;
+    m_slots.assign(slotCount, 0);
+    // The hashes first, reading the keys in order; then the slots, each fetched a few
+    // keys ahead so that the misses of a large index overlap instead of queueing.
+    std::vector<quint32> hashes(n);
+    for (size_t k = 0; k < n; ++k)
+        hashes[k] = static_cast<quint32>(hashOf(entries[k].key));
+    const size_t mask = slotCount - 1;
+    constexpr size_t kAhead = 8;
+    for (size_t k = 0; k < n; ++k) {
+        if (k + kAhead < n)
+            __builtin_prefetch(&m_slots[hashes[k + kAhead] & mask]);
+        const quint32 h = hashes[k];
+        size_t i = h & mask;
+        for (; m_slots[i] != 0; i = (i + 1) & mask) {
+            const quint64 slot = m_slots[i];
+            if (quint32(slot >> 32) == h && entries[size_t(quint32(slot)) - 1].key == entries[k].key) {
+                clear();
+                return false;
+            }
+        }
+        m_slots[i] = (quint64(h) << 32) | quint64(k + 1);
+    }
+    return true;
 }
 
 void KeyIndex::grow()
@@ -168,6 +179,33 @@ bool DataSetImpl::entryAt(int index, Entry& out) const
         return false;
     out = m_entries[static_cast<size_t>(index)];
     return true;
+}
+
+// Each set is locked only while its nested sets are listed, never two at once; a set
+// met twice (shared at several places) is walked once. Listing reads only the kind of
+// each value, so the walk copies no key or value.
+bool DataSetImpl::reaches(const DataSet& root, const DataSetImpl* target)
+{
+    if (root.get() == target)
+        return true;
+    if (root->isEmpty()) // the common case of a set nested while still empty
+        return false;
+    std::vector<DataSet> pending{root};
+    std::unordered_set<const DataSetImpl*> seen;
+    while (!pending.empty()) {
+        DataSet current = std::move(pending.back());
+        pending.pop_back();
+        if (current.get() == target)
+            return true;
+        if (!seen.insert(current.get()).second)
+            continue;
+        std::shared_lock lock(current->m_lock);
+        for (const Entry& e : current->m_entries) {
+            if (const auto* nested = std::get_if<DataSet>(&e.value); nested && *nested)
+                pending.push_back(*nested);
+        }
+    }
+    return false;
 }
 
 bool DataSetImpl::value(const QString& key, Value& out) const
@@ -215,6 +253,15 @@ bool DataSetImpl::store(const QString& key, Value value, bool replace)
     }
     m_entries.push_back(Entry{key, std::move(value)});
     m_index.insertLast(hash, m_entries);
+    return true;
+}
+
+bool DataSetImpl::adopt(std::vector<Entry> entries)
+{
+    std::unique_lock lock(m_lock);
+    if (!m_entries.empty() || !m_index.build(entries))
+        return false;
+    m_entries = std::move(entries);
     return true;
 }
 

@@ -30,6 +30,9 @@
 #include <vector>
 
 namespace DataSets {
+namespace Codec {
+class Decoder;
+}
 namespace Impl {
 
 class DataSetImpl;
@@ -53,6 +56,8 @@ public:
     qsizetype find(const QString& key, size_t hash, const std::vector<Entry>& entries) const;
     // Records that `entries` gained `key` at its end; the key is not there yet.
     void insertLast(size_t hash, const std::vector<Entry>& entries);
+    // Indexes `entries` afresh; false, and the index left empty, when a key is repeated.
+    bool build(const std::vector<Entry>& entries);
     void clear() { std::vector<quint64>().swap(m_slots); }
     static size_t hashOf(const QString& key);
 
@@ -96,6 +101,17 @@ public:
     void clear();
 
 private:
+    friend class Codec::Decoder;
+
+    // For the stored forms' reader, which has checked every key and value: takes the
+    // entries of a set nobody else holds yet and indexes them in one pass, so that
+    // the misses of a large index overlap. False, and the set left empty, when it
+    // holds entries already or a key is repeated.
+    bool adopt(std::vector<Entry> entries);
+
+    // True when `target` can be reached from `root` through nested sets.
+    static bool reaches(const std::shared_ptr<DataSetImpl>& root, const DataSetImpl* target);
+
     // Stores under the set's lock once the key and value passed their checks.
     bool store(const QString& key, Value value, bool replace);
 

@@ -25,13 +25,14 @@ DataSets::DataSet encodeList(const std::set<QString>& messages)
 // Key names are not examined: the set's ordering, not the keys, orders the messages.
 std::set<QString> decodeList(const DataSets::DataSet& list)
 {
+    // One snapshot rather than a lookup per entry; stored lists are in ascending
+    // order, so each message goes in at the end of the set without a search.
     std::set<QString> messages;
-    DataSets::DataIterator it(list);
-    while (const DataSets::DataIterator* entry = it.next()) {
-        QString message;
-        if (!DataSets::Impl::getDataValue(entry->getDataSet().get(), entry->getKey(), message))
+    for (DataSets::Impl::Entry& entry : list->entries()) {
+        auto* message = std::get_if<QString>(&entry.value);
+        if (!message)
             break;
-        messages.insert(std::move(message));
+        messages.emplace_hint(messages.end(), std::move(*message));
     }
     return messages;
 }
