@@ -57,8 +57,6 @@ public:
 private:
     friend class UserRuntimeData;
 
-    template <class Self, class F> static void forEachStoredField(Self& self, F&& f);
-
     QString m_userName;
     QString m_password;
     QString m_appKey;

@@ -54,7 +54,7 @@ public:
     // Sets every settable, non-derived property of one store.
     template <class Enum, class Store> void fill(Store& store)
     {
-        PropertyTable<Enum>::forEach([&](auto tag, const char*) {
+        SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
             using Tag = decltype(tag);
             if constexpr (Tag::settable && !Tag::derived)
                 store.template setData<typename Tag::Type, Tag::property>(make<typename Tag::Type>());

@@ -30,7 +30,7 @@ std::set<QString> decode(const DataSet& list)
 // Calls f(tag, name) for the four properties computed from the current endpoint.
 template <class F> void forEachDerived(F&& f)
 {
-    PropertyTable<P>::forEach([&](auto tag, const char* name) {
+    SessionConfigDetail::PropertyTable<P>::forEach([&](auto tag, const char* name) {
         if constexpr (decltype(tag)::derived)
             f(tag, name);
     });
@@ -111,7 +111,7 @@ TEST(AppStore, MissingOrMistypedEntriesFollowTheirReadRules)
         const DataSet settings = store.getData<DataSet, P::UserSettings>();
         store.deserializeUnencrypted(stored);
         // The opt-out list and the version always follow the stored set; the rest stays.
-        EXPECT_EQ(differing<P>(store, twin), (Names{"Version", "OptOutMessages"}));
+        EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
         EXPECT_TRUE((store.getData<std::set<QString>, P::OptOutMessages>()).empty());
         EXPECT_TRUE((store.getData<QString, P::Version>()).isNull());
         EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings);
@@ -119,7 +119,7 @@ TEST(AppStore, MissingOrMistypedEntriesFollowTheirReadRules)
         // The encrypted part is always empty and reading one changes nothing.
         EXPECT_TRUE(store.serializeEncrypted()->isEmpty());
         store.deserializeEncrypted(twin.serializeUnencrypted());
-        EXPECT_EQ(differing<P>(store, twin), (Names{"Version", "OptOutMessages"}));
+        EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
     }
 
     // Stored user settings are taken as the very set, not a copy.

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <map>
@@ -297,4 +298,48 @@ TEST_F(SessionctlRun, GrownSessionIsStoredAndRestored)
     int width = 0;
     EXPECT_TRUE(DataSets::Impl::getDataValue(settings.get(), QStringLiteral("pane/99999/width"), width));
     EXPECT_EQ(width, 99999);
+}
+
+namespace {
+
+// The printed summary with the state directory and the counts the threads race for
+// replaced by placeholders.
+QString masked(const QByteArray& out, const QString& state)
+{
+    QString text = QString::fromUtf8(out);
+    text.replace(state, QStringLiteral("STATE"));
+    static const QRegularExpression counts(QStringLiteral("read \\d+ properties and received \\d+ changes"));
+    text.replace(counts, QStringLiteral("read N properties and received N changes"));
+    return text;
+}
+
+QString golden(const char* name)
+{
+    return QString::fromUtf8(readAll(QStringLiteral(SESSIONCONFIG_GOLDEN_DIR "/") + QLatin1String(name)));
+}
+
+} // namespace
+
+TEST_F(SessionctlRun, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
+{
+    const Result fresh = invoke({QStringLiteral("run"), QStringLiteral("--state"), m_state});
+    ASSERT_EQ(fresh.exitCode, 0) << fresh.err.toStdString();
+    EXPECT_EQ(masked(fresh.out, m_state).toStdString(), golden("sessionctl-run-fresh.txt").toStdString());
+    const Result restored = invoke({QStringLiteral("run"), QStringLiteral("--state"), m_state});
+    ASSERT_EQ(restored.exitCode, 0) << restored.err.toStdString();
+    EXPECT_EQ(masked(restored.out, m_state).toStdString(),
+              golden("sessionctl-run-restored.txt").toStdString());
+}
+
+TEST_F(SessionctlRun, StateDirectoryFollowsXdgStateHome)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_state);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(SESSIONCTL_PROGRAM), {QStringLiteral("run")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(QFile::exists(m_state + QStringLiteral("/sessionconfig/session.enc")));
+    EXPECT_TRUE(QFile::exists(m_state + QStringLiteral("/sessionconfig/session.json")));
 }

@@ -159,7 +159,7 @@ TEST(PropertyTable, NamesNumbersAndKindsComeFromTheOneTable)
 
     // The walk hands over each row's kind, in table order.
     Names derived;
-    PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
+    SessionConfigDetail::PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
         if (decltype(tag)::derived)
             derived.push_back(name);
     });

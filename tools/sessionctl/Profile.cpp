@@ -71,7 +71,7 @@ std::function<void(SessionData&)> propertyWrite(const QString& name, const QJson
 
     std::function<void(SessionData&)> write;
     std::optional<profile::Fault> fault;
-    PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
+    SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
         using Tag = decltype(tag);
         if (name != QLatin1String(rowName))
             return;
@@ -105,7 +105,7 @@ void readDomain(DomainProvisioning& domain, const QJsonValue& json, const QStrin
         auto write = propertyWrite<Store>(it.key(), it.value(), source, domain.domain);
         if (!write) {
             QStringList known;
-            for (const PropertyRow& row : PropertyTable<typename Store::Property>::rows)
+            for (const SessionConfigDetail::PropertyRow& row : SessionConfigDetail::PropertyTable<typename Store::Property>::rows)
                 known << QLatin1String(row.name);
             malformed(source, QStringLiteral("unknown property \"%1\" in \"%2\" (known: %3)")
                                   .arg(it.key(), domain.domain, known.join(QStringLiteral(", "))));
