@@ -173,24 +173,6 @@ TEST(AppStore, ThrowingDerivedPropertyReleasesTheLock)
     EXPECT_EQ((store->getData<QString, P::Version>()), QString("2"));
 }
 
-TEST(AppStore, ClearKeepsTheStartUpFieldsAndEmptiesTheSharedUserSettings)
-{
-    expectDrops<P, AppRuntimeData>([](AppRuntimeData& s) { s.clear(); },
-                                   allHeldBut<P>({P::AppText, P::CurrentRemoteType, P::EndpointDirectory,
-                                                  P::DBSessionsPath, P::CmdLineOptions}));
-
-    AppRuntimeData store;
-    changeEvery<P>(store);
-    const DataSet held = store.getData<DataSet, P::UserSettings>();
-    store.clear();
-    EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), held) << "the same set, emptied for every holder";
-    EXPECT_TRUE(held->isEmpty());
-
-    store.setData<DataSet, P::UserSettings>(DataSet());
-    store.clear();
-    EXPECT_FALSE((store.getData<DataSet, P::UserSettings>())) << "a null set is left alone";
-}
-
 TEST(AppStore, CopiesShareTheUserSettings)
 {
     AppRuntimeData source, assigned;

@@ -172,38 +172,3 @@ TEST(PhoneConfiguration, PlainReadKeepsWhatIsMissingButForgetsTheSyncTime)
     fresh.deserializeUnencrypted(setOf({{"ringToneVolume", 0}}));
     EXPECT_EQ(fresh.getRingToneVolume(), 0u);
 }
-
-TEST(PhoneConfiguration, EqualityCoversEveryFieldButCallRecording)
-{
-    expectCompared({&R::setHostName, &R::setUsername, &R::setToken, &R::setFlavour, &R::setRegistrar,
-                    &R::setINDevice, &R::setOUTDevice, &R::setCodecList, &R::setLastLandlinePhone,
-                    &R::setSipAccount, &R::setRingToneDevice, &R::setVornVersion},
-                   QStringLiteral("a"), QStringLiteral("A"));
-    expectCompared({&R::setSRTP, &R::setSIPLogging, &R::setEnableRED, &R::setEnableDejittering,
-                    &R::setCallback, &R::setEnableGPSCheck, &R::setEnableForeignCheck,
-                    &R::setEnableExtendedLoggingVD},
-                   true, false);
-    expectCompared({&R::setHostPort, &R::setGPSCheckInterval}, 0, 1);
-    expectCompared({&R::setRingToneVolume, &R::setUnseenMissedCalls}, 0u, 1u);
-    expectCompared({&R::setDTMFDuration}, std::optional<int>(), std::optional<int>(0));
-    expectCompared({&R::setLicence}, rights(0), rights(0x100)); // the rights compare whole
-    expectCompared({&R::setCurrentMode}, OperationMode::SoftPhoneMode, OperationMode::DeskPhoneMode);
-    expectCompared({&R::setDTMFMode}, PhoneDefinitions::DTMFMode::RFC2833,
-                   PhoneDefinitions::DTMFMode::InBand);
-    const QDateTime t(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
-    expectCompared({&R::setLastPhoneBookSync}, t, t.addMSecs(1));
-
-    R recording, emptyText;
-    recording.setEnableCallRecording(true);
-    emptyText.setHostName(QStringLiteral(""));
-    EXPECT_TRUE(recording == R());
-    EXPECT_TRUE(emptyText == R()) << "empty text equals null";
-}
-
-TEST(PhoneRuntimeData, ResetDropsTheConnectionSettingsAndClearDropsEverything)
-{
-    expectDrops<P, PhoneRuntimeData>([](PhoneRuntimeData& s) { s.resetData(); },
-                                     {P::HostName, P::HostPort, P::Registrar, P::DTMFDuration, P::SRTP,
-                                      P::EnableCallRecording, P::CodecList});
-    expectDrops<P, PhoneRuntimeData>([](PhoneRuntimeData& s) { s.clear(); }, allHeld<P>());
-}
