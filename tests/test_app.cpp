@@ -46,33 +46,6 @@ std::vector<QString> derivedURLs(const AppRuntimeData& store)
 
 } // namespace
 
-TEST(AppSettings, NewRecordHasItsDefaultsAndWritesFourPlainEntriesOnly)
-{
-    AppSettingsDTO record;
-    EXPECT_EQ(record.getNextTimeout(), 14400);
-    EXPECT_EQ((AppRuntimeData().getData<int, P::NextTimeout>()), 14400);
-    ASSERT_TRUE(record.userSettings());
-    EXPECT_TRUE(record.userSettings()->isEmpty());
-    EXPECT_NE(AppSettingsDTO().userSettings(), record.userSettings()) << "each record needs its own set";
-    EXPECT_FALSE(record.isForceUpdate());
-    record.setCommandLineOptions(CommandLineOptions{0, QString(), true});
-    EXPECT_TRUE(record.isForceUpdate());
-
-    const DataSet plain = record.serializeUnencrypted();
-    EXPECT_EQ(keysOf(plain), (QStringList{"optOutMessages", "version", "outlookImport", "userSettings"}))
-        << "no meeting URL while it is empty";
-    EXPECT_TRUE(valueOf<DataSet>(plain, "optOutMessages").value()->isEmpty());
-    EXPECT_EQ(valueOf<QString>(plain, "version"), QString(""));
-    EXPECT_EQ(valueOf<bool>(plain, "outlookImport"), false);
-    EXPECT_EQ(valueOf<DataSet>(plain, "userSettings"), record.userSettings()) << "shared, not copied";
-    EXPECT_TRUE(record.serializeEncrypted()->isEmpty());
-
-    record.setUserSettings(nullptr); // still written, as an empty set
-    const std::optional<DataSet> settings = valueOf<DataSet>(record.serializeUnencrypted(), "userSettings");
-    ASSERT_TRUE(settings && *settings);
-    EXPECT_TRUE((*settings)->isEmpty());
-}
-
 TEST(AppSettings, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)
 {
     std::set<QString> messages{QStringLiteral("b"), QStringLiteral("B"), QStringLiteral("a")};

@@ -27,29 +27,6 @@ R filledRecord()
 
 } // namespace
 
-TEST(ChatRecord, EncryptedPartHoldsJidAndFlagAndReadsOnlyWhatItFinds)
-{
-    // Never the token or the time to live.
-    const DataSets::DataSet ds = filledRecord().serializeEncrypted();
-    EXPECT_EQ(keysOf(ds), (QStringList{"jid", "chatEnabled"}));
-    EXPECT_EQ(valueOf<QString>(ds, "jid"), QStringLiteral("alice@chat.example"));
-    EXPECT_EQ(valueOf<bool>(ds, "chatEnabled"), true);
-
-    R r = filledRecord();
-    for (const DataSets::DataSet& unusable : {DataSets::Impl::createDS(false), DataSets::DataSet(),
-                                              setOf({{"jid", true},
-                                                     {"chatEnabled", QStringLiteral("false")},
-                                                     {"chatLastSynch", QStringLiteral("5")}})}) {
-        r.deserializeEncrypted(unusable);
-        EXPECT_TRUE(r == filledRecord());
-    }
-    r.deserializeEncrypted(setOf({{"jid", QString()}, {"chatEnabled", false}}));
-    R expected = filledRecord();
-    expected.setJID(QString());
-    expected.setEnabled(false);
-    EXPECT_TRUE(r == expected);
-}
-
 TEST(ChatRecord, LastSyncIsWrittenAsDecimalText)
 {
     const std::pair<long long, const char*> cases[] = {

@@ -167,17 +167,6 @@ TEST(Session, ResetKeepsTheUserAndTheApplicationClearDropsThem)
               false);
 }
 
-TEST(SessionStorage, BothSetsHoldExactlyTheFiveNestedParts)
-{
-    SessionData session;
-    for (const DataSets::DataSet& top : {session.serializeEncrypted(), session.serializeUnencrypted()}) {
-        EXPECT_FALSE(top->isList());
-        EXPECT_EQ(keysOf(top), (QStringList{"app", "chat", "phone", "user", "desk"}));
-        for (const QString& key : keysOf(top))
-            EXPECT_TRUE(valueOf<DataSets::DataSet>(top, key)) << qPrintable(key);
-    }
-}
-
 TEST(SessionStorage, AnEmptyOrMalformedTopLevelSetKeepsWhatTheStoresHeld)
 {
     SessionData session, twin;

@@ -111,31 +111,6 @@ protected:
 
 } // namespace
 
-TEST_F(SessionctlRun, SecondRunRestoresWhatTheFirstStored)
-{
-    const Result first = run();
-    ASSERT_EQ(first.exitCode, 0) << first.err.constData();
-    EXPECT_TRUE(first.out.contains("starting fresh"));
-    EXPECT_TRUE(first.out.contains("Configuration ready"));
-    EXPECT_TRUE(first.out.contains("https://cf.test/busy?to=+15550100")) << first.out.constData();
-    EXPECT_TRUE(first.out.contains("Stored generation 1"));
-
-    const Result second = run(QStringLiteral("empty.json"));
-    ASSERT_EQ(second.exitCode, 0) << second.err.constData();
-    EXPECT_TRUE(second.err.isEmpty()) << second.err.constData();
-    EXPECT_TRUE(second.out.contains("Restored from storage")) << second.out.constData();
-    for (const char* restored : {"carol (Carol Tester)", "carol@sip.test", "carol@chat.test",
-                                 "https://meet.test/carol", "9.1", "desk-phone control"})
-        EXPECT_TRUE(second.out.contains(restored)) << restored << "\n" << second.out.constData();
-    EXPECT_TRUE(second.out.contains("Configuration not ready"));
-    EXPECT_TRUE(second.out.contains("Stored generation 2"));
-
-    const Result shown = invoke({QStringLiteral("show"), enc()});
-    ASSERT_EQ(shown.exitCode, 0) << shown.err.constData();
-    EXPECT_TRUE(shown.out.contains("generation 2"));
-    EXPECT_TRUE(shown.out.contains("user: \"carol\""));
-}
-
 TEST_F(SessionctlRun, PasswordAndTokensReachNoFileAndNoOutput)
 {
     const Result first = run();
