@@ -77,12 +77,13 @@ template <class T> struct Rule<Plain, T>
 #define SESSIONCONFIG_EQUAL_EQ(Access) Access == other.Access&&
 #define SESSIONCONFIG_EQUAL_NOEQ(Access)
 
-// The whole bodies: a new set holding the part's entries; reading a part; equality.
+// The whole bodies, each used as one statement: a new set holding the part's entries;
+// reading a part (a record may store nothing in it); equality.
 #define SESSIONCONFIG_SERIALIZE_PART(TABLE, Want)           \
     DataSets::DataSet ds = DataSets::Impl::createDS(false); \
     TABLE(SESSIONCONFIG_WRITE_ROW, Want)                    \
-    return ds;
-#define SESSIONCONFIG_DESERIALIZE_PART(TABLE, Want)         \
-    (void)ds; /* a record may store nothing in this part */ \
-    TABLE(SESSIONCONFIG_READ_ROW, Want)
-#define SESSIONCONFIG_RECORD_EQUALS(TABLE) return TABLE(SESSIONCONFIG_EQUAL_ROW, ~) true;
+    return ds
+#define SESSIONCONFIG_DESERIALIZE_PART(TABLE, Want) \
+    TABLE(SESSIONCONFIG_READ_ROW, Want)             \
+    (void)ds
+#define SESSIONCONFIG_RECORD_EQUALS(TABLE) return TABLE(SESSIONCONFIG_EQUAL_ROW, ~) true

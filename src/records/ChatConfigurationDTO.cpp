@@ -33,23 +33,27 @@ template <> struct Rule<SyncTime, long long>
 
 ChatConfigurationDTO::~ChatConfigurationDTO() = default;
 
-bool ChatConfigurationDTO::operator==(const ChatConfigurationDTO& other) const {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_CHAT_PROPERTIES)}
+bool ChatConfigurationDTO::operator==(const ChatConfigurationDTO& other) const
+{
+    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_CHAT_PROPERTIES);
+}
 
 DataSets::DataSet ChatConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED);
 }
 
-void ChatConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds){
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED)}
+void ChatConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
+{
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED);
+}
 
 DataSets::DataSet ChatConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN);
 }
 
 void ChatConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN)
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN);
 }

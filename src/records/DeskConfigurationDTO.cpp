@@ -5,23 +5,27 @@
 
 DeskConfigurationDTO::~DeskConfigurationDTO() = default;
 
-bool DeskConfigurationDTO::operator==(const DeskConfigurationDTO& other) const {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_DESK_PROPERTIES)}
+bool DeskConfigurationDTO::operator==(const DeskConfigurationDTO& other) const
+{
+    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_DESK_PROPERTIES);
+}
 
 DataSets::DataSet DeskConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
 }
 
-void DeskConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds){
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED)}
+void DeskConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
+{
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
+}
 
 DataSets::DataSet DeskConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
 }
 
 void DeskConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN)
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
 }

@@ -102,23 +102,27 @@ template <> struct Rule<IsoDateTime, QDateTime>
 
 } // namespace StoredValues
 
-bool PhoneConfigurationDTO::operator==(const PhoneConfigurationDTO& other) const {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_PHONE_PROPERTIES)}
+bool PhoneConfigurationDTO::operator==(const PhoneConfigurationDTO& other) const
+{
+    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_PHONE_PROPERTIES);
+}
 
 DataSets::DataSet PhoneConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED);
 }
 
-void PhoneConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds){
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED)}
+void PhoneConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
+{
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED);
+}
 
 DataSets::DataSet PhoneConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN)
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN);
 }
 
 void PhoneConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN)
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN);
 }
