@@ -89,8 +89,12 @@ void DomainProvisioning::apply(SessionData& session) const
 {
     for (const auto& write : writes)
         write(session);
-    for (Section section : sections)
-        (session.*kSections[static_cast<int>(section)].report)(true);
+    for (Section section : sections) {
+        // Through a local copy: GCC's bounds check misreads the index when a
+        // member-function pointer is called straight out of an array.
+        const auto report = kSections[static_cast<int>(section)].report;
+        (session.*report)(true);
+    }
 }
 
 int Profile::propertyCount() const
