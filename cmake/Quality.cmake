@@ -28,6 +28,4 @@ if(SESSIONCONFIG_COVERAGE)
   # counters then lose updates (gcov even reads negative branch counts).
   add_compile_options(--coverage -fprofile-update=atomic)
   add_link_options(--coverage)
-  # The profile written at exit adds writes of its own that fault tests must not count.
-  add_compile_definitions(SESSIONCONFIG_COVERAGE_BUILD)
 endif()
