@@ -107,7 +107,8 @@ fuzz: deps
 	  fi; \
 	done
 
-# Line and branch coverage of the libraries (src/, platform/) over the whole suite.
+# Line and branch coverage of the libraries (src/, platform/, storage/) and the main
+# program (tools/) over the whole suite.
 COVERAGE_MIN_LINES ?= 95
 coverage: deps
 	@$(MAKE) --no-print-directory apt-install PACKAGES="$(COVERAGE_PACKAGES)"
@@ -115,7 +116,7 @@ coverage: deps
 	cmake --build build-cov -j $(JOBS)
 	find build-cov -name '*.gcda' -delete
 	cd build-cov && ctest -j $(JOBS) -E '^installed_package_consumer$$' --output-on-failure
-	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' \
+	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' --filter 'storage/' --filter 'tools/' \
 	  --exclude-throw-branches --exclude-unreachable-branches -j $(JOBS) \
 	  --txt build-cov/coverage.txt --html-details build-cov/coverage.html \
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)

@@ -89,7 +89,7 @@ private:
     using Deserialize = void (IEncryptedSerializable::*)(const DataSets::DataSet&);
     DataSets::DataSet serializeStores(Serialize part) const;
     void deserializeStores(const DataSets::DataSet& ds, Deserialize part);
-    template <class F> void forEachStoredPart(F&& f) const;
+    template <class F> static void forEachStore(F&& f);
     void clearFlags();
 
     std::shared_ptr<AppRuntimeData> m_app;

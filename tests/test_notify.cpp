@@ -62,7 +62,7 @@ public:
 
     explicit Snapshot(const Store& store)
     {
-        PropertyTable<Enum>::forEach([&](auto tag, const char*) {
+        SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
             using Tag = decltype(tag);
             using T = typename Tag::Type;
             const auto read = [](const Store& s) -> std::optional<T> {

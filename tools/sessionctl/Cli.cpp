@@ -363,13 +363,13 @@ void provision(SessionData& session, const Profile& profile, bool echo, QTextStr
         << " changes while provisioning ran" << Qt::endl;
     if (!alerted) {
         QStringList missing;
-        for (Section s : {Section::App, Section::AppMeeting, Section::CallFlow, Section::Chat, Section::Phone,
-                          Section::User, Section::Desk}) {
+        for (const SectionEntry& s : kSections) {
             bool listed = false;
             for (const auto& d : profile.domains)
-                listed = listed || std::find(d.sections.begin(), d.sections.end(), s) != d.sections.end();
+                listed =
+                    listed || std::find(d.sections.begin(), d.sections.end(), s.section) != d.sections.end();
             if (!listed)
-                missing << sectionName(s);
+                missing << QLatin1String(s.name);
         }
         out << "Configuration not ready: not provisioned: " << missing.join(QStringLiteral(", ")) << Qt::endl;
     }
