@@ -7,13 +7,15 @@ CMAKE_ARGS ?=
 APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev strace
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
+CLANG_PACKAGES    = clang
+TIDY_PACKAGES     = clang-tidy
 COVERAGE_PACKAGES = gcovr
 # RapidJSON only as a yardstick for the stored-form benchmarks.
 BENCH_PACKAGES    = rapidjson-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo install clean format \
-        sanitize sanitize-address sanitize-thread fuzz coverage bench
+        test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench
 
 all: build
 
@@ -56,7 +58,7 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-cov build-bench
+	rm -rf $(BUILD) build-clang build-asan build-tsan build-fuzz build-cov build-bench
 
 # --- Quality gates --------------------------------------------------------------
 # Each gate has its own build directory, so they never disturb the default build.
@@ -66,6 +68,15 @@ SANITIZE_CTEST = ctest --output-on-failure -j $(JOBS) -E '^installed_package_con
 ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/cmake/tsan.supp"
+
+# The whole suite again, built by Clang with warnings as errors; the Clang build also
+# runs the thread-safety analysis of every lock (see ThreadSafety.h).
+test-clang: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build build-clang -j $(JOBS)
+	cd build-clang && ctest --output-on-failure -j $(JOBS)
 
 sanitize: sanitize-address sanitize-thread
 
