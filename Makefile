@@ -78,6 +78,19 @@ test-clang: deps
 	cmake --build build-clang -j $(JOBS)
 	cd build-clang && ctest --output-on-failure -j $(JOBS)
 
+# clang-tidy with the checks of .clang-tidy over every source of the libraries and the
+# main program (their headers with them), from the Clang build's compile commands.
+TIDY_SOURCES = $(shell git ls-files 'src/*.cpp' 'platform/*.cpp' 'storage/*.cpp' 'tools/*.cpp')
+tidy: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES) $(TIDY_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	@# The generated export headers must exist before the sources are read.
+	cmake --build build-clang -j $(JOBS) --target sessionctl
+	run-clang-tidy -quiet -p build-clang -j $(JOBS) $(TIDY_SOURCES) > build-clang/tidy.log 2>&1 || \
+	  { grep -E '(warning|error):' build-clang/tidy.log | sort -u; echo "clang-tidy: findings above"; exit 1; }
+	@echo "clang-tidy: no findings in $(words $(TIDY_SOURCES)) sources"
+
 sanitize: sanitize-address sanitize-thread
 
 sanitize-address: deps

@@ -42,7 +42,8 @@ public:
     {}
     ObservedRecord& operator=(const ObservedRecord& other)
     {
-        m_guarded = other.m_guarded;
+        if (this != &other)
+            m_guarded = other.m_guarded;
         return *this;
     }
     ObservedRecord& operator=(ObservedRecord&& other) noexcept

@@ -55,7 +55,7 @@ public:
     explicit MutexLock(Mutex& mutex) SESSIONCONFIG_ACQUIRE(mutex)
         : m_lock(mutex.m_mutex)
     {}
-    ~MutexLock() SESSIONCONFIG_RELEASE() {}
+    ~MutexLock() SESSIONCONFIG_RELEASE() = default;
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;
 
@@ -85,7 +85,7 @@ public:
     explicit ReadLock(SharedMutex& mutex) SESSIONCONFIG_ACQUIRE_SHARED(mutex)
         : m_lock(mutex.m_mutex)
     {}
-    ~ReadLock() SESSIONCONFIG_RELEASE() {}
+    ~ReadLock() SESSIONCONFIG_RELEASE() = default;
     ReadLock(const ReadLock&) = delete;
     ReadLock& operator=(const ReadLock&) = delete;
 
@@ -100,7 +100,7 @@ public:
     explicit WriteLock(SharedMutex& mutex) SESSIONCONFIG_ACQUIRE(mutex)
         : m_lock(mutex.m_mutex)
     {}
-    ~WriteLock() SESSIONCONFIG_RELEASE() {}
+    ~WriteLock() SESSIONCONFIG_RELEASE() = default;
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
