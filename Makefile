@@ -8,13 +8,15 @@ APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libb
                qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
+CLANG_PACKAGES    = clang
+TIDY_PACKAGES     = clang-tidy
 COVERAGE_PACKAGES = gcovr
 # RapidJSON only as a yardstick for the stored-form benchmarks.
 BENCH_PACKAGES    = rapidjson-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo install clean format \
-        sanitize sanitize-address sanitize-thread fuzz coverage bench
+        test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench
 
 all: build
 
@@ -57,7 +59,7 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-cov build-bench
+	rm -rf $(BUILD) build-clang build-asan build-tsan build-fuzz build-cov build-bench
 
 # --- Quality gates --------------------------------------------------------------
 # Each gate has its own build directory, so they never disturb the default build.
@@ -71,6 +73,28 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_a
 # own locks show up as races and double locks there. They run under AddressSanitizer.
 TSAN_CTEST = ctest --output-on-failure -j $(JOBS) -E '^(installed_package_consumer|key_custody)$$'
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/cmake/tsan.supp"
+
+# The whole suite again, built by Clang with warnings as errors; the Clang build also
+# runs the thread-safety analysis of every lock (see ThreadSafety.h).
+test-clang: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build build-clang -j $(JOBS)
+	cd build-clang && ctest --output-on-failure -j $(JOBS)
+
+# clang-tidy with the checks of .clang-tidy over every source of the libraries and the
+# main program (their headers with them), from the Clang build's compile commands.
+TIDY_SOURCES = $(shell git ls-files 'src/*.cpp' 'platform/*.cpp' 'storage/*.cpp' 'tools/*.cpp')
+tidy: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES) $(TIDY_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	@# The generated export headers must exist before the sources are read.
+	cmake --build build-clang -j $(JOBS) --target sessionctl
+	run-clang-tidy -quiet -p build-clang -j $(JOBS) $(TIDY_SOURCES) > build-clang/tidy.log 2>&1 || \
+	  { grep -E '(warning|error):' build-clang/tidy.log | sort -u; echo "clang-tidy: findings above"; exit 1; }
+	@echo "clang-tidy: no findings in $(words $(TIDY_SOURCES)) sources"
 
 sanitize: sanitize-address sanitize-thread
 

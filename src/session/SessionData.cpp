@@ -2,7 +2,6 @@
 
 #include "../contract/StoredValues.h"
 
-#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -133,13 +132,13 @@ void SessionData::clear()
 
 void SessionData::setConfigurationReadyCallback(std::function<void()> callback)
 {
-    std::unique_lock<std::shared_mutex> lock(m_callbackLock);
+    const SessionConfigSync::WriteLock lock(m_callbackLock);
     m_configurationReady = std::move(callback);
 }
 
 void SessionData::alertConfigurationReady() const
 {
-    std::shared_lock<std::shared_mutex> lock(m_callbackLock);
+    const SessionConfigSync::ReadLock lock(m_callbackLock);
     if (m_configurationReady)
         m_configurationReady();
 }
