@@ -221,6 +221,14 @@ QByteArray sealEncrypted(const QByteArray& payload, std::uint64_t generation, co
     return out;
 }
 
+QByteArray encryptedPairId(const QByteArray& bytes)
+{
+    if (!isEncryptedFile(bytes) || bytes.size() < kHeaderSize ||
+        qFromBigEndian<std::uint32_t>(bytes.constData() + 8) != kFormatVersion)
+        return {};
+    return bytes.mid(kHeaderSizeV1, kPairIdSize);
+}
+
 OpenedEncrypted openEncrypted(const QByteArray& bytes, const SecretKey& key, const QString& path)
 {
     initSodium();
@@ -265,7 +273,8 @@ DataSets::DataSet decodeSealedSet(const QByteArray& payload, const QString& path
     // Authenticated, so written with this key: still, refuse what does not decode
     // rather than trust it.
     if (!decoded.ok())
-        refuse(path, QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error.toString()));
+        refuse(path,
+               QStringLiteral("the decrypted session is not readable (%1)").arg(decoded.error.toString()));
     if (decoded.set->isList())
         refuse(path, QStringLiteral("the decrypted session is not a keyed set"));
     return decoded.set;

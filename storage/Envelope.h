@@ -95,6 +95,11 @@ QByteArray sealEncrypted(const QByteArray& payload, std::uint64_t generation, co
 // True when the bytes start like an encrypted session file.
 bool isEncryptedFile(const QByteArray& bytes);
 
+// The pair id an encrypted file's header names, read without the key and so not yet
+// authenticated (restore still opens the file in full); empty when the bytes are no
+// encrypted file of format 2.
+QByteArray encryptedPairId(const QByteArray& bytes);
+
 // Throw StoreFailure (bad stored file) naming `path` when the bytes are not a session
 // file of a format this library reads, or (encrypted) fail authentication.
 OpenedPlain openPlain(const QByteArray& bytes, const QString& path);

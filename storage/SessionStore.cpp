@@ -76,6 +76,7 @@ struct SessionStore::Impl
     QByteArray path(const QByteArray& name) const { return joinPath(dirPath, name); }
 
     Restored load();
+    void finishInterruptedStore();
     void storeLocked(Stored& stored, const SessionData& session);
 };
 
@@ -252,6 +253,7 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
         if (::ftruncate(fd.get(), 0) == 0)
             (void)!::pwrite(fd.get(), pid.constData(), static_cast<size_t>(pid.size()), 0);
 
+        d->finishInterruptedStore();
         removeTemporaries(d->dir.get(), d->dirPath, {kEncryptedName, kPlainName, kKeyName});
         d->keys.settle();
         d->seen.reset();
@@ -260,6 +262,37 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
         lock.m_error = errorOf(failure);
     }
     return lock;
+}
+
+// A store writes and syncs both files under temporary names before it renames either,
+// the encrypted one first. A store stopped between the two renames so left the new
+// encrypted file in place and the new plain file, whole and synced, under its
+// temporary name: the pair id tells them apart from an older leftover, and the rename
+// that did not happen is made now, so a restore under the lock never meets a mixed
+// pair. Anything unusable here is left to restore to report.
+void SessionStore::Impl::finishInterruptedStore()
+{
+    try {
+        const std::optional<FileRead> enc =
+            readStateFile(dir.get(), kEncryptedName, path(kEncryptedName), maxEncryptedFileBytes());
+        const QByteArray encPair = enc ? encryptedPairId(enc->bytes) : QByteArray();
+        if (encPair.isEmpty())
+            return;
+        for (const QByteArray& name : temporaries(dir.get(), dirPath, {kPlainName})) {
+            try {
+                const std::optional<FileRead> pending =
+                    readStateFile(dir.get(), name, path(name), maxPlainFileBytes());
+                if (!pending || openPlain(pending->bytes, shown(path(name))).pairId != encPair)
+                    continue;
+            } catch (const StoreFailure&) {
+                continue; // a leftover of another store, removed with the others
+            }
+            if (::renameat(dir.get(), name.constData(), dir.get(), kPlainName.constData()) == 0)
+                syncDirectory(dir.get(), dirPath);
+            return;
+        }
+    } catch (const StoreFailure&) {
+    }
 }
 
 SessionStore::Restored SessionStore::Impl::load()

@@ -10,7 +10,9 @@
 //   session.lock  the lock of the one process that may write the directory
 // Files are owner-only (0600), the directory 0700. Each store replaces a file
 // atomically (written to a temporary file, synced, renamed over the old one, then the
-// directory synced), so a reader sees the old or the new file, never a mix.
+// directory synced), so a reader sees the old or the new file, never a mix. Both
+// files are written in full before either is renamed; a store stopped between the
+// two renames is finished by the next lock(), so a restore never meets a mixed pair.
 //
 // Usage: take the lock, restore into a new session, work, store, let the lock go.
 //

@@ -266,7 +266,7 @@ void syncDirectory(int dir, const QByteArray& path)
         failSystem(path, "sync the directory", errno);
 }
 
-void removeTemporaries(int dir, const QByteArray& dirPath, const QList<QByteArray>& names)
+QList<QByteArray> temporaries(int dir, const QByteArray& dirPath, const QList<QByteArray>& names)
 {
     const int scan = ::dup(dir);
     if (scan < 0)
@@ -286,18 +286,25 @@ void removeTemporaries(int dir, const QByteArray& dirPath, const QList<QByteArra
         }
     }
     ::closedir(listing);
-    bool removed = false;
+    QList<QByteArray> files;
     for (const QByteArray& entryName : stale) {
         struct stat st
         {
         };
-        if (::fstatat(dir, entryName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-            if (::unlinkat(dir, entryName.constData(), 0) != 0 && errno != ENOENT)
-                failSystem(joinPath(dirPath, entryName), "remove the stale temporary file", errno);
-            removed = true;
-        }
+        if (::fstatat(dir, entryName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            files << entryName;
     }
-    if (removed)
+    return files;
+}
+
+void removeTemporaries(int dir, const QByteArray& dirPath, const QList<QByteArray>& names)
+{
+    const QList<QByteArray> stale = temporaries(dir, dirPath, names);
+    for (const QByteArray& entryName : stale) {
+        if (::unlinkat(dir, entryName.constData(), 0) != 0 && errno != ENOENT)
+            failSystem(joinPath(dirPath, entryName), "remove the stale temporary file", errno);
+    }
+    if (!stale.isEmpty())
         syncDirectory(dir, dirPath);
 }
 

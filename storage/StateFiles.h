@@ -102,5 +102,7 @@ void syncDirectory(int dir, const QByteArray& path);
 
 // Removes what an interrupted store left: "<name>.<anything>" for each of `names`.
 void removeTemporaries(int dir, const QByteArray& dirPath, const QList<QByteArray>& names);
+// The temporary files of `names` that a store left behind, regular files only.
+QList<QByteArray> temporaries(int dir, const QByteArray& dirPath, const QList<QByteArray>& names);
 
 } // namespace storage
