@@ -67,7 +67,7 @@ QString SecretStore::ask(std::unique_ptr<QKeychain::Job>& job, const QString& ke
 {
     if (!m_gaveUp.isEmpty())
         return m_gaveUp;
-    if (const QString reason = cannotAsk(); !reason.isEmpty())
+    if (QString reason = cannotAsk(); !reason.isEmpty())
         return reason;
     job->setKey(key);
     if (!finishes(job, m_limit))
@@ -83,7 +83,7 @@ QString SecretStore::whyNotAsk()
 {
     if (!m_gaveUp.isEmpty())
         return m_gaveUp;
-    if (const QString reason = cannotAsk(); !reason.isEmpty())
+    if (QString reason = cannotAsk(); !reason.isEmpty())
         return reason;
 #ifdef Q_OS_LINUX
     // A locked collection reads as if it held no entry, and refuses new ones: ask

@@ -67,7 +67,7 @@ struct SessionStore::Impl
     };
     std::optional<Seen> seen;
 
-    Impl(QByteArray dirPath, const Options& options)
+    Impl(const QByteArray& dirPath, const Options& options)
         : dirPath(dirPath)
         , keys(dirPath, options.keyFile.isEmpty() ? joinPath(dirPath, kKeyName) : options.keyFile,
                !options.keyFile.isEmpty(), options)
@@ -153,13 +153,13 @@ void SessionStore::Lock::release()
     ::close(std::exchange(m_fd, -1));
 }
 
-SessionStore::SessionStore(QByteArray stateDirectory, QByteArray keyFile)
-    : SessionStore(std::move(stateDirectory),
+SessionStore::SessionStore(const QByteArray& stateDirectory, QByteArray keyFile)
+    : SessionStore(stateDirectory,
                    Options{KeyStore::Auto, std::move(keyFile), std::chrono::milliseconds(5000)})
 {}
 
-SessionStore::SessionStore(QByteArray stateDirectory, Options options)
-    : d(std::make_unique<Impl>(std::move(stateDirectory), options))
+SessionStore::SessionStore(const QByteArray& stateDirectory, const Options& options)
+    : d(std::make_unique<Impl>(stateDirectory, options))
 {}
 
 SessionStore::KeyPlace SessionStore::keyPlace() const

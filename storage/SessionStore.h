@@ -171,8 +171,8 @@ public:
     static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
     // An empty key file means session.key inside the state directory.
-    explicit SessionStore(QByteArray stateDirectory, QByteArray keyFile = {});
-    SessionStore(QByteArray stateDirectory, Options options);
+    explicit SessionStore(const QByteArray& stateDirectory, QByteArray keyFile = {});
+    SessionStore(const QByteArray& stateDirectory, const Options& options);
     ~SessionStore();
     SessionStore(const SessionStore&) = delete;
     SessionStore& operator=(const SessionStore&) = delete;

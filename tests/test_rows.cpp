@@ -42,7 +42,7 @@ template <class Store> class Rows : public ::testing::Test
 
 using Stores = ::testing::Types<AppRuntimeData, CallFlowRuntimeData, ChatRuntimeData, DeskRuntimeData,
                                 PhoneRuntimeData, UserRuntimeData>;
-TYPED_TEST_SUITE(Rows, Stores);
+TYPED_TEST_SUITE(Rows, Stores, );
 
 } // namespace
 

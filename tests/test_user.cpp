@@ -7,22 +7,6 @@
 #include <gtest/gtest.h>
 
 using P = UserProperty;
-using R = UserConfigurationDTO;
-
-namespace {
-
-using Setter = void (R::*)(QString);
-const Setter kSetters[] = {&R::setUserName,    &R::setPassword,   &R::setAppKey,    &R::setWID,
-                           &R::setAvatar,      &R::setCompany,    &R::setFirstName, &R::setLastName,
-                           &R::setMeetingRoom, &R::setDepartment, &R::setUuid};
-
-// The stored key of each property in the order written; password and company have none.
-const std::pair<P, const char*> kKeys[] = {
-    {P::UserName, "user"},           {P::AppKey, "appKey"},         {P::WID, "wid"},
-    {P::Avatar, "avatar"},           {P::FirstName, "firstName"},   {P::LastName, "lastName"},
-    {P::MeetingRoom, "meetingRoom"}, {P::Department, "department"}, {P::Uuid, "uuid"}};
-
-} // namespace
 
 TEST(UserStore, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
 {

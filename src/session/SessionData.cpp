@@ -33,6 +33,8 @@ SessionData::SessionData(const SessionData& other)
 SessionData::SessionData(SessionData&& other) noexcept
     : IEncryptedSerializable(std::move(other))
 {
+    // Moving the interface base, which holds no state, leaves `other`'s stores whole.
+    // NOLINTNEXTLINE(bugprone-use-after-move)
     forEachStore([&](auto member, const QString&) { this->*member = std::move(other.*member); });
 }
 

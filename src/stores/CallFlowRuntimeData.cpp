@@ -25,7 +25,9 @@ void CallFlowRuntimeData::resetData()
     });
 }
 
-void CallFlowRuntimeData::defineNewValueURLPlaceHolder(QString& url, QString value)
+// The value is taken by value as the client calls it; a QString copy is one reference count.
+void CallFlowRuntimeData::defineNewValueURLPlaceHolder(
+    QString& url, QString value) // NOLINT(performance-unnecessary-value-param)
 {
     url.replace(kNewValue, value, Qt::CaseSensitive);
 }

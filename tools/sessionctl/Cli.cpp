@@ -102,7 +102,8 @@ Arguments parse(const QList<QByteArray>& arguments)
     static const QStringList kStateOptions = {QStringLiteral("state"), QStringLiteral("key-file"),
                                               QStringLiteral("key-store"), QStringLiteral("wait")};
     static const std::map<QString, QStringList> allowed = {
-        {QStringLiteral("run"), kStateOptions + QStringList{QStringLiteral("profile"), QStringLiteral("watch")}},
+        {QStringLiteral("run"),
+         kStateOptions + QStringList{QStringLiteral("profile"), QStringLiteral("watch")}},
         {QStringLiteral("show"), {QStringLiteral("key-file"), QStringLiteral("key-store")}},
         {QStringLiteral("sign-out"), kStateOptions},
         {QStringLiteral("rotate-key"), kStateOptions},

@@ -139,7 +139,7 @@ Profile parseProfile(const QByteArray& json, const QString& source)
         if (!sections.isArray())
             malformed(source, QStringLiteral("\"provisioned\" must be an array of section names, found %1")
                                   .arg(profile::describe(sections)));
-        for (const QJsonValue& v : sections.toArray()) {
+        for (const auto& v : sections.toArray()) {
             bool known = false;
             for (const SectionEntry& s : kSections) {
                 if (v.toString() == QLatin1String(s.name)) {

@@ -55,8 +55,9 @@ std::optional<Fault> readCallerIdList(const QJsonValue& v, CallerIds& out)
         int id = 0;
         QString number;
         bool isDefault = false;
-        for (auto fault : {onlyMembers(object, {"id", "number", "isDefault"}), member(object, "id", id),
-                           member(object, "number", number), member(object, "isDefault", isDefault)}) {
+        for (const auto& fault :
+             {onlyMembers(object, {"id", "number", "isDefault"}), member(object, "id", id),
+              member(object, "number", number), member(object, "isDefault", isDefault)}) {
             if (fault)
                 return inside(at, fault);
         }
@@ -211,7 +212,7 @@ std::optional<Fault> Reader<Endpoints>::read(const QJsonValue& v, Endpoints& out
         QString ws, analytics, whatsNew, passwordReset, discover;
         if (!o.contains(QStringLiteral("type")))
             return Fault{at, QStringLiteral("an endpoint needs a \"type\"")};
-        for (auto fault :
+        for (const auto& fault :
              {onlyMembers(o, {"type", "ws", "analytics", "whatsNew", "passwordReset", "discoverMobileOffer"}),
               member(o, "type", type), member(o, "ws", ws), member(o, "analytics", analytics),
               member(o, "whatsNew", whatsNew), member(o, "passwordReset", passwordReset),

@@ -73,7 +73,7 @@ QString userLine(const UserRuntimeData& user)
 
 void row(QTextStream& out, int indent, const QString& label, const QString& value)
 {
-    out << QString(indent * 2, QLatin1Char(' '))
+    out << QString(qsizetype(indent) * 2, QLatin1Char(' '))
         << (label + QStringLiteral(": ")).leftJustified(22 - indent * 2) << value << '\n';
 }
 
@@ -209,7 +209,7 @@ void printSummary(QTextStream& out, const SessionData& session)
 
 void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
 {
-    const QString pad(indent * 2, QLatin1Char(' '));
+    const QString pad(qsizetype(indent) * 2, QLatin1Char(' '));
     if (ds->isEmpty()) {
         out << pad << "(empty)\n";
         return;
