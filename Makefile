@@ -8,6 +8,8 @@ APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libb
                qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
+CLANG_PACKAGES    = clang
+TIDY_PACKAGES     = clang-tidy
 COVERAGE_PACKAGES = gcovr
 DOCS_PACKAGES     = doxygen
 # RapidJSON only as a yardstick for the stored-form benchmarks.
@@ -15,7 +17,7 @@ BENCH_PACKAGES    = rapidjson-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo install clean format \
-        sanitize sanitize-address sanitize-thread fuzz coverage bench docs
+        test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench docs
 
 all: build
 
@@ -58,7 +60,7 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-cov build-bench
+	rm -rf $(BUILD) build-clang build-asan build-tsan build-fuzz build-cov build-bench
 
 # The API reference of the installed headers in $(BUILD)/docs/html; fails on any
 # undocumented public class, function or enumerator.
@@ -80,6 +82,28 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_a
 # own locks show up as races and double locks there. They run under AddressSanitizer.
 TSAN_CTEST = ctest --output-on-failure -j $(JOBS) -E '^(installed_package_consumer|key_custody)$$'
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/cmake/tsan.supp"
+
+# The whole suite again, built by Clang with warnings as errors; the Clang build also
+# runs the thread-safety analysis of every lock (see ThreadSafety.h).
+test-clang: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build build-clang -j $(JOBS)
+	cd build-clang && ctest --output-on-failure -j $(JOBS)
+
+# clang-tidy with the checks of .clang-tidy over every source of the libraries and the
+# main program (their headers with them), from the Clang build's compile commands.
+TIDY_SOURCES = $(shell git ls-files 'src/*.cpp' 'platform/*.cpp' 'storage/*.cpp' 'tools/*.cpp')
+tidy: deps
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES) $(TIDY_PACKAGES)"
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	@# The generated export headers must exist before the sources are read.
+	cmake --build build-clang -j $(JOBS) --target sessionctl
+	run-clang-tidy -quiet -p build-clang -j $(JOBS) $(TIDY_SOURCES) > build-clang/tidy.log 2>&1 || \
+	  { grep -E '(warning|error):' build-clang/tidy.log | sort -u; echo "clang-tidy: findings above"; exit 1; }
+	@echo "clang-tidy: no findings in $(words $(TIDY_SOURCES)) sources"
 
 sanitize: sanitize-address sanitize-thread
 
@@ -116,7 +140,8 @@ fuzz: deps
 	  fi; \
 	done
 
-# Line and branch coverage of the libraries (src/, platform/) over the whole suite.
+# Line and branch coverage of the libraries (src/, platform/, storage/) and the main
+# program (tools/) over the whole suite.
 COVERAGE_MIN_LINES ?= 95
 coverage: deps
 	@$(MAKE) --no-print-directory apt-install PACKAGES="$(COVERAGE_PACKAGES)"
@@ -124,7 +149,7 @@ coverage: deps
 	cmake --build build-cov -j $(JOBS)
 	find build-cov -name '*.gcda' -delete
 	cd build-cov && ctest -j $(JOBS) -E '^installed_package_consumer$$' --output-on-failure
-	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' \
+	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' --filter 'storage/' --filter 'tools/' \
 	  --exclude-throw-branches --exclude-unreachable-branches -j $(JOBS) \
 	  --txt build-cov/coverage.txt --html-details build-cov/coverage.html \
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)

@@ -1,5 +1,12 @@
 #include "FuzzSupport.h"
 
+#include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatRuntimeData.h>
+#include <DeskRuntimeData.h>
+#include <PhoneRuntimeData.h>
+#include <UserRuntimeData.h>
+
 #include <QStringList>
 
 #include <algorithm>
@@ -18,9 +25,22 @@ using DataSets::DataSet;
 using DataSets::Impl::Entry;
 using DataSets::Impl::Value;
 
-const char* const kGatheredTexts[] = {
-#include "FuzzKeys.inc"
-};
+// The session's keys for its stores' parts.
+const char* const kSessionKeys[] = {"app", "chat", "phone", "user", "desk"};
+
+// Every stored key the property tables name.
+template <class... Enum> void addStoredKeys(QStringList& out)
+{
+    (
+        [&out] {
+            for (const SessionConfigDetail::PropertyRow& row :
+                 SessionConfigDetail::PropertyTable<Enum>::rows) {
+                if (row.part != SessionConfigDetail::StoredPart::None)
+                    out << QString::fromUtf8(row.key);
+            }
+        }(),
+        ...);
+}
 
 // Texts at the edges of what the records parse: numbers around the 32- and 64-bit
 // limits, date-times valid, invalid and with offsets, and the list positions.
@@ -148,7 +168,9 @@ const std::vector<QString>& knownTexts()
 {
     static const std::vector<QString> texts = [] {
         QStringList all;
-        for (const char* t : kGatheredTexts)
+        addStoredKeys<AppProperty, CallFlowProperty, ChatProperty, PhoneProperty, UserProperty, DeskProperty>(
+            all);
+        for (const char* t : kSessionKeys)
             all << QString::fromUtf8(t);
         for (const char* t : kEdgeTexts)
             all << QString::fromUtf8(t);

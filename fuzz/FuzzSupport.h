@@ -23,8 +23,8 @@
 //               refused when it would make a cycle)
 //             7 UTF-16 text: length byte, two bytes per unit
 //
-// Real keys come from knownTexts(): every text literal of the library's sources,
-// gathered when the build is configured, plus a few texts chosen for their edges.
+// Real keys come from knownTexts(): every stored key of the property tables and the
+// session's keys, plus a few texts chosen for their edges.
 
 #include <DataSets.h>
 
@@ -37,7 +37,7 @@
 
 namespace Fuzz {
 
-// Every text literal of the library's sources and a few edge texts, sorted.
+// Every stored key and a few edge texts, sorted.
 const std::vector<QString>& knownTexts();
 
 class SetBuilder

@@ -5,34 +5,40 @@
 #include <AppSettingsDTO.h>
 #include <RuntimeStore.h>
 
-// enumerator, number, value type, kind, record field or derived getter (21 is unassigned)
-#define APP_PROPERTIES(ROW, X)                                                                 \
-    ROW(X, Version, 0, QString, FIELD, m_version)                                              \
-    ROW(X, CurrentRemoteType, 1, ResourcesDefs::RemoteType, FIELD, m_remoteType)               \
-    ROW(X, AppText, 2, QString, FIELD, m_appText)                                              \
-    ROW(X, EndpointDirectory, 3, Endpoints, FIELD, m_endpoints)                                \
-    ROW(X, AnalyticsURL, 4, QString, DERIVED, getAnalytics)                                    \
-    ROW(X, OptOutMessages, 5, std::set<QString>, FIELD, m_optOutMessages)                      \
-    ROW(X, UserPath, 6, QString, FIELD, m_userPath)                                            \
-    ROW(X, DBSessionsPath, 7, QString, FIELD, m_dbSessionsPath)                                \
-    ROW(X, EnableOutlookImport, 8, bool, FIELD, m_enableOutlookImport)                         \
-    ROW(X, NextTimeout, 9, int, FIELD, m_nextTimeout)                                          \
-    ROW(X, PrivacyURL, 10, QString, FIELD, m_privacyURL)                                       \
-    ROW(X, LicenseAgreementURL, 11, QString, FIELD, m_licenseAgreementURL)                     \
-    ROW(X, VerboseLevel, 12, bool, FIELD, m_verboseLevel)                                      \
-    ROW(X, CmdLineOptions, 13, CommandLineOptions, FIELD, m_commandLineOptions)                \
-    ROW(X, ContactsURL, 14, QString, FIELD, m_contactsURL)                                     \
-    ROW(X, UploadAvatarURL, 15, QString, FIELD, m_uploadAvatarURL)                             \
-    ROW(X, UserSettings, 16, DataSets::DataSet, FIELD, m_userSettings)                         \
-    ROW(X, MeetingURL, 17, QString, FIELD, m_meetingURL)                                       \
-    ROW(X, WhatsNewURL, 18, QString, DERIVED, getWhatsNew)                                     \
-    ROW(X, PasswordResetURL, 19, QString, DERIVED, getPasswordReset)                           \
-    ROW(X, DiscoverMobileOfferURL, 20, QString, DERIVED, getDiscoverMobileOfferURL)            \
-    ROW(X, AppTimestamp, 22, QDateTime, FIELD, m_appTimestamp)                                 \
-    ROW(X, ProvisioningConfigurationName, 23, QString, FIELD, m_provisioningConfigurationName) \
-    ROW(X, AppBytes, 24, QByteArray, FIELD, m_appBytes)
+// The columns are explained in PropertyTable.h (21 is unassigned). Table order is the
+// order of the stored entries, not of the numbers.
+#define SESSIONCONFIG_APP_PROPERTIES(ROW, X)                                                                 \
+    ROW(X, OptOutMessages, 5, std::set<QString>, FIELD, m_optOutMessages, PLAIN, "optOutMessages", DROP, EQ, \
+        OptOutList)                                                                                          \
+    ROW(X, Version, 0, QString, FIELD, m_version, PLAIN, "version", DROP, EQ, Replace)                       \
+    ROW(X, MeetingURL, 17, QString, FIELD, m_meetingURL, PLAIN, "meetingURL", DROP, EQ, NonEmpty)            \
+    ROW(X, CurrentRemoteType, 1, ResourcesDefs::RemoteType, FIELD, m_remoteType, NONE, "", KEEP, EQ, Plain)  \
+    ROW(X, AppText, 2, QString, FIELD, m_appText, NONE, "", KEEP, EQ, Plain)                                 \
+    ROW(X, EndpointDirectory, 3, Endpoints, FIELD, m_endpoints, NONE, "", KEEP, EQ, Plain)                   \
+    ROW(X, AnalyticsURL, 4, QString, DERIVED, getAnalytics, NONE, "", KEEP, NOEQ, Plain)                     \
+    ROW(X, UserPath, 6, QString, FIELD, m_userPath, NONE, "", DROP, EQ, Plain)                               \
+    ROW(X, DBSessionsPath, 7, QString, FIELD, m_dbSessionsPath, NONE, "", KEEP, EQ, Plain)                   \
+    ROW(X, EnableOutlookImport, 8, bool, FIELD, m_enableOutlookImport, PLAIN, "outlookImport", DROP, EQ,     \
+        Plain)                                                                                               \
+    ROW(X, NextTimeout, 9, int, FIELD, m_nextTimeout, NONE, "", DROP, EQ, Plain)                             \
+    ROW(X, PrivacyURL, 10, QString, FIELD, m_privacyURL, NONE, "", DROP, EQ, Plain)                          \
+    ROW(X, LicenseAgreementURL, 11, QString, FIELD, m_licenseAgreementURL, NONE, "", DROP, EQ, Plain)        \
+    ROW(X, VerboseLevel, 12, bool, FIELD, m_verboseLevel, NONE, "", DROP, EQ, Plain)                         \
+    ROW(X, CmdLineOptions, 13, CommandLineOptions, FIELD, m_commandLineOptions, NONE, "", KEEP, EQ, Plain)   \
+    ROW(X, ContactsURL, 14, QString, FIELD, m_contactsURL, NONE, "", DROP, EQ, Plain)                        \
+    ROW(X, UploadAvatarURL, 15, QString, FIELD, m_uploadAvatarURL, NONE, "", DROP, EQ, Plain)                \
+    ROW(X, UserSettings, 16, DataSets::DataSet, FIELD, m_userSettings, PLAIN, "userSettings", EMPTY, EQ,     \
+        Plain)                                                                                               \
+    ROW(X, WhatsNewURL, 18, QString, DERIVED, getWhatsNew, NONE, "", KEEP, NOEQ, Plain)                      \
+    ROW(X, PasswordResetURL, 19, QString, DERIVED, getPasswordReset, NONE, "", KEEP, NOEQ, Plain)            \
+    ROW(X, DiscoverMobileOfferURL, 20, QString, DERIVED, getDiscoverMobileOfferURL, NONE, "", KEEP, NOEQ,    \
+        Plain)                                                                                               \
+    ROW(X, AppTimestamp, 22, QDateTime, FIELD, m_appTimestamp, NONE, "", DROP, EQ, Plain)                    \
+    ROW(X, ProvisioningConfigurationName, 23, QString, FIELD, m_provisioningConfigurationName, NONE, "",     \
+        DROP, EQ, Plain)                                                                                     \
+    ROW(X, AppBytes, 24, QByteArray, FIELD, m_appBytes, NONE, "", DROP, EQ, Plain)
 
-SESSIONCONFIG_PROPERTY_ENUM(AppProperty, APP_PROPERTIES)
+SESSIONCONFIG_PROPERTY_ENUM(AppProperty, SESSIONCONFIG_APP_PROPERTIES)
 
 // The session's thread-safe holder of the application settings.
 //
@@ -60,4 +66,4 @@ public:
     void clear();
 };
 
-SESSIONCONFIG_STORE_PROPERTIES(AppRuntimeData, AppProperty, APP_PROPERTIES)
+SESSIONCONFIG_STORE_PROPERTIES(AppRuntimeData, AppProperty, SESSIONCONFIG_APP_PROPERTIES)

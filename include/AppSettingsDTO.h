@@ -92,8 +92,8 @@ public:
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    // "optOutMessages" (a list set under "0", "1", ... in ascending order), "version",
-    // "meetingURL" (only when not empty), "outlookImport", "userSettings" (shared).
+    // The stored keys and their rules are the rows of SESSIONCONFIG_APP_PROPERTIES
+    // (AppRuntimeData.h); the user-settings set is stored shared, not copied.
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 

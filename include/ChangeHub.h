@@ -3,12 +3,12 @@
 #include "sessionconfig_export.h"
 
 #include <ChangeSubscription.h>
+#include <ThreadSafety.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class QObject;
@@ -35,20 +35,21 @@ public:
     // Without a context, `onChange` runs on the writing thread; with one, on the
     // context's thread (directly when that is the writer, queued otherwise) until the
     // context is destroyed.
-    ChangeSubscription subscribe(QObject* context, std::function<void(int)> onChange);
+    ChangeSubscription subscribe(QObject* context, std::function<void(int)> onChange)
+        SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Tells every subscriber of the properties in `changed`, lowest number first. Runs
     // on the writer's thread with no store lock held. An exception from a callback
     // reaches the caller once every subscriber has been told.
-    void publish(std::uint64_t changed) const;
+    void publish(std::uint64_t changed) const SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Drops a listener that was cancelled or whose context went away.
-    void remove(const ChangeListener* listener);
+    void remove(const ChangeListener* listener) SESSIONCONFIG_EXCLUDES(m_lock);
 
 private:
     using Listeners = std::vector<std::shared_ptr<ChangeListener>>;
 
     std::atomic<int> m_count{0};
-    mutable std::mutex m_lock; // guards m_listeners; never held while a callback runs
-    std::shared_ptr<const Listeners> m_listeners;
+    mutable SessionConfigSync::Mutex m_lock; // never held while a callback runs
+    std::shared_ptr<const Listeners> m_listeners SESSIONCONFIG_GUARDED_BY(m_lock);
 };

@@ -40,11 +40,11 @@ public:
     bool operator!=(const ChatConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // Encrypted part: "jid" (text), "chatEnabled" (flag).
+    // The stored keys and their rules are the rows of SESSIONCONFIG_CHAT_PROPERTIES
+    // (ChatRuntimeData.h). Reading the last chat sync back keeps only a positive
+    // number; anything else leaves 0.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    // Plain part: "chatLastSynch", the last chat sync as decimal text. Reading it back
-    // keeps only a positive number; anything else leaves 0.
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 

@@ -5,15 +5,15 @@
 #include <ChatConfigurationDTO.h>
 #include <RuntimeStore.h>
 
-// enumerator, number, value type, kind, record field
-#define CHAT_PROPERTIES(ROW, X)                               \
-    ROW(X, JID, 0, QString, FIELD, m_jid)                     \
-    ROW(X, Token, 1, QString, FIELD, m_token)                 \
-    ROW(X, Enabled, 2, bool, FIELD, m_enabled)                \
-    ROW(X, LastChatSync, 3, long long, FIELD, m_lastChatSync) \
-    ROW(X, TimeToLive, 4, int, FIELD, m_timeToLive)
+// The columns are explained in PropertyTable.h.
+#define SESSIONCONFIG_CHAT_PROPERTIES(ROW, X)                                                             \
+    ROW(X, JID, 0, QString, FIELD, m_jid, ENCRYPTED, "jid", KEEP, EQ, Plain)                              \
+    ROW(X, Token, 1, QString, FIELD, m_token, NONE, "", DROP, EQ, Plain)                                  \
+    ROW(X, Enabled, 2, bool, FIELD, m_enabled, ENCRYPTED, "chatEnabled", KEEP, EQ, Plain)                 \
+    ROW(X, LastChatSync, 3, long long, FIELD, m_lastChatSync, PLAIN, "chatLastSynch", KEEP, EQ, SyncTime) \
+    ROW(X, TimeToLive, 4, int, FIELD, m_timeToLive, NONE, "", KEEP, EQ, Plain)
 
-SESSIONCONFIG_PROPERTY_ENUM(ChatProperty, CHAT_PROPERTIES)
+SESSIONCONFIG_PROPERTY_ENUM(ChatProperty, SESSIONCONFIG_CHAT_PROPERTIES)
 
 // The session's thread-safe holder of the chat settings.
 class SESSIONCONFIG_EXPORT ChatRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
@@ -32,4 +32,4 @@ public:
     void clear();
 };
 
-SESSIONCONFIG_STORE_PROPERTIES(ChatRuntimeData, ChatProperty, CHAT_PROPERTIES)
+SESSIONCONFIG_STORE_PROPERTIES(ChatRuntimeData, ChatProperty, SESSIONCONFIG_CHAT_PROPERTIES)

@@ -39,7 +39,7 @@ public:
     bool operator!=(const DeskConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // Encrypted part: "enabled" (flag). Plain part: empty.
+    // The stored keys are the rows of SESSIONCONFIG_DESK_PROPERTIES (DeskRuntimeData.h).
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;

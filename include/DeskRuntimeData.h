@@ -5,15 +5,15 @@
 #include <DeskConfigurationDTO.h>
 #include <RuntimeStore.h>
 
-// enumerator, number, value type, kind, record field
-#define DESK_PROPERTIES(ROW, X)                                \
-    ROW(X, Host, 0, QString, FIELD, m_host)                    \
-    ROW(X, Port, 1, unsigned short, FIELD, m_port)             \
-    ROW(X, Tls, 2, bool, FIELD, m_tls)                         \
-    ROW(X, SIPDebugEnabled, 3, bool, FIELD, m_sipDebugEnabled) \
-    ROW(X, Enabled, 4, bool, FIELD, m_enabled)
+// The columns are explained in PropertyTable.h.
+#define SESSIONCONFIG_DESK_PROPERTIES(ROW, X)                                               \
+    ROW(X, Host, 0, QString, FIELD, m_host, NONE, "", DROP, EQ, Plain)                      \
+    ROW(X, Port, 1, unsigned short, FIELD, m_port, NONE, "", DROP, EQ, Plain)               \
+    ROW(X, Tls, 2, bool, FIELD, m_tls, NONE, "", DROP, EQ, Plain)                           \
+    ROW(X, SIPDebugEnabled, 3, bool, FIELD, m_sipDebugEnabled, NONE, "", KEEP, NOEQ, Plain) \
+    ROW(X, Enabled, 4, bool, FIELD, m_enabled, ENCRYPTED, "enabled", KEEP, EQ, Plain)
 
-SESSIONCONFIG_PROPERTY_ENUM(DeskProperty, DESK_PROPERTIES)
+SESSIONCONFIG_PROPERTY_ENUM(DeskProperty, SESSIONCONFIG_DESK_PROPERTIES)
 
 // The session's thread-safe holder of the desk-link settings.
 class SESSIONCONFIG_EXPORT DeskRuntimeData : public IConfigurationResettable, public IEncryptedSerializable
@@ -32,4 +32,4 @@ public:
     void clear();
 };
 
-SESSIONCONFIG_STORE_PROPERTIES(DeskRuntimeData, DeskProperty, DESK_PROPERTIES)
+SESSIONCONFIG_STORE_PROPERTIES(DeskRuntimeData, DeskProperty, SESSIONCONFIG_DESK_PROPERTIES)

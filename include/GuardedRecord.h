@@ -1,8 +1,8 @@
 #pragma once
 
+#include <ThreadSafety.h>
+
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <utility>
 
 namespace spimpl {
@@ -26,7 +26,8 @@ template <class T> void default_delete(T* p) noexcept
 //
 // Copying makes a deep copy of the record with a fresh lock; moving hands the record
 // over and leaves the source without one. Neither takes a lock: the caller keeps
-// other threads away from both objects meanwhile.
+// other threads away from both objects meanwhile (so the assignments are left out of
+// the compiler's lock checks, like the constructors).
 template <class Record> class GuardedRecord
 {
 public:
@@ -60,7 +61,7 @@ public:
         : m_record(std::move(other.m_record))
     {}
 
-    GuardedRecord& operator=(const GuardedRecord& other)
+    GuardedRecord& operator=(const GuardedRecord& other) SESSIONCONFIG_NO_THREAD_SAFETY_ANALYSIS
     {
         if (this != &other) {
             // Copy first: if that fails, this store keeps its record.
@@ -70,7 +71,7 @@ public:
         return *this;
     }
 
-    GuardedRecord& operator=(GuardedRecord&& other) noexcept
+    GuardedRecord& operator=(GuardedRecord&& other) noexcept SESSIONCONFIG_NO_THREAD_SAFETY_ANALYSIS
     {
         if (this != &other)
             m_record = std::move(other.m_record);
@@ -83,14 +84,14 @@ public:
     // Runs `f` on the record under the shared lock and returns its result by value.
     template <class F> auto read(F&& f) const
     {
-        std::shared_lock<std::shared_mutex> lock(m_lock);
+        const SessionConfigSync::ReadLock lock(m_lock);
         return f(static_cast<const Record&>(*m_record));
     }
 
     // Runs `f` on the record under the exclusive lock and returns its result by value.
     template <class F> auto write(F&& f)
     {
-        std::unique_lock<std::shared_mutex> lock(m_lock);
+        const SessionConfigSync::WriteLock lock(m_lock);
         return f(*m_record);
     }
 
@@ -104,16 +105,27 @@ public:
     // As above, with `compare(old, fresh)`.
     template <class Compare> void replaceWithDefault(Compare&& compare)
     {
-        std::unique_lock<std::shared_mutex> lock(m_lock);
+        const SessionConfigSync::WriteLock lock(m_lock);
         Pointer fresh(new Record(), &spimpl::details::default_delete<Record>);
         std::swap(m_record, fresh);
         compare(static_cast<const Record&>(*fresh), static_cast<const Record&>(*m_record));
     }
 
-    // False only for a store whose record was moved away.
-    bool holdsRecord() const noexcept { return m_record != nullptr; }
+    // The lock, for the lock annotations of whoever builds on this record.
+    SessionConfigSync::SharedMutex& capability() const SESSIONCONFIG_RETURN_CAPABILITY(m_lock)
+    {
+        return m_lock;
+    }
+
+    // False only for a store whose record was moved away. Under the shared lock, as
+    // replaceWithDefault() swaps the pointer under the exclusive one.
+    bool holdsRecord() const noexcept
+    {
+        const SessionConfigSync::ReadLock lock(m_lock);
+        return m_record != nullptr;
+    }
 
 private:
-    Pointer m_record;
-    mutable std::shared_mutex m_lock;
+    Pointer m_record SESSIONCONFIG_GUARDED_BY(m_lock);
+    mutable SessionConfigSync::SharedMutex m_lock;
 };

@@ -45,7 +45,8 @@ public:
     {}
     ObservedRecord& operator=(const ObservedRecord& other)
     {
-        m_guarded = other.m_guarded;
+        if (this != &other)
+            m_guarded = other.m_guarded;
         return *this;
     }
     ObservedRecord& operator=(ObservedRecord&& other) noexcept
@@ -70,7 +71,7 @@ public:
         std::shared_ptr<ChangeHub> hub;
         std::uint64_t changed = 0;
         std::exception_ptr failure;
-        m_guarded.write([&](Record& r) {
+        m_guarded.write([&](Record& r) SESSIONCONFIG_NO_THREAD_SAFETY_ANALYSIS {
             hub = m_hub;
             const Record before(r);
             try {
@@ -93,10 +94,11 @@ public:
         }
         std::shared_ptr<ChangeHub> hub;
         std::uint64_t changed = 0;
-        m_guarded.replaceWithDefault([&](const Record& before, const Record& after) {
-            hub = m_hub;
-            changed = RecordChanges<Record>::between(before, after);
-        });
+        m_guarded.replaceWithDefault([&](const Record& before, const Record& after)
+                                         SESSIONCONFIG_NO_THREAD_SAFETY_ANALYSIS {
+                                             hub = m_hub;
+                                             changed = RecordChanges<Record>::between(before, after);
+                                         });
         finish(hub, changed, nullptr);
     }
 
@@ -104,7 +106,7 @@ public:
     {
         std::shared_ptr<ChangeHub> hub;
         // The hub is created, and read by writers, under the record's exclusive lock.
-        m_guarded.write([&](Record&) {
+        m_guarded.write([&](Record&) SESSIONCONFIG_NO_THREAD_SAFETY_ANALYSIS {
             if (!m_hub) {
                 m_hub = std::make_shared<ChangeHub>();
                 m_seen.store(m_hub.get(), std::memory_order_release);
@@ -135,6 +137,10 @@ private:
     }
 
     GuardedRecord<Record> m_guarded;
-    std::shared_ptr<ChangeHub> m_hub;              // set once, under the exclusive lock
+    // Set once, and read by writers, under the record's exclusive lock: only inside the
+    // callbacks that write() and replaceWithDefault() of the guarded record run under
+    // it. The compiler does not follow a lock into a callback, so those callbacks are
+    // left out of its checks; the annotation keeps every other use out.
+    std::shared_ptr<ChangeHub> m_hub SESSIONCONFIG_GUARDED_BY(m_guarded.capability());
     std::atomic<const ChangeHub*> m_seen{nullptr}; // the same hub, for the unlocked check
 };

@@ -108,15 +108,12 @@ public:
     bool operator!=(const PhoneConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // Encrypted part: "phoneLicense" (integer, whole rights value). Reading it back
-    // keeps the rights only when CTI or soft phone is among them, otherwise zero.
+    // The stored keys and their rules are the rows of SESSIONCONFIG_PHONE_PROPERTIES
+    // (PhoneRuntimeData.h). Reading the rights back keeps them only when CTI or soft
+    // phone is among them, otherwise zero; reading the plain part leaves a field whose
+    // key is missing as it was, except the phone-book sync time, which becomes null.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    // Plain part: "audioInputDevice", "audioOutputDevice", "currentMode",
-    // "lastLandlinePhone", "sipAccount", "callback", "ringToneVolume",
-    // "ringToneDevice", "unseenMissedCalls", "lastPhoneBookSync" (ISO 8601 text with
-    // milliseconds). Reading leaves a field whose key is missing as it was, except
-    // the phone-book sync time, which becomes null.
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 

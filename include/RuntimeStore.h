@@ -12,7 +12,8 @@
 //   deserializeEncrypted(ds), deserializeUnencrypted(ds)       // exclusive lock
 //   subscribe(onChange), subscribe(context, onChange)          // change notifications
 // and, privately, the observed record `m_record`. Only the (type, number) pairs listed
-// in the store's property table are declared after the class (PropertyTable.h).
+// in the store's property table are specialized after the class (PropertyTable.h); any
+// other pair stops the build at its static_assert.
 //
 // Change notifications. `onChange` is called once for each property whose value a
 // write changed: setData of an equal value reports nothing; a restore
@@ -48,8 +49,15 @@ class QObject;
 public:                                                                                               \
     using Property = Enum;                                                                            \
     using RecordType = Record;                                                                        \
-    template <class T, Enum P> T getData() const;                                                     \
-    template <class T, Enum P> void setData(const T& value);                                          \
+    template <class T, Enum P> T getData() const                                                      \
+    {                                                                                                 \
+        static_assert(SessionConfigDetail::kListedPair<T, P>, "no such (type, property) pair");       \
+        return T();                                                                                   \
+    }                                                                                                 \
+    template <class T, Enum P> void setData(const T&)                                                 \
+    {                                                                                                 \
+        static_assert(SessionConfigDetail::kListedPair<T, P>, "no settable (type, property) pair");   \
+    }                                                                                                 \
     DataSets::DataSet serializeEncrypted() const override;                                            \
     void deserializeEncrypted(const DataSets::DataSet& ds) override;                                  \
     DataSets::DataSet serializeUnencrypted() const override;                                          \

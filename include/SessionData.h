@@ -8,12 +8,12 @@
 #include <DeskRuntimeData.h>
 #include <IEncryptedSerializable.h>
 #include <PhoneRuntimeData.h>
+#include <ThreadSafety.h>
 #include <UserRuntimeData.h>
 
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <shared_mutex>
 
 // The running client's session: one runtime store per domain, the provisioning state
 // of the seven configuration sections, and the configuration-ready callback.
@@ -82,11 +82,11 @@ public:
     void clear();
 
     // Replaces the callback; an empty function removes it.
-    void setConfigurationReadyCallback(std::function<void()> callback);
+    void setConfigurationReadyCallback(std::function<void()> callback) SESSIONCONFIG_EXCLUDES(m_callbackLock);
     // Runs the callback, if any, on the calling thread, whatever the flags say. The
     // callback must not replace itself (it runs under the session's shared lock); an
     // exception from it reaches the caller with the lock released.
-    void alertConfigurationReady() const;
+    void alertConfigurationReady() const SESSIONCONFIG_EXCLUDES(m_callbackLock);
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
@@ -98,7 +98,7 @@ private:
     using Deserialize = void (IEncryptedSerializable::*)(const DataSets::DataSet&);
     DataSets::DataSet serializeStores(Serialize part) const;
     void deserializeStores(const DataSets::DataSet& ds, Deserialize part);
-    template <class F> void forEachStoredPart(F&& f) const;
+    template <class F> static void forEachStore(F&& f);
     void clearFlags();
 
     std::shared_ptr<AppRuntimeData> m_app;
@@ -116,6 +116,6 @@ private:
     std::atomic<bool> m_deskProvisioned{false};
     std::atomic<bool> m_userProvisioned{false};
 
-    mutable std::shared_mutex m_callbackLock;
-    std::function<void()> m_configurationReady;
+    mutable SessionConfigSync::SharedMutex m_callbackLock;
+    std::function<void()> m_configurationReady SESSIONCONFIG_GUARDED_BY(m_callbackLock);
 };

@@ -53,8 +53,8 @@ public:
     bool operator!=(const UserConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // Encrypted part: "user", "appKey", "wid", "avatar", "firstName", "lastName",
-    // "meetingRoom", "department", "uuid" (all text, empty ones too). Plain part: empty.
+    // The stored keys are the rows of SESSIONCONFIG_USER_PROPERTIES (UserRuntimeData.h);
+    // empty texts are stored too.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
@@ -62,8 +62,6 @@ public:
 
 private:
     friend class UserRuntimeData;
-
-    template <class Self, class F> static void forEachStoredField(Self& self, F&& f);
 
     QString m_userName;
     QString m_password;

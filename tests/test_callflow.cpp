@@ -33,58 +33,6 @@ CallerIds callerIds(int count, std::int64_t stamp)
 
 } // namespace
 
-TEST(CallFlowStore, EachPropertyHasAFieldOfItsOwnThatEqualityCompares)
-{
-    const CallFlowRuntimeData defaults;
-    EXPECT_TRUE(snapshot(defaults) == Record());
-    forEachHeld<P>([&](auto tag, const char* name) {
-        using Tag = decltype(tag);
-        using T = typename Tag::Type;
-        const T value = otherThan(defaults.getData<T, Tag::property>());
-        CallFlowRuntimeData store;
-        store.setData<T, Tag::property>(value);
-        EXPECT_EQ(differing<P>(store, defaults), Names{name});
-        EXPECT_FALSE(snapshot(store) == Record()) << name << " reaches the whole record and its equality";
-        if constexpr (std::is_same_v<T, QString>) {
-            CallFlowRuntimeData upper;
-            upper.setData<T, Tag::property>(value.toUpper());
-            EXPECT_FALSE(snapshot(store) == snapshot(upper)) << name << " compares case-sensitively";
-        }
-    });
-
-    Record empty;
-    empty.setPBX(QStringLiteral(""));
-    empty.setGetVIPListUrl(QStringLiteral(""));
-    EXPECT_TRUE(empty == Record()) << "empty text equals null";
-}
-
-TEST(CallFlowStore, ResetKeepsExactlyTheMobileSwitchMimitAndThePushUrl)
-{
-    expectDrops<P, CallFlowRuntimeData>(
-        [](CallFlowRuntimeData& s) { static_cast<IConfigurationResettable&>(s).resetData(); },
-        allHeldBut<P>({P::EnableCallFlowMobile, P::EnableMimit, P::SendPushToMobileURL}));
-}
-
-TEST(CallFlowStore, IsNeverStored)
-{
-    CallFlowRuntimeData store, twin;
-    changeEvery<P>(store);
-    changeEvery<P>(twin);
-    IEncryptedSerializable& storage = store;
-    EXPECT_TRUE(storage.serializeEncrypted()->isEmpty());
-    EXPECT_TRUE(storage.serializeUnencrypted()->isEmpty());
-
-    // Entries under names a stored record might use are not read.
-    const DataSets::DataSet lookalike = setOf({{"pbx", QStringLiteral("other")},
-                                               {"enableCallFlow", false},
-                                               {"enableMimit", 0},
-                                               {"callerId", DataSets::Impl::createDS(true)}});
-    storage.deserializeEncrypted(lookalike);
-    storage.deserializeUnencrypted(lookalike);
-    storage.deserializeUnencrypted(DataSets::DataSet());
-    EXPECT_EQ(differing<P>(store, twin), Names{});
-}
-
 TEST(CallFlowStore, WholeRecordReadIsOneMoment)
 {
     // The writer moves PBX, the identities and the extension forward in that order,

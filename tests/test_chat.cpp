@@ -27,45 +27,6 @@ R filledRecord()
 
 } // namespace
 
-TEST(ChatRecord, EveryFieldTakesPartInEquality)
-{
-    const std::function<void(R&)> changes[] = {
-        [](R& r) { r.setJID(QStringLiteral("ALICE@chat.example")); },
-        [](R& r) { r.setToken(QString()); },
-        [](R& r) { r.setEnabled(false); },
-        [](R& r) { r.setLastChatSync(r.getLastChatSync() + (1LL << 32)); }, // differs above 32 bits only
-        [](R& r) { r.setTimeToLive(-1); },
-    };
-    for (const auto& change : changes) {
-        R other = filledRecord();
-        change(other);
-        EXPECT_FALSE(other == filledRecord()) << "change " << (&change - changes);
-    }
-}
-
-TEST(ChatRecord, EncryptedPartHoldsJidAndFlagAndReadsOnlyWhatItFinds)
-{
-    // Never the token or the time to live.
-    const DataSets::DataSet ds = filledRecord().serializeEncrypted();
-    EXPECT_EQ(keysOf(ds), (QStringList{"jid", "chatEnabled"}));
-    EXPECT_EQ(valueOf<QString>(ds, "jid"), QStringLiteral("alice@chat.example"));
-    EXPECT_EQ(valueOf<bool>(ds, "chatEnabled"), true);
-
-    R r = filledRecord();
-    for (const DataSets::DataSet& unusable : {DataSets::Impl::createDS(false), DataSets::DataSet(),
-                                              setOf({{"jid", true},
-                                                     {"chatEnabled", QStringLiteral("false")},
-                                                     {"chatLastSynch", QStringLiteral("5")}})}) {
-        r.deserializeEncrypted(unusable);
-        EXPECT_TRUE(r == filledRecord());
-    }
-    r.deserializeEncrypted(setOf({{"jid", QString()}, {"chatEnabled", false}}));
-    R expected = filledRecord();
-    expected.setJID(QString());
-    expected.setEnabled(false);
-    EXPECT_TRUE(r == expected);
-}
-
 TEST(ChatRecord, LastSyncIsWrittenAsDecimalText)
 {
     const std::pair<long long, const char*> cases[] = {
@@ -109,10 +70,4 @@ TEST(ChatRecord, ReadingLastSyncKeepsOnlyPositiveNumbers)
         r.setLastChatSync(filledRecord().getLastChatSync());
         EXPECT_TRUE(r == filledRecord()) << "only the last sync is read from the plain part";
     }
-}
-
-TEST(ChatStore, ResetDropsOnlyTheTokenClearDropsAll)
-{
-    expectDrops<P, ChatRuntimeData>([](ChatRuntimeData& s) { s.resetData(); }, {P::Token});
-    expectDrops<P, ChatRuntimeData>([](ChatRuntimeData& s) { s.clear(); }, allHeld<P>());
 }

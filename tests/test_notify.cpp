@@ -62,7 +62,7 @@ public:
 
     explicit Snapshot(const Store& store)
     {
-        PropertyTable<Enum>::forEach([&](auto tag, const char*) {
+        SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
             using Tag = decltype(tag);
             using T = typename Tag::Type;
             const auto read = [](const Store& s) -> std::optional<T> {
@@ -108,7 +108,8 @@ template <class Store> class Notify : public testing::Test
 };
 using Stores = testing::Types<AppRuntimeData, CallFlowRuntimeData, ChatRuntimeData, DeskRuntimeData,
                               PhoneRuntimeData, UserRuntimeData>;
-TYPED_TEST_SUITE(Notify, Stores);
+// The empty last argument is the default test-name generator (Clang asks for one).
+TYPED_TEST_SUITE(Notify, Stores, );
 
 // Runs `op` on `store` and expects exactly one report for each property that reads
 // differently afterwards, and at least `atLeast` of them.

@@ -1,6 +1,6 @@
 // The session aggregate: provisioning flags, the ready callback, sharing of stores,
 // reset and clear walks, and the whole-session storage round trip.
-#include "SessionGenerator.h"
+#include "Provisioning.h"
 #include "StoreTestUtils.h"
 
 #include <SessionData.h>
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <random>
 #include <thread>
 
 using namespace DataSets::Impl;
@@ -20,64 +21,6 @@ void roundTrip(const SessionData& from, SessionData& to)
 {
     to.deserializeEncrypted(from.serializeEncrypted());
     to.deserializeUnencrypted(from.serializeUnencrypted());
-}
-
-// After a round trip into `actual`, the `restored` properties of one store hold what
-// `source`'s hold, and every other one, but those in `special`, still holds what `before`
-// (a twin of what `actual` held) holds.
-template <class Enum, class Store>
-void expectPart(std::weak_ptr<Store> (SessionData::*store)() const, const SessionData& actual,
-                const SessionData& source, const SessionData& before, const std::set<Enum>& restored,
-                const std::set<Enum>& special = {})
-{
-    std::set<Enum> kept = allHeldBut(restored);
-    for (Enum p : special)
-        kept.erase(p);
-    const auto a = (actual.*store)().lock();
-    EXPECT_EQ(differing<Enum>(*a, *(source.*store)().lock(), restored), Names{}) << "restored";
-    EXPECT_EQ(differing<Enum>(*a, *(before.*store)().lock(), kept), Names{}) << "kept";
-}
-
-void expectRestored(const SessionData& actual, const SessionData& source, const SessionData& before)
-{
-    using U = UserProperty;
-    expectPart<U>(&SessionData::getUserRuntimeData, actual, source, before,
-                  allHeldBut<U>({U::Password, U::Company}));
-    using D = DeskProperty;
-    expectPart<D>(&SessionData::getDeskSessionData, actual, source, before, {D::Enabled});
-    expectPart<CallFlowProperty>(&SessionData::getCallFlowSessionData, actual, source, before, {});
-
-    using C = ChatProperty;
-    expectPart<C>(&SessionData::getChatSessionData, actual, source, before, {C::JID, C::Enabled},
-                  {C::LastChatSync});
-    const long long sync = source.getChatSessionData().lock()->getData<long long, C::LastChatSync>();
-    EXPECT_EQ((actual.getChatSessionData().lock()->getData<long long, C::LastChatSync>()),
-              sync > 0 ? sync : 0);
-
-    using P = PhoneProperty;
-    expectPart<P>(&SessionData::getPhoneSessionData, actual, source, before,
-                  {P::INDevice, P::OUTDevice, P::LastLandlinePhone, P::SipAccount, P::Callback,
-                   P::RingToneVolume, P::RingToneDevice, P::UnseenMissedCalls, P::LastPhoneBookSync},
-                  {P::Licence, P::CurrentMode});
-    const auto phone = actual.getPhoneSessionData().lock(), phoneSource = source.getPhoneSessionData().lock();
-    const auto licence =
-        static_cast<int>(phoneSource->getData<PhoneDefinitions::PhoneSettingsMode, P::Licence>());
-    EXPECT_EQ(static_cast<int>(phone->getData<PhoneDefinitions::PhoneSettingsMode, P::Licence>()),
-              (licence & 3) ? licence : 0);
-    using PhoneDefinitions::OperationMode;
-    const auto mode = phoneSource->getData<OperationMode, P::CurrentMode>();
-    EXPECT_EQ((phone->getData<OperationMode, P::CurrentMode>()),
-              (static_cast<unsigned>(mode) <= 1
-                   ? mode
-                   : before.getPhoneSessionData().lock()->getData<OperationMode, P::CurrentMode>()));
-
-    using A = AppProperty;
-    expectPart<A>(&SessionData::getAppSessionData, actual, source, before,
-                  {A::OptOutMessages, A::Version, A::EnableOutlookImport, A::UserSettings}, {A::MeetingURL});
-    const QString meeting = source.getAppSessionData().lock()->getData<QString, A::MeetingURL>();
-    EXPECT_EQ(
-        (actual.getAppSessionData().lock()->getData<QString, A::MeetingURL>()),
-        (meeting.isEmpty() ? before.getAppSessionData().lock()->getData<QString, A::MeetingURL>() : meeting));
 }
 
 using Flag = void (SessionData::*)(bool);
@@ -195,14 +138,23 @@ TEST(Session, GettersCopiesAndMovesShareOrHandOverTheStores)
     target = std::move(moved);
     EXPECT_EQ(target.getPhoneSessionData().lock(), phone);
     EXPECT_TRUE(moved.getDeskSessionData().expired());
+    // Self-assignment is the case under test: Clang's warning against writing it on
+    // purpose is silenced here only.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wself-assign-overloaded"
+#endif
     target = target; // self-assignment keeps everything
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
     EXPECT_EQ(target.getPhoneSessionData().lock(), phone);
 }
 
 TEST(Session, ResetKeepsTheUserAndTheApplicationClearDropsThem)
 {
     SessionData session;
-    SessionGenerator(7).fill(session);
+    Provisioning::provision(session);
     auto user = session.getUserRuntimeData().lock();
     user->setData<QString, UserProperty::UserName>(QStringLiteral("ada"));
     user->setData<QString, UserProperty::AppKey>(QStringLiteral("key"));
@@ -224,22 +176,11 @@ TEST(Session, ResetKeepsTheUserAndTheApplicationClearDropsThem)
               false);
 }
 
-TEST(SessionStorage, BothSetsHoldExactlyTheFiveNestedParts)
-{
-    SessionData session;
-    for (const DataSets::DataSet& top : {session.serializeEncrypted(), session.serializeUnencrypted()}) {
-        EXPECT_FALSE(top->isList());
-        EXPECT_EQ(keysOf(top), (QStringList{"app", "chat", "phone", "user", "desk"}));
-        for (const QString& key : keysOf(top))
-            EXPECT_TRUE(valueOf<DataSets::DataSet>(top, key)) << qPrintable(key);
-    }
-}
-
 TEST(SessionStorage, AnEmptyOrMalformedTopLevelSetKeepsWhatTheStoresHeld)
 {
     SessionData session, twin;
-    SessionGenerator(11).fill(session);
-    SessionGenerator(11).fill(twin);
+    Provisioning::provision(session);
+    Provisioning::provision(twin);
     for (const DataSets::DataSet& ds : {createDS(false), DataSets::DataSet(),
                                         setOf({{"user", QStringLiteral("not a set")}, {"desk", 1}})}) {
         session.deserializeEncrypted(ds);
@@ -252,31 +193,10 @@ TEST(SessionStorage, AnEmptyOrMalformedTopLevelSetKeepsWhatTheStoresHeld)
     }
 }
 
-TEST(SessionStorage, GeneratedSessionsRoundTripEveryStoredField)
-{
-    constexpr unsigned kCases = 2000;
-    for (unsigned seed = 1; seed <= kCases && !HasFailure(); ++seed) {
-        SessionData source, receiver, before;
-        SessionGenerator(seed).fill(source);
-        SessionGenerator(seed + kCases).fill(receiver);
-        SessionGenerator(seed + kCases).fill(before);
-        provisionAll(receiver);
-        int alerts = 0;
-        receiver.setConfigurationReadyCallback([&] { ++alerts; });
-
-        roundTrip(source, receiver);
-        SCOPED_TRACE(testing::Message() << "case " << seed);
-        expectRestored(receiver, source, before);
-        EXPECT_TRUE(receiver.isProvisioned()) << "flags are not stored";
-        receiver.alertConfigurationReady();
-        EXPECT_EQ(alerts, 1) << "the callback is not stored";
-    }
-}
-
 TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
 {
     SessionData session;
-    SessionGenerator(3).fill(session);
+    Provisioning::provision(session);
     std::atomic<int> alerts{0};
     session.setConfigurationReadyCallback([&] { ++alerts; });
 
@@ -285,11 +205,11 @@ TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
     std::vector<std::future<void>> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.push_back(std::async(std::launch::async, [&session, t] {
-            SessionGenerator gen(100 + unsigned(t));
+            std::minstd_rand pick(100 + unsigned(t));
             for (int i = 0; i < kRounds; ++i) {
-                switch (gen.pick(7)) {
+                switch (pick() % 7) {
                 case 0:
-                    gen.fill(session);
+                    Provisioning::provision(session);
                     break;
                 case 1: {
                     SessionData other;
@@ -298,7 +218,7 @@ TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
                 }
                 case 2: {
                     SessionData other;
-                    gen.fill(other);
+                    Provisioning::provision(other);
                     roundTrip(other, session);
                     break;
                 }
@@ -306,7 +226,7 @@ TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
                     session.resetConfigurationData();
                     break;
                 case 4:
-                    if (gen.pick(4) == 0)
+                    if (pick() % 4 == 0)
                         session.clear();
                     break;
                 case 5:

@@ -353,3 +353,24 @@ TEST(StorageDefaults, StateDirectoryFromTheEnvironment)
     qputenv("HOME", home);
     xdg.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", xdg);
 }
+
+TEST_F(StorageTest, ALockIsHandedOverByMovesAndHeldUntilItsLastOwnerEnds)
+{
+    SessionStore store(dir());
+    EXPECT_EQ(store.encryptedPath(), file("session.enc"));
+    EXPECT_EQ(store.plainPath(), file("session.json"));
+    EXPECT_EQ(store.keyPath(), file("session.key"));
+    SessionStore other(dir());
+    {
+        SessionStore::Lock first = store.lock();
+        ASSERT_TRUE(first.isHeld()) << qPrintable(first.error().message);
+        SessionStore::Lock second(std::move(first));
+        EXPECT_FALSE(first.isHeld());
+        SessionStore::Lock third = other.lock(std::chrono::milliseconds(0));
+        EXPECT_FALSE(third.isHeld()) << "a moved lock is still held";
+        third = std::move(second);
+        EXPECT_TRUE(third.isHeld());
+        EXPECT_FALSE(other.lock(std::chrono::milliseconds(0)).isHeld());
+    }
+    EXPECT_TRUE(other.lock(std::chrono::milliseconds(0)).isHeld()) << "the last owner released it";
+}

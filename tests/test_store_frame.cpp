@@ -74,70 +74,6 @@ static_assert(!std::is_copy_constructible_v<DeskRuntimeData> &&
               !std::is_move_constructible_v<DeskRuntimeData>);
 
 // What copies and moves hold is checked for every store below; here, ownership.
-TEST(GuardedRecord, EachRecordIsReleasedOnceAndSelfAssignmentKeepsIt)
-{
-    {
-        GuardedRecord<Counted> a, c;
-        write(a, 1);
-        GuardedRecord<Counted> b(a);
-        c = a;
-        EXPECT_EQ(Counted::alive, 3) << "copy assignment released the old record";
-        GuardedRecord<Counted> moved(std::move(b));
-        EXPECT_FALSE(b.holdsRecord());
-        b = c; // a moved-from guard may be assigned to again
-        c = std::move(moved);
-        EXPECT_FALSE(moved.holdsRecord());
-        EXPECT_EQ(Counted::alive, 3);
-
-        GuardedRecord<Counted>& alias = c;
-        c = alias;
-        c = std::move(alias);
-        ASSERT_TRUE(c.holdsRecord()) << "assigning a guard to itself keeps its record";
-        EXPECT_EQ(read(c), 1);
-        c.replaceWithDefault();
-        EXPECT_EQ(read(c), 0);
-        EXPECT_EQ(Counted::alive, 3);
-    }
-    EXPECT_EQ(Counted::alive, 0) << "every record released exactly once";
-}
-
-TEST(GuardedRecord, ReadersShareTheLockAndAWriterWaitsForThem)
-{
-    GuardedRecord<Counted> g;
-    std::atomic<int> inside{0};
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-
-    auto reader = [&] {
-        return g.read([&](const Counted&) {
-            ++inside;
-            released.wait();
-            return 0;
-        });
-    };
-    auto r1 = std::async(std::launch::async, reader);
-    auto r2 = std::async(std::launch::async, reader);
-    // Both readers get in although neither has left: the lock is shared.
-    for (int i = 0; i < 500 && inside.load() < 2; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(inside.load(), 2);
-
-    std::atomic<bool> written{false};
-    auto writer = std::async(std::launch::async, [&] {
-        g.write([&](Counted& r) {
-            r.value = 1;
-            written = true;
-        });
-    });
-    EXPECT_EQ(writer.wait_for(100ms), std::future_status::timeout) << "a writer waits for the readers";
-    EXPECT_FALSE(written.load());
-
-    release.set_value();
-    r1.get();
-    r2.get();
-    ASSERT_EQ(writer.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(read(g), 1);
-}
 
 TEST(GuardedRecord, AnExceptionInsideReleasesTheLock)
 {
@@ -147,24 +83,6 @@ TEST(GuardedRecord, AnExceptionInsideReleasesTheLock)
     auto later = std::async(std::launch::async, [&] { write(g, 4); });
     ASSERT_EQ(later.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(read(g), 4);
-}
-
-TEST(PropertyTable, NamesNumbersAndKindsComeFromTheOneTable)
-{
-    EXPECT_STREQ(propertyName(DeskProperty::Host), "Host");
-    EXPECT_STREQ(propertyName(AppProperty::AppTimestamp), "AppTimestamp");
-    EXPECT_EQ(propertyName(static_cast<AppProperty>(21)), nullptr) << "21 is unassigned";
-    EXPECT_EQ(propertyFromName<DeskProperty>("SIPDebugEnabled"), DeskProperty::SIPDebugEnabled);
-    EXPECT_FALSE(propertyFromName<DeskProperty>("host").has_value()) << "names are case-sensitive";
-
-    // The walk hands over each row's kind, in table order.
-    Names derived;
-    PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
-        if (decltype(tag)::derived)
-            derived.push_back(name);
-    });
-    EXPECT_EQ(derived, (Names{"AnalyticsURL", "WhatsNewURL", "PasswordResetURL", "DiscoverMobileOfferURL"}));
-    EXPECT_EQ(allHeld<CallFlowProperty>().size(), 28u) << "every row but the whole record";
 }
 
 TEST(CopyableStores, CopiesAreIndependentAndMovesHandTheRecordOver)

@@ -88,7 +88,7 @@ struct DataSetCodecLimits
     // a top-level set without nested sets has depth 1.
     int maxDepth = 32;
     // Largest input a decoder reads, and largest output an encoder gives.
-    qsizetype maxBytes = 64 * 1024 * 1024;
+    qsizetype maxBytes = qsizetype{64} * 1024 * 1024;
     // Most entries in one set.
     qsizetype maxEntries = Impl::kMaxListLength;
     // Most entries in all sets of one stored form together.
@@ -105,7 +105,7 @@ public:
     // The default limits.
     //@{
     static constexpr int kMaxDepth = 32;
-    static constexpr qsizetype kMaxInputBytes = 64 * 1024 * 1024;
+    static constexpr qsizetype kMaxInputBytes = qsizetype{64} * 1024 * 1024;
     static constexpr qsizetype kMaxEntries = Impl::kMaxListLength;
     static constexpr qsizetype kMaxTotalEntries = qsizetype(1) << 22;
     //@}

@@ -4,7 +4,6 @@
 
 #include <QHash>
 
-#include <mutex>
 #include <unordered_set>
 #include <utility>
 
@@ -29,12 +28,9 @@ bool isCanonicalPosition(const QString& key)
 
 // Stores of nested sets take turns under this lock, so that no other store of a
 // nested set can slip in between the walk that rules out a cycle and the store.
-// Only ever taken before a set's own lock, never while one is held.
-std::mutex& nestingLock()
-{
-    static std::mutex lock;
-    return lock;
-}
+// Only ever taken before a set's own lock, never while one is held. (Constant-
+// initialized, so usable by any static initializer.)
+SessionConfigSync::Mutex nestingLock;
 
 template <class T> bool readAs(const DataSetImpl* ds, const QString& key, T& out)
 {
@@ -162,19 +158,19 @@ DataSetImpl::~DataSetImpl() = default;
 
 int DataSetImpl::size() const
 {
-    std::shared_lock lock(m_lock);
+    const SessionConfigSync::ReadLock lock(m_lock);
     return static_cast<int>(m_entries.size());
 }
 
 std::vector<Entry> DataSetImpl::entries() const
 {
-    std::shared_lock lock(m_lock);
+    const SessionConfigSync::ReadLock lock(m_lock);
     return m_entries;
 }
 
 bool DataSetImpl::entryAt(int index, Entry& out) const
 {
-    std::shared_lock lock(m_lock);
+    const SessionConfigSync::ReadLock lock(m_lock);
     if (index < 0 || static_cast<size_t>(index) >= m_entries.size())
         return false;
     out = m_entries[static_cast<size_t>(index)];
@@ -199,7 +195,7 @@ bool DataSetImpl::reaches(const DataSet& root, const DataSetImpl* target)
             return true;
         if (!seen.insert(current.get()).second)
             continue;
-        std::shared_lock lock(current->m_lock);
+        const SessionConfigSync::ReadLock lock(current->m_lock);
         for (const Entry& e : current->m_entries) {
             if (const auto* nested = std::get_if<DataSet>(&e.value); nested && *nested)
                 pending.push_back(*nested);
@@ -211,7 +207,7 @@ bool DataSetImpl::reaches(const DataSet& root, const DataSetImpl* target)
 bool DataSetImpl::value(const QString& key, Value& out) const
 {
     const size_t hash = KeyIndex::hashOf(key);
-    std::shared_lock lock(m_lock);
+    const SessionConfigSync::ReadLock lock(m_lock);
     const qsizetype at = m_index.find(key, hash, m_entries);
     if (at < 0)
         return false;
@@ -236,15 +232,20 @@ bool DataSetImpl::store(const QString& key, Value value, bool replace)
     const auto* nested = std::get_if<DataSet>(&value);
     if (nested && !*nested)
         return false;
-    std::unique_lock<std::mutex> nesting;
     if (nested) {
-        nesting = std::unique_lock(nestingLock());
+        const SessionConfigSync::MutexLock turn(nestingLock);
         if (reaches(*nested, this))
             return false;
+        return insert(key, std::move(value), replace);
     }
+    return insert(key, std::move(value), replace);
+}
+
+bool DataSetImpl::insert(const QString& key, Value value, bool replace)
+{
     const size_t hash = KeyIndex::hashOf(key);
     Value old; // released after the lock, so a nested set never dies under it
-    std::unique_lock lock(m_lock);
+    const SessionConfigSync::WriteLock lock(m_lock);
     const qsizetype at = m_index.find(key, hash, m_entries);
     if (at >= 0) {
         if (replace)
@@ -258,7 +259,7 @@ bool DataSetImpl::store(const QString& key, Value value, bool replace)
 
 bool DataSetImpl::adopt(std::vector<Entry> entries)
 {
-    std::unique_lock lock(m_lock);
+    const SessionConfigSync::WriteLock lock(m_lock);
     if (!m_entries.empty() || !m_index.build(entries))
         return false;
     m_entries = std::move(entries);
@@ -269,7 +270,7 @@ void DataSetImpl::clear()
 {
     std::vector<Entry> old;
     {
-        std::unique_lock lock(m_lock);
+        const SessionConfigSync::WriteLock lock(m_lock);
         old.swap(m_entries);
         m_index.clear();
     }

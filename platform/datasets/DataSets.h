@@ -9,9 +9,9 @@
 //
 // Every operation is safe to call from several threads on the same set: each set
 // guards its entries with its own reader-writer lock, held only for the one call
-// and never while another set's lock is taken. Storing a nested set also takes one
-// lock shared by all sets, before any set's own lock, so that the check against a
-// set containing itself and the store happen as one step (see setDataValue).
+// and never while another set's lock is taken (Clang checks this, see ThreadSafety.h). Storing a nested set
+// also takes one lock shared by all sets, before any set's own lock, so that the check against a set
+// containing itself and the store happen as one step (see setDataValue).
 //
 // Cost. Entries live in a vector in insertion order beside a hash index from key to
 // position (open addressing over 8-byte slots that keep each key's hash, seeded per
@@ -20,12 +20,12 @@
 // lookup and store take expected constant time, iteration and snapshots linear
 // time, whatever the set's size. Storing a nested set walks the stored set once.
 
+#include "ThreadSafety.h"
 #include "datasets_export.h"
 
 #include <QString>
 
 #include <memory>
-#include <shared_mutex>
 #include <variant>
 #include <vector>
 
@@ -86,29 +86,29 @@ public:
     // True for a list set (keys "0", "1", ...), false for a keyed set.
     bool isList() const noexcept { return m_isList; }
     // How many entries the set holds.
-    int size() const;
+    int size() const SESSIONCONFIG_EXCLUDES(m_lock);
     // True when it holds none.
     bool isEmpty() const { return size() == 0; }
 
     // A snapshot of the entries, in insertion order.
-    std::vector<Entry> entries() const;
+    std::vector<Entry> entries() const SESSIONCONFIG_EXCLUDES(m_lock);
 
     // The entry at a position in insertion order, or false past the end.
-    bool entryAt(int index, Entry& out) const;
+    bool entryAt(int index, Entry& out) const SESSIONCONFIG_EXCLUDES(m_lock);
 
     // The value under a key; false when the key is absent.
-    bool value(const QString& key, Value& out) const;
+    bool value(const QString& key, Value& out) const SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Stores a value under a key (replacing any earlier value in its place);
     // false, and nothing stored, when the key is not valid for this set.
-    bool set(const QString& key, Value value);
+    bool set(const QString& key, Value value) SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Stores a value under a key that holds none yet; false, and nothing stored,
     // when the key is not valid for this set or already holds a value.
-    bool add(const QString& key, Value value);
+    bool add(const QString& key, Value value) SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Removes every entry.
-    void clear();
+    void clear() SESSIONCONFIG_EXCLUDES(m_lock);
 
 private:
     friend class Codec::Decoder;
@@ -117,18 +117,22 @@ private:
     // entries of a set nobody else holds yet and indexes them in one pass, so that
     // the misses of a large index overlap. False, and the set left empty, when it
     // holds entries already or a key is repeated.
-    bool adopt(std::vector<Entry> entries);
+    bool adopt(std::vector<Entry> entries) SESSIONCONFIG_EXCLUDES(m_lock);
 
-    // True when `target` can be reached from `root` through nested sets.
+    // True when `target` can be reached from `root` through nested sets. Called only
+    // under the component's nesting lock (see DataSets.cpp), which the analysis
+    // cannot name from here; it takes each walked set's own lock in turn.
     static bool reaches(const std::shared_ptr<DataSetImpl>& root, const DataSetImpl* target);
 
+    // Checks the key and value, then stores them.
+    bool store(const QString& key, Value value, bool replace) SESSIONCONFIG_EXCLUDES(m_lock);
     // Stores under the set's lock once the key and value passed their checks.
-    bool store(const QString& key, Value value, bool replace);
+    bool insert(const QString& key, Value value, bool replace) SESSIONCONFIG_EXCLUDES(m_lock);
 
     const bool m_isList;
-    mutable std::shared_mutex m_lock;
-    std::vector<Entry> m_entries;
-    KeyIndex m_index;
+    mutable SessionConfigSync::SharedMutex m_lock;
+    std::vector<Entry> m_entries SESSIONCONFIG_GUARDED_BY(m_lock);
+    KeyIndex m_index SESSIONCONFIG_GUARDED_BY(m_lock);
 };
 
 } // namespace Impl

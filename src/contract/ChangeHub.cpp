@@ -17,9 +17,9 @@ namespace {
 // holds one of these while it builds and posts the call, and the call takes the same
 // one (chosen by the thread) before it reads what it carries: the hand-over is then
 // visible for what it is. Held only for the copy, never while a callback runs.
-std::mutex& handover(const QThread* thread)
+SessionConfigSync::Mutex& handover(const QThread* thread)
 {
-    static std::mutex locks[8];
+    static SessionConfigSync::Mutex locks[8];
     return locks[std::hash<const void*>()(thread) % 8];
 }
 
@@ -37,7 +37,7 @@ public:
 
     void watchContext(QMetaObject::Connection connection)
     {
-        const std::lock_guard<std::mutex> lock(m_lock);
+        const SessionConfigSync::MutexLock lock(m_lock);
         m_contextWatch = std::move(connection);
     }
 
@@ -48,7 +48,7 @@ public:
             run(changed);
             return;
         }
-        std::unique_lock<std::mutex> lock(m_lock);
+        SessionConfigSync::MutexLock lock(m_lock);
         if (m_cancelled)
             return;
         // While this lock is held the context cannot finish being destroyed: its
@@ -61,14 +61,14 @@ public:
         }
         // Posted events from one thread keep their order; a context destroyed before
         // the event runs takes the event with it.
-        const std::lock_guard<std::mutex> posting(handover(target));
+        const SessionConfigSync::MutexLock posting(handover(target));
         QMetaObject::invokeMethod(
             m_context,
             [self = shared_from_this(), changed] {
                 std::shared_ptr<ChangeListener> listener;
                 std::uint64_t properties = 0;
                 {
-                    const std::lock_guard<std::mutex> taking(handover(QThread::currentThread()));
+                    const SessionConfigSync::MutexLock taking(handover(QThread::currentThread()));
                     listener = self;
                     properties = changed;
                 }
@@ -83,11 +83,12 @@ public:
     {
         QMetaObject::Connection watch;
         {
-            std::unique_lock<std::mutex> lock(m_lock);
+            SessionConfigSync::MutexLock lock(m_lock);
             const bool first = !m_cancelled;
             m_cancelled = true;
             const long own = std::count(t_running.begin(), t_running.end(), this);
-            m_idle.wait(lock, [&] { return m_running == own; });
+            while (m_running != own)
+                lock.wait(m_idle);
             if (!first)
                 return;
             watch = std::exchange(m_contextWatch, QMetaObject::Connection());
@@ -97,7 +98,7 @@ public:
         if (m_context) {
             // Calls still queued here are dropped on this thread (the context's, when
             // it is being destroyed): see their hand-over first.
-            const std::lock_guard<std::mutex> seen(handover(QThread::currentThread()));
+            const SessionConfigSync::MutexLock seen(handover(QThread::currentThread()));
         }
         if (const std::shared_ptr<ChangeHub> hub = m_hub.lock())
             hub->remove(this);
@@ -105,7 +106,7 @@ public:
 
     bool active() const
     {
-        const std::lock_guard<std::mutex> lock(m_lock);
+        const SessionConfigSync::MutexLock lock(m_lock);
         return !m_cancelled;
     }
 
@@ -117,7 +118,7 @@ private:
             if (!(changed & 1))
                 continue;
             {
-                const std::lock_guard<std::mutex> lock(m_lock);
+                const SessionConfigSync::MutexLock lock(m_lock);
                 if (m_cancelled)
                     return;
                 ++m_running;
@@ -139,7 +140,7 @@ private:
         {
             t_running.pop_back();
             {
-                const std::lock_guard<std::mutex> lock(listener.m_lock);
+                const SessionConfigSync::MutexLock lock(listener.m_lock);
                 --listener.m_running;
             }
             listener.m_idle.notify_all();
@@ -155,11 +156,11 @@ private:
     QObject* const m_context;
     const std::function<void(int)> m_onChange;
 
-    mutable std::mutex m_lock; // guards the members below
+    mutable SessionConfigSync::Mutex m_lock;
     std::condition_variable m_idle;
-    bool m_cancelled = false;
-    long m_running = 0;
-    QMetaObject::Connection m_contextWatch;
+    bool m_cancelled SESSIONCONFIG_GUARDED_BY(m_lock) = false;
+    long m_running SESSIONCONFIG_GUARDED_BY(m_lock) = 0;
+    QMetaObject::Connection m_contextWatch SESSIONCONFIG_GUARDED_BY(m_lock);
 };
 
 thread_local std::vector<const ChangeListener*> ChangeListener::t_running;
@@ -184,7 +185,7 @@ ChangeSubscription ChangeHub::subscribe(QObject* context, std::function<void(int
             }));
     }
     {
-        const std::lock_guard<std::mutex> lock(m_lock);
+        const SessionConfigSync::MutexLock lock(m_lock);
         auto next = std::make_shared<Listeners>(*m_listeners);
         next->push_back(listener);
         m_listeners = std::move(next);
@@ -195,7 +196,7 @@ ChangeSubscription ChangeHub::subscribe(QObject* context, std::function<void(int
 
 void ChangeHub::remove(const ChangeListener* listener)
 {
-    const std::lock_guard<std::mutex> lock(m_lock);
+    const SessionConfigSync::MutexLock lock(m_lock);
     auto next = std::make_shared<Listeners>();
     next->reserve(m_listeners->size());
     for (const auto& l : *m_listeners) {
@@ -210,7 +211,7 @@ void ChangeHub::publish(std::uint64_t changed) const
 {
     std::shared_ptr<const Listeners> listeners;
     {
-        const std::lock_guard<std::mutex> lock(m_lock);
+        const SessionConfigSync::MutexLock lock(m_lock);
         listeners = m_listeners;
     }
     std::exception_ptr failure;

@@ -3,11 +3,13 @@
 // Definitions of the getData/setData specializations from a store's property table
 // (see PropertyTable.h). A store's source file expands its table once:
 //
-//   DESK_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, DeskRuntimeData)
+//   SESSIONCONFIG_DESK_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, DeskRuntimeData)
 //
 // Every store keeps its observed record in a member named m_record.
 
 #include <PropertyTable.h>
+
+#include <DataSets.h>
 
 #include <cstdint>
 #include <functional>
@@ -15,7 +17,7 @@
 #include <type_traits>
 #include <utility>
 
-#define SESSIONCONFIG_DEFINE_ROW(Store, Name, Number, Type, Kind, Access) \
+#define SESSIONCONFIG_DEFINE_ROW(Store, Name, Number, Type, Kind, Access, Part, Key, Reset, Compare, Hook) \
     SESSIONCONFIG_DEFINE_##Kind(Store, Name, Type, Access)
 
 #define SESSIONCONFIG_DEFINE_READ(Store, Name, Type, ...)                                              \
@@ -28,20 +30,39 @@
         return m_record.read([](const auto& r) -> Type { return readRow<Type, Property::Name>(r); });  \
     }
 
+// The row's type must be the member's own: a wider or narrower one would convert
+// silently on every read and write.
 #define SESSIONCONFIG_DEFINE_FIELD(Store, Name, Type, Access)                       \
     SESSIONCONFIG_DEFINE_READ(Store, Name, Type, (r.Access))                        \
     template <> void Store::setData<Type, Store::Property::Name>(const Type& value) \
     {                                                                               \
+        static_assert(std::is_same_v<Type, decltype(Store::RecordType::Access)>,    \
+                      "the row " #Name " must have its record member's type");      \
         m_record.write([&value](auto& r) { r.Access = value; });                    \
     }
 
-#define SESSIONCONFIG_DEFINE_DERIVED(Store, Name, Type, Access)            \
-    SESSIONCONFIG_DEFINE_READ(Store, Name, Type, r.Access())               \
-    /* Derived from other fields: nothing to assign, so no lock either. */ \
-    template <> void Store::setData<Type, Store::Property::Name>(const Type&) {}
+#define SESSIONCONFIG_DEFINE_DERIVED(Store, Name, Type, Access)                                          \
+    SESSIONCONFIG_DEFINE_READ(Store, Name, Type, r.Access())                                             \
+    /* Derived from other fields: nothing to assign, so no lock either. */                               \
+    template <> void Store::setData<Type, Store::Property::Name>(const Type&)                            \
+    {                                                                                                    \
+        static_assert(std::is_same_v<Type, decltype(std::declval<const Store::RecordType&>().Access())>, \
+                      "the row " #Name " must have its record function's type");                         \
+    }
 
-#define SESSIONCONFIG_DEFINE_WHOLE(Store, Name, Type, Access) \
+#define SESSIONCONFIG_DEFINE_WHOLE(Store, Name, Type, Access)                                       \
+    static_assert(std::is_same_v<Type, Store::RecordType>, "the row " #Name " must be the record"); \
     SESSIONCONFIG_DEFINE_READ(Store, Name, Type, (r))
+
+// resetData from the rows, inside the store: `record` is the record being reset and
+// `fresh` a default one.
+#define SESSIONCONFIG_RESET_ROW(X, Name, Number, Type, Kind, Access, Part, Key, Reset, Compare, Hook) \
+    SESSIONCONFIG_RESET_##Reset(Access)
+#define SESSIONCONFIG_RESET_KEEP(Access)
+#define SESSIONCONFIG_RESET_DROP(Access) record.Access = fresh.Access;
+#define SESSIONCONFIG_RESET_EMPTY(Access) \
+    if (record.Access)                    \
+        DataSets::Impl::clearDataObjects(*record.Access);
 
 namespace StoreChanges {
 
@@ -68,7 +89,7 @@ bool differ(const Read& read, const Record& before, const Record& after)
 
 template <class Enum> constexpr bool numbersFitTheSet()
 {
-    for (const PropertyRow& row : PropertyTable<Enum>::rows) {
+    for (const SessionConfigDetail::PropertyRow& row : SessionConfigDetail::PropertyTable<Enum>::rows) {
         if (row.number < 0 || row.number >= 64)
             return false;
     }
@@ -90,7 +111,7 @@ template <class Enum> constexpr bool numbersFitTheSet()
         for (const bool derivedPass : {false, true}) {                                                      \
             if (derivedPass && !changed)                                                                    \
                 break;                                                                                      \
-            PropertyTable<Store::Property>::forEach([&](auto tag, const char*) {                            \
+            SessionConfigDetail::PropertyTable<Store::Property>::forEach([&](auto tag, const char*) {       \
                 using Tag = decltype(tag);                                                                  \
                 const auto read = [](const Store::RecordType& r) -> decltype(auto) {                        \
                     return Store::readRow<typename Tag::Type, Tag::property>(r);                            \

@@ -1,14 +1,9 @@
+#include <AppRuntimeData.h>
 #include <AppSettingsDTO.h>
 
 #include "../contract/StoredValues.h"
 
 namespace {
-
-const QString kOptOutMessages = QStringLiteral("optOutMessages");
-const QString kVersion = QStringLiteral("version");
-const QString kMeetingURL = QStringLiteral("meetingURL");
-const QString kOutlookImport = QStringLiteral("outlookImport");
-const QString kUserSettings = QStringLiteral("userSettings");
 
 // The messages as a list set, in ascending order under "0", "1", ... A position the
 // set refuses is skipped, not reused, so every message keeps its place.
@@ -39,6 +34,59 @@ std::set<QString> decodeList(const DataSets::DataSet& list)
 
 } // namespace
 
+namespace StoredValues {
+
+struct OptOutList;
+struct Replace;
+struct NonEmpty;
+
+// The opt-out messages as a nested list set. Read back, they always come from the
+// stored set: absent means none.
+template <> struct Rule<OptOutList, std::set<QString>>
+{
+    static void write(const DataSets::DataSet& ds, const QString& key, const std::set<QString>& value)
+    {
+        put(ds, key, encodeList(value));
+    }
+    static void read(const DataSets::DataSet& ds, const QString& key, std::set<QString>& target)
+    {
+        DataSets::DataSet list = DataSets::Impl::createDS(false);
+        take(ds, key, list);
+        target = decodeList(list);
+    }
+};
+
+// Stored as it is, but read back always from the stored set: absent means none.
+template <> struct Rule<Replace, QString>
+{
+    static void write(const DataSets::DataSet& ds, const QString& key, const QString& value)
+    {
+        put(ds, key, value);
+    }
+    static void read(const DataSets::DataSet& ds, const QString& key, QString& target)
+    {
+        QString value;
+        take(ds, key, value);
+        target = std::move(value);
+    }
+};
+
+// Written only when there is one; read back like any text.
+template <> struct Rule<NonEmpty, QString>
+{
+    static void write(const DataSets::DataSet& ds, const QString& key, const QString& value)
+    {
+        if (!value.isEmpty())
+            put(ds, key, value);
+    }
+    static void read(const DataSets::DataSet& ds, const QString& key, QString& target)
+    {
+        take(ds, key, target);
+    }
+};
+
+} // namespace StoredValues
+
 AppSettingsDTO::~AppSettingsDTO() = default;
 
 EndpointData AppSettingsDTO::getEndpoint() const
@@ -68,38 +116,20 @@ QString AppSettingsDTO::getDiscoverMobileOfferURL() const
 
 DataSets::DataSet AppSettingsDTO::serializeEncrypted() const
 {
-    return DataSets::Impl::createDS(false);
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, ENCRYPTED);
 }
 
-void AppSettingsDTO::deserializeEncrypted(const DataSets::DataSet&) {}
+void AppSettingsDTO::deserializeEncrypted(const DataSets::DataSet& ds)
+{
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, ENCRYPTED);
+}
 
 DataSets::DataSet AppSettingsDTO::serializeUnencrypted() const
 {
-    DataSets::DataSet ds = DataSets::Impl::createDS(false);
-    StoredValues::put(ds, kOptOutMessages, encodeList(m_optOutMessages));
-    StoredValues::put(ds, kVersion, m_version);
-    if (!m_meetingURL.isEmpty())
-        StoredValues::put(ds, kMeetingURL, m_meetingURL);
-    StoredValues::put(ds, kOutlookImport, m_enableOutlookImport);
-    // Written always: a record whose user settings were set to a null handle
-    // stores them as an empty set.
-    StoredValues::put(ds, kUserSettings, m_userSettings ? m_userSettings : DataSets::Impl::createDS(false));
-    return ds;
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, PLAIN);
 }
 
 void AppSettingsDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    // The opt-out list and the version always come from the stored set (absent means
-    // none); the others keep their value when the stored set lacks them.
-    DataSets::DataSet list = DataSets::Impl::createDS(false);
-    StoredValues::take(ds, kOptOutMessages, list);
-    m_optOutMessages = decodeList(list);
-
-    QString version;
-    StoredValues::take(ds, kVersion, version);
-    m_version = std::move(version);
-
-    StoredValues::take(ds, kOutlookImport, m_enableOutlookImport);
-    StoredValues::take(ds, kMeetingURL, m_meetingURL);
-    StoredValues::take(ds, kUserSettings, m_userSettings);
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, PLAIN);
 }

@@ -1,34 +1,31 @@
 #include <DeskConfigurationDTO.h>
+#include <DeskRuntimeData.h>
 
 #include "../contract/StoredValues.h"
-
-namespace {
-const QString kEnabled = QStringLiteral("enabled");
-}
 
 DeskConfigurationDTO::~DeskConfigurationDTO() = default;
 
 bool DeskConfigurationDTO::operator==(const DeskConfigurationDTO& other) const
 {
-    return m_enabled == other.m_enabled && m_host == other.m_host && m_port == other.m_port &&
-           m_tls == other.m_tls;
+    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_DESK_PROPERTIES);
 }
 
 DataSets::DataSet DeskConfigurationDTO::serializeEncrypted() const
 {
-    DataSets::DataSet ds = DataSets::Impl::createDS(false);
-    StoredValues::put(ds, kEnabled, m_enabled);
-    return ds;
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
 }
 
 void DeskConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    StoredValues::take(ds, kEnabled, m_enabled);
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
 }
 
 DataSets::DataSet DeskConfigurationDTO::serializeUnencrypted() const
 {
-    return DataSets::Impl::createDS(false);
+    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
 }
 
-void DeskConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet&) {}
+void DeskConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
+{
+    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
+}

@@ -2,71 +2,51 @@
 
 #include "../contract/StoredValues.h"
 
-#include <mutex>
+#include <type_traits>
 #include <utility>
 
-namespace {
-
-const QString kApp = QStringLiteral("app");
-const QString kChat = QStringLiteral("chat");
-const QString kPhone = QStringLiteral("phone");
-const QString kUser = QStringLiteral("user");
-const QString kDesk = QStringLiteral("desk");
-
-} // namespace
+// The stores in member order, each with its key in the stored sets; the call-flow
+// store is provisioned after every start and never stored.
+template <class F> void SessionData::forEachStore(F&& f)
+{
+    f(&SessionData::m_app, QStringLiteral("app"));
+    f(&SessionData::m_callFlow, QString());
+    f(&SessionData::m_chat, QStringLiteral("chat"));
+    f(&SessionData::m_phone, QStringLiteral("phone"));
+    f(&SessionData::m_user, QStringLiteral("user"));
+    f(&SessionData::m_desk, QStringLiteral("desk"));
+}
 
 SessionData::SessionData()
-    : m_app(std::make_shared<AppRuntimeData>())
-    , m_callFlow(std::make_shared<CallFlowRuntimeData>())
-    , m_chat(std::make_shared<ChatRuntimeData>())
-    , m_phone(std::make_shared<PhoneRuntimeData>())
-    , m_user(std::make_shared<UserRuntimeData>())
-    , m_desk(std::make_shared<DeskRuntimeData>())
-{}
+{
+    forEachStore([this](auto member, const QString&) {
+        this->*member = std::make_shared<typename std::decay_t<decltype(this->*member)>::element_type>();
+    });
+}
 
 SessionData::SessionData(const SessionData& other)
     : IEncryptedSerializable(other)
-    , m_app(other.m_app)
-    , m_callFlow(other.m_callFlow)
-    , m_chat(other.m_chat)
-    , m_phone(other.m_phone)
-    , m_user(other.m_user)
-    , m_desk(other.m_desk)
-{}
+{
+    forEachStore([&](auto member, const QString&) { this->*member = other.*member; });
+}
 
 SessionData::SessionData(SessionData&& other) noexcept
     : IEncryptedSerializable(std::move(other))
-    , m_app(std::move(other.m_app))
-    , m_callFlow(std::move(other.m_callFlow))
-    , m_chat(std::move(other.m_chat))
-    , m_phone(std::move(other.m_phone))
-    , m_user(std::move(other.m_user))
-    , m_desk(std::move(other.m_desk))
-{}
+{
+    forEachStore([&](auto member, const QString&) { this->*member = std::move(other.*member); });
+}
 
 SessionData& SessionData::operator=(const SessionData& other)
 {
-    if (this != &other) {
-        m_app = other.m_app;
-        m_callFlow = other.m_callFlow;
-        m_chat = other.m_chat;
-        m_phone = other.m_phone;
-        m_user = other.m_user;
-        m_desk = other.m_desk;
-    }
+    if (this != &other)
+        forEachStore([&](auto member, const QString&) { this->*member = other.*member; });
     return *this;
 }
 
 SessionData& SessionData::operator=(SessionData&& other) noexcept
 {
-    if (this != &other) {
-        m_app = std::move(other.m_app);
-        m_callFlow = std::move(other.m_callFlow);
-        m_chat = std::move(other.m_chat);
-        m_phone = std::move(other.m_phone);
-        m_user = std::move(other.m_user);
-        m_desk = std::move(other.m_desk);
-    }
+    if (this != &other)
+        forEachStore([&](auto member, const QString&) { this->*member = std::move(other.*member); });
     return *this;
 }
 
@@ -130,16 +110,18 @@ void SessionData::clearFlags()
 void SessionData::resetConfigurationData()
 {
     clearFlags();
-    m_callFlow->resetData();
-    m_chat->resetData();
-    m_phone->resetData();
-    m_user->resetData();
-    m_desk->resetData();
+    // Every store that can reset, in member order (the application store cannot).
+    forEachStore([this](auto member, const QString&) {
+        using Store = typename std::decay_t<decltype(this->*member)>::element_type;
+        if constexpr (std::is_base_of_v<IConfigurationResettable, Store>)
+            (this->*member)->resetData();
+    });
 }
 
 void SessionData::clear()
 {
     clearFlags();
+    // Not member order: the application store clears after the user store.
     m_callFlow->resetData(); // the call-flow store has nothing more to clear
     m_chat->clear();
     m_phone->clear();
@@ -150,44 +132,38 @@ void SessionData::clear()
 
 void SessionData::setConfigurationReadyCallback(std::function<void()> callback)
 {
-    std::unique_lock<std::shared_mutex> lock(m_callbackLock);
+    const SessionConfigSync::WriteLock lock(m_callbackLock);
     m_configurationReady = std::move(callback);
 }
 
 void SessionData::alertConfigurationReady() const
 {
-    std::shared_lock<std::shared_mutex> lock(m_callbackLock);
+    const SessionConfigSync::ReadLock lock(m_callbackLock);
     if (m_configurationReady)
         m_configurationReady();
-}
-
-template <class F> void SessionData::forEachStoredPart(F&& f) const
-{
-    // The stored order; the call-flow store has no part.
-    f(kApp, *m_app);
-    f(kChat, *m_chat);
-    f(kPhone, *m_phone);
-    f(kUser, *m_user);
-    f(kDesk, *m_desk);
 }
 
 DataSets::DataSet SessionData::serializeStores(Serialize part) const
 {
     DataSets::DataSet ds = DataSets::Impl::createDS(false);
     // Each store holds its own lock for its own part only.
-    forEachStoredPart([&](const QString& key, IEncryptedSerializable& store) {
-        StoredValues::put(ds, key, (store.*part)());
+    forEachStore([&](auto member, const QString& key) {
+        if (!key.isNull())
+            StoredValues::put(ds, key,
+                              (static_cast<const IEncryptedSerializable&>(*(this->*member)).*part)());
     });
     return ds;
 }
 
 void SessionData::deserializeStores(const DataSets::DataSet& ds, Deserialize part)
 {
-    forEachStoredPart([&](const QString& key, IEncryptedSerializable& store) {
+    forEachStore([&](auto member, const QString& key) {
+        if (key.isNull())
+            return;
         // A missing or mistyped part leaves an empty set: the store then finds none of its keys.
         DataSets::DataSet nested = DataSets::Impl::createDS(false);
         StoredValues::take(ds, key, nested);
-        (store.*part)(nested);
+        (static_cast<IEncryptedSerializable&>(*(this->*member)).*part)(nested);
     });
 }
 

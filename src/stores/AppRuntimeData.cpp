@@ -2,35 +2,31 @@
 
 #include "../contract/StoreProperties.h"
 
+namespace {
+// A new store's record: the defaults of the record, with the store's own timeout.
+void makeDefault(AppSettingsDTO& r)
+{
+    r.setNextTimeout(AppSettingsDTO::kDefaultNextTimeout);
+}
+} // namespace
+
 AppRuntimeData::AppRuntimeData()
-    : m_record(std::in_place,
-               [](AppSettingsDTO& r) { r.setNextTimeout(AppSettingsDTO::kDefaultNextTimeout); })
+    : m_record(std::in_place, makeDefault)
 {}
 
 SESSIONCONFIG_DEFINE_COPY_AND_MOVE(AppRuntimeData)
 AppRuntimeData::~AppRuntimeData() = default;
 
-APP_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, AppRuntimeData)
+SESSIONCONFIG_APP_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, AppRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(AppRuntimeData)
 
+// The rows marked DROP go back to the store's defaults, the user settings (EMPTY) are
+// emptied in place.
 void AppRuntimeData::clear()
 {
-    m_record.write([](AppSettingsDTO& r) {
-        r.m_provisioningConfigurationName = QString();
-        r.m_optOutMessages.clear();
-        r.m_userPath = QString();
-        r.m_enableOutlookImport = false;
-        r.m_nextTimeout = AppSettingsDTO::kDefaultNextTimeout;
-        r.m_privacyURL = QString();
-        r.m_licenseAgreementURL = QString();
-        r.m_verboseLevel = false;
-        r.m_contactsURL = QString();
-        r.m_uploadAvatarURL = QString();
-        r.m_meetingURL = QString();
-        if (r.m_userSettings)
-            DataSets::Impl::clearDataObjects(*r.m_userSettings);
-        r.m_version = QString();
-        r.m_appTimestamp = QDateTime();
-        r.m_appBytes = QByteArray();
+    m_record.write([](RecordType& record) {
+        RecordType fresh;
+        makeDefault(fresh);
+        SESSIONCONFIG_APP_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
     });
 }

@@ -13,41 +13,15 @@ CallFlowRuntimeData::CallFlowRuntimeData() = default;
 SESSIONCONFIG_DEFINE_COPY_AND_MOVE(CallFlowRuntimeData)
 CallFlowRuntimeData::~CallFlowRuntimeData() = default;
 
-CALLFLOW_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, CallFlowRuntimeData)
+SESSIONCONFIG_CALLFLOW_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, CallFlowRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(CallFlowRuntimeData)
 
+// The rows marked DROP go back to their defaults.
 void CallFlowRuntimeData::resetData()
 {
-    m_record.write([](CallFlowConfigurationDTO& r) {
-        r.m_enableCallFlow = false;
-        r.m_enableCallerID = false;
-
-        r.m_pbx = QString();
-        r.m_extension = QString();
-        r.m_msisdn = QString();
-        r.m_setDefaultCallerIdURL = QString();
-        r.m_setWifiCallExtensionURL = QString();
-        r.m_setWifiCallMobileURL = QString();
-        r.m_getWifiCallExtensionURL = QString();
-        r.m_getWifiCallMobileURL = QString();
-        r.m_getCallForwardExtensionURL = QString();
-        r.m_getCallForwardMobileURL = QString();
-        r.m_setCallForwardOnBusyExtensionURL = QString();
-        r.m_setCallForwardOnNotAnsweredExtensionURL = QString();
-        r.m_setCallForwardOnUnReachableExtensionURL = QString();
-        r.m_setCallForwardImmediatelyExtensionURL = QString();
-        r.m_setCallForwardOnBusyMobileURL = QString();
-        r.m_setCallForwardOnNotAnsweredMobileURL = QString();
-        r.m_setCallForwardOnUnReachableMobileURL = QString();
-        r.m_setCallForwardImmediatelyMobileURL = QString();
-        r.m_setCallWaitingExtensionURL = QString();
-        r.m_setCallWaitingMobileURL = QString();
-        r.m_setVIPListURL = QString();
-        r.m_getVIPListURL = QString();
-
-        r.m_callerIds.reset();
-        // Enable call flow on the mobile, enable MIMIT and the send-push-to-mobile
-        // URL are deliberately left as they are.
+    m_record.write([](RecordType& record) {
+        const RecordType fresh;
+        SESSIONCONFIG_CALLFLOW_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
     });
 }
 

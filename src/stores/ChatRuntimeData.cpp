@@ -5,12 +5,16 @@
 ChatRuntimeData::ChatRuntimeData() = default;
 ChatRuntimeData::~ChatRuntimeData() = default;
 
-CHAT_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, ChatRuntimeData)
+SESSIONCONFIG_CHAT_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, ChatRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(ChatRuntimeData)
 
+// The rows marked DROP go back to their defaults.
 void ChatRuntimeData::resetData()
 {
-    m_record.write([](ChatConfigurationDTO& r) { r.m_token = QString(); });
+    m_record.write([](RecordType& record) {
+        const RecordType fresh;
+        SESSIONCONFIG_CHAT_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
+    });
 }
 
 void ChatRuntimeData::clear()

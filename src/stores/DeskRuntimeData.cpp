@@ -5,15 +5,15 @@
 DeskRuntimeData::DeskRuntimeData() = default;
 DeskRuntimeData::~DeskRuntimeData() = default;
 
-DESK_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, DeskRuntimeData)
+SESSIONCONFIG_DESK_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, DeskRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(DeskRuntimeData)
 
+// The rows marked DROP go back to their defaults.
 void DeskRuntimeData::resetData()
 {
-    m_record.write([](DeskConfigurationDTO& r) {
-        r.m_host = QString();
-        r.m_port = 0;
-        r.m_tls = false;
+    m_record.write([](RecordType& record) {
+        const RecordType fresh;
+        SESSIONCONFIG_DESK_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
     });
 }
 

@@ -6,19 +6,15 @@ PhoneRuntimeData::PhoneRuntimeData() = default;
 SESSIONCONFIG_DEFINE_COPY_AND_MOVE(PhoneRuntimeData)
 PhoneRuntimeData::~PhoneRuntimeData() = default;
 
-PHONE_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, PhoneRuntimeData)
+SESSIONCONFIG_PHONE_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, PhoneRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(PhoneRuntimeData)
 
+// The rows marked DROP go back to their defaults.
 void PhoneRuntimeData::resetData()
 {
-    m_record.write([](PhoneConfigurationDTO& r) {
-        r.m_hostName = QString();
-        r.m_hostPort = 0;
-        r.m_registrar = QString();
-        r.m_dtmfDuration.reset();
-        r.m_srtp = true;
-        r.m_enableCallRecording = false;
-        r.m_codecList = QString();
+    m_record.write([](RecordType& record) {
+        const RecordType fresh;
+        SESSIONCONFIG_PHONE_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
     });
 }
 

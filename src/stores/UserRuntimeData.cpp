@@ -6,7 +6,7 @@ UserRuntimeData::UserRuntimeData() = default;
 SESSIONCONFIG_DEFINE_COPY_AND_MOVE(UserRuntimeData)
 UserRuntimeData::~UserRuntimeData() = default;
 
-USER_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, UserRuntimeData)
+SESSIONCONFIG_USER_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, UserRuntimeData)
 SESSIONCONFIG_DEFINE_STORAGE(UserRuntimeData)
 
 bool UserRuntimeData::isValidSession() const

@@ -18,7 +18,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -239,8 +238,9 @@ QByteArray stateDirectory(const Arguments& args)
         std::vector<char> cwd(4096);
         while (!::getcwd(cwd.data(), cwd.size())) {
             if (errno != ERANGE)
-                throw Failure{ExitIo, QStringLiteral("cannot find the working directory: %1")
-                                          .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+                throw Failure{
+                    ExitIo,
+                    QStringLiteral("cannot find the working directory: %1").arg(qt_error_string(errno))};
             cwd.resize(cwd.size() * 2);
         }
         dir = QByteArray(cwd.data()) + '/' + dir;
@@ -363,13 +363,13 @@ void provision(SessionData& session, const Profile& profile, bool echo, QTextStr
         << " changes while provisioning ran" << Qt::endl;
     if (!alerted) {
         QStringList missing;
-        for (Section s : {Section::App, Section::AppMeeting, Section::CallFlow, Section::Chat, Section::Phone,
-                          Section::User, Section::Desk}) {
+        for (const SectionEntry& s : kSections) {
             bool listed = false;
             for (const auto& d : profile.domains)
-                listed = listed || std::find(d.sections.begin(), d.sections.end(), s) != d.sections.end();
+                listed =
+                    listed || std::find(d.sections.begin(), d.sections.end(), s.section) != d.sections.end();
             if (!listed)
-                missing << sectionName(s);
+                missing << QLatin1String(s.name);
         }
         out << "Configuration not ready: not provisioned: " << missing.join(QStringLiteral(", ")) << Qt::endl;
     }
@@ -456,10 +456,9 @@ void checkOutput(QTextStream& out)
     const bool failed = out.status() != QTextStream::Ok;
     errno = 0;
     if (failed || std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw Failure{ExitIo,
-                      QStringLiteral("cannot write the output: %1")
-                          .arg(failed && out.device() ? out.device()->errorString()
-                                                      : QString::fromLocal8Bit(std::strerror(errno)))};
+        throw Failure{
+            ExitIo, QStringLiteral("cannot write the output: %1")
+                        .arg(failed && out.device() ? out.device()->errorString() : qt_error_string(errno))};
 }
 
 int dispatch(const Arguments& args, QTextStream& out, QTextStream& err)

@@ -3,13 +3,7 @@
 #include "Failure.h"
 #include "ProfileValues.h"
 
-#include <AppRuntimeData.h>
-#include <CallFlowRuntimeData.h>
-#include <ChatRuntimeData.h>
-#include <DeskRuntimeData.h>
-#include <PhoneRuntimeData.h>
 #include <SessionData.h>
-#include <UserRuntimeData.h>
 
 #include <QFile>
 #include <QJsonDocument>
@@ -29,41 +23,11 @@ namespace {
     throw Failure{ExitBadProfile, QStringLiteral("%1: %2").arg(source, fault)};
 }
 
-// How a worker reaches its domain's store in the session.
-template <class Store> struct Domain;
-template <> struct Domain<AppRuntimeData>
-{
-    static std::shared_ptr<AppRuntimeData> store(SessionData& s) { return s.getAppSessionData().lock(); }
-};
-template <> struct Domain<CallFlowRuntimeData>
-{
-    static std::shared_ptr<CallFlowRuntimeData> store(SessionData& s)
-    {
-        return s.getCallFlowSessionData().lock();
-    }
-};
-template <> struct Domain<ChatRuntimeData>
-{
-    static std::shared_ptr<ChatRuntimeData> store(SessionData& s) { return s.getChatSessionData().lock(); }
-};
-template <> struct Domain<PhoneRuntimeData>
-{
-    static std::shared_ptr<PhoneRuntimeData> store(SessionData& s) { return s.getPhoneSessionData().lock(); }
-};
-template <> struct Domain<UserRuntimeData>
-{
-    static std::shared_ptr<UserRuntimeData> store(SessionData& s) { return s.getUserRuntimeData().lock(); }
-};
-template <> struct Domain<DeskRuntimeData>
-{
-    static std::shared_ptr<DeskRuntimeData> store(SessionData& s) { return s.getDeskSessionData().lock(); }
-};
-
 // Turns one property's JSON value into a typed write on the domain's store, using
 // the store's property table to find the enumerator and its value type.
 template <class Store>
-std::function<void(SessionData&)> propertyWrite(const QString& name, const QJsonValue& json,
-                                                const QString& source, const QString& domain)
+std::function<void(SessionData&)> propertyWrite(const Domain<Store>& domain, const QString& name,
+                                                const QJsonValue& json, const QString& source)
 {
     using Property = typename Store::Property;
     if (!propertyFromName<Property>(name.toStdString()))
@@ -71,7 +35,7 @@ std::function<void(SessionData&)> propertyWrite(const QString& name, const QJson
 
     std::function<void(SessionData&)> write;
     std::optional<profile::Fault> fault;
-    PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
+    SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
         using Tag = decltype(tag);
         if (name != QLatin1String(rowName))
             return;
@@ -84,28 +48,32 @@ std::function<void(SessionData&)> propertyWrite(const QString& name, const QJson
             using T = typename Tag::Type;
             T value{};
             fault = profile::read(json, value);
-            write = [value](SessionData& session) {
-                Domain<Store>::store(session)->template setData<T, Tag::property>(value);
+            write = [value, store = domain.store](SessionData& session) {
+                (session.*store)().lock()->template setData<T, Tag::property>(value);
             };
         }
     });
     if (fault)
-        malformed(source, QStringLiteral("%1.%2%3: %4").arg(domain, name, fault->at, fault->what));
+        malformed(
+            source,
+            QStringLiteral("%1.%2%3: %4").arg(QLatin1String(domain.name), name, fault->at, fault->what));
     return write;
 }
 
 template <class Store>
-void readDomain(DomainProvisioning& domain, const QJsonValue& json, const QString& source)
+void readDomain(const Domain<Store>& entry, DomainProvisioning& domain, const QJsonValue& json,
+                const QString& source)
 {
     if (!json.isObject())
         malformed(source, QStringLiteral("\"%1\" must be an object of properties, found %2")
                               .arg(domain.domain, profile::describe(json)));
     const QJsonObject object = json.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        auto write = propertyWrite<Store>(it.key(), it.value(), source, domain.domain);
+        auto write = propertyWrite(entry, it.key(), it.value(), source);
         if (!write) {
             QStringList known;
-            for (const PropertyRow& row : PropertyTable<typename Store::Property>::rows)
+            for (const SessionConfigDetail::PropertyRow& row :
+                 SessionConfigDetail::PropertyTable<typename Store::Property>::rows)
                 known << QLatin1String(row.name);
             malformed(source, QStringLiteral("unknown property \"%1\" in \"%2\" (known: %3)")
                                   .arg(it.key(), domain.domain, known.join(QStringLiteral(", "))));
@@ -115,83 +83,18 @@ void readDomain(DomainProvisioning& domain, const QJsonValue& json, const QStrin
     }
 }
 
-struct DomainEntry
-{
-    const char* name;
-    void (*read)(DomainProvisioning&, const QJsonValue&, const QString&);
-    std::vector<Section> sections;
-};
-
-const std::vector<DomainEntry>& domainEntries()
-{
-    static const std::vector<DomainEntry> entries = {
-        {"app", &readDomain<AppRuntimeData>, {Section::App, Section::AppMeeting}},
-        {"callFlow", &readDomain<CallFlowRuntimeData>, {Section::CallFlow}},
-        {"chat", &readDomain<ChatRuntimeData>, {Section::Chat}},
-        {"phone", &readDomain<PhoneRuntimeData>, {Section::Phone}},
-        {"user", &readDomain<UserRuntimeData>, {Section::User}},
-        {"desk", &readDomain<DeskRuntimeData>, {Section::Desk}},
-    };
-    return entries;
-}
-
-const std::vector<Section>& allSections()
-{
-    static const std::vector<Section> sections = {Section::App,  Section::AppMeeting, Section::CallFlow,
-                                                  Section::Chat, Section::Phone,      Section::User,
-                                                  Section::Desk};
-    return sections;
-}
-
-void report(SessionData& session, Section section)
-{
-    switch (section) {
-    case Section::App:
-        return session.setAppConfigurationDataProvisioned(true);
-    case Section::AppMeeting:
-        return session.setAppMeetingConfigurationDataProvisioned(true);
-    case Section::CallFlow:
-        return session.setCallFlowConfigurationDataProvisioned(true);
-    case Section::Chat:
-        return session.setChatConfigurationDataProvisioned(true);
-    case Section::Phone:
-        return session.setPhoneConfigurationDataProvisioned(true);
-    case Section::User:
-        return session.setUserConfigurationDataProvisioned(true);
-    case Section::Desk:
-        return session.setDeskConfigurationDataProvisioned(true);
-    }
-}
-
 } // namespace
-
-QString sectionName(Section section)
-{
-    switch (section) {
-    case Section::App:
-        return QStringLiteral("app");
-    case Section::AppMeeting:
-        return QStringLiteral("appMeeting");
-    case Section::CallFlow:
-        return QStringLiteral("callFlow");
-    case Section::Chat:
-        return QStringLiteral("chat");
-    case Section::Phone:
-        return QStringLiteral("phone");
-    case Section::User:
-        return QStringLiteral("user");
-    case Section::Desk:
-        return QStringLiteral("desk");
-    }
-    return QString();
-}
 
 void DomainProvisioning::apply(SessionData& session) const
 {
     for (const auto& write : writes)
         write(session);
-    for (Section section : sections)
-        report(session, section);
+    for (Section section : sections) {
+        // Through a local copy: GCC's bounds check misreads the index when a
+        // member-function pointer is called straight out of an array.
+        const auto report = kSections[static_cast<int>(section)].report;
+        (session.*report)(true);
+    }
 }
 
 int Profile::propertyCount() const
@@ -223,8 +126,7 @@ Profile parseProfile(const QByteArray& json, const QString& source)
     const QJsonObject root = doc.object();
 
     QStringList domainNames;
-    for (const auto& entry : domainEntries())
-        domainNames << QLatin1String(entry.name);
+    forEachDomain([&](const auto& entry) { domainNames << QLatin1String(entry.name); });
     for (auto it = root.begin(); it != root.end(); ++it) {
         if (it.key() != QLatin1String("provisioned") && !domainNames.contains(it.key()))
             malformed(source, QStringLiteral("unknown domain \"%1\" (expected provisioned, %2)")
@@ -239,16 +141,16 @@ Profile parseProfile(const QByteArray& json, const QString& source)
                                   .arg(profile::describe(sections)));
         for (const QJsonValue& v : sections.toArray()) {
             bool known = false;
-            for (Section s : allSections()) {
-                if (v.toString() == sectionName(s)) {
+            for (const SectionEntry& s : kSections) {
+                if (v.toString() == QLatin1String(s.name)) {
                     known = true;
-                    provisioned.push_back(s);
+                    provisioned.push_back(s.section);
                 }
             }
             if (!known) {
                 QStringList names;
-                for (Section s : allSections())
-                    names << sectionName(s);
+                for (const SectionEntry& s : kSections)
+                    names << QLatin1String(s.name);
                 malformed(source, QStringLiteral("unknown section %1 in \"provisioned\" (expected %2)")
                                       .arg(v.isString() ? QStringLiteral("\"%1\"").arg(v.toString())
                                                         : profile::describe(v),
@@ -259,18 +161,18 @@ Profile parseProfile(const QByteArray& json, const QString& source)
 
     Profile profile;
     profile.source = source;
-    for (const auto& entry : domainEntries()) {
+    forEachDomain([&](const auto& entry) {
         DomainProvisioning domain;
         domain.domain = QLatin1String(entry.name);
         const QJsonValue v = root.value(domain.domain);
         if (!v.isUndefined())
-            entry.read(domain, v, source);
+            readDomain(entry, domain, v, source);
         for (Section s : entry.sections) {
             if (std::find(provisioned.begin(), provisioned.end(), s) != provisioned.end())
                 domain.sections.push_back(s);
         }
         profile.domains.push_back(std::move(domain));
-    }
+    });
     return profile;
 }
 

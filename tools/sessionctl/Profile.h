@@ -19,6 +19,8 @@
 // property, a value of the wrong type, a property that cannot be set, or an unknown
 // section makes the profile malformed.
 
+#include "Domains.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -28,11 +30,6 @@
 class SessionData;
 
 namespace sessionctl {
-
-// The seven configuration sections whose provisioning the session tracks.
-enum class Section { App, AppMeeting, CallFlow, Chat, Phone, User, Desk };
-
-QString sectionName(Section section);
 
 // What one provisioning worker does: write its domain's properties, then report the
 // domain's sections that the profile lists.

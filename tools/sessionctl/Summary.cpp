@@ -189,7 +189,7 @@ void printSummary(QTextStream& out, const SessionData& session)
     out << "    (%NEWVALUE% = mobile; %INCOMINGDESKTOP% / %INCOMINGMOBILE% / %INCOMINGLANDLINE% = "
            "extension / mobile / last landline)\n";
     int urls = 0;
-    PropertyTable<CallFlowProperty>::forEach([&](auto tag, const char* name) {
+    SessionConfigDetail::PropertyTable<CallFlowProperty>::forEach([&](auto tag, const char* name) {
         using Tag = decltype(tag);
         if constexpr (std::is_same_v<typename Tag::Type, QString>) {
             if (!QByteArray(name).endsWith("URL"))

@@ -1,5 +1,7 @@
 #include "Watch.h"
 
+#include "Domains.h"
+
 #include <SessionData.h>
 
 #include <QCoreApplication>
@@ -9,20 +11,13 @@ namespace sessionctl {
 ChangeWatch::ChangeWatch(const SessionData& session, QTextStream* echo)
     : m_echo(echo)
 {
-    watch(session.getAppSessionData(), "app");
-    watch(session.getCallFlowSessionData(), "callFlow");
-    watch(session.getChatSessionData(), "chat");
-    watch(session.getPhoneSessionData(), "phone");
-    watch(session.getUserRuntimeData(), "user");
-    watch(session.getDeskSessionData(), "desk");
-}
-
-template <class Weak> void ChangeWatch::watch(const Weak& weak, const char* domain)
-{
-    if (const auto store = weak.lock()) {
-        m_subscriptions.push_back(store->subscribe(
-            &m_context, [this, domain](auto property) { landed(domain, propertyName(property)); }));
-    }
+    forEachDomain([&](const auto& domain) {
+        if (const auto store = domain.of(session)) {
+            m_subscriptions.push_back(store->subscribe(&m_context, [this, name = domain.name](auto property) {
+                landed(name, propertyName(property));
+            }));
+        }
+    });
 }
 
 void ChangeWatch::landed(const char* domain, const char* property)

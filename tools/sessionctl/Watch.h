@@ -29,7 +29,6 @@ public:
     long received() const { return m_received; }
 
 private:
-    template <class Weak> void watch(const Weak& weak, const char* domain);
     void landed(const char* domain, const char* property);
 
     QTextStream* const m_echo;

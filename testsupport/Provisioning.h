@@ -73,13 +73,24 @@ template <class T> T sample(int n)
     }
 }
 
+// The place of a held row among the held rows in number order, so that each property
+// gets the same value whatever the order of its table.
+template <class Enum> constexpr int heldRank(int number)
+{
+    int rank = 0;
+    for (const SessionConfigDetail::PropertyRow& row : SessionConfigDetail::PropertyTable<Enum>::rows)
+        rank += row.settable && !row.derived && row.number < number;
+    return rank;
+}
+
 template <class Store> void provision(Store& store)
 {
-    int n = 0;
-    PropertyTable<typename Store::Property>::forEach([&store, &n](auto tag, const char*) {
+    using Enum = typename Store::Property;
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&store](auto tag, const char*) {
         using Tag = decltype(tag);
         if constexpr (Tag::settable && !Tag::derived)
-            store.template setData<typename Tag::Type, Tag::property>(sample<typename Tag::Type>(n++));
+            store.template setData<typename Tag::Type, Tag::property>(
+                sample<typename Tag::Type>(heldRank<Enum>(static_cast<int>(Tag::property))));
     });
 }
 

@@ -72,7 +72,7 @@ template <class T> bool sameValue(const T& a, const T& b)
 // not derived from others.
 template <class Enum, class F> void forEachHeld(F&& f)
 {
-    PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
         if constexpr (decltype(tag)::settable && !decltype(tag)::derived)
             f(tag, name);
     });
@@ -100,7 +100,7 @@ using Names = std::vector<std::string>;
 template <class Enum> Names namesOf(const std::set<Enum>& properties)
 {
     Names names;
-    for (const PropertyRow& row : PropertyTable<Enum>::rows)
+    for (const SessionConfigDetail::PropertyRow& row : SessionConfigDetail::PropertyTable<Enum>::rows)
         if (properties.count(static_cast<Enum>(row.number)))
             names.push_back(row.name);
     return names;

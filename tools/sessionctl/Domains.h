@@ -1,0 +1,70 @@
+#pragma once
+
+// The session's domains and configuration sections as sessionctl knows them, one line
+// each. The profile reader, the provisioning threads, the change watch and the
+// reports all walk these two tables.
+
+#include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatRuntimeData.h>
+#include <DeskRuntimeData.h>
+#include <PhoneRuntimeData.h>
+#include <SessionData.h>
+#include <UserRuntimeData.h>
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace sessionctl {
+
+// The seven configuration sections whose provisioning the session tracks.
+enum class Section { App, AppMeeting, CallFlow, Chat, Phone, User, Desk };
+
+struct SectionEntry
+{
+    Section section;
+    const char* name;
+    void (SessionData::*report)(bool);
+};
+
+inline constexpr SectionEntry kSections[] = {
+    {Section::App, "app", &SessionData::setAppConfigurationDataProvisioned},
+    {Section::AppMeeting, "appMeeting", &SessionData::setAppMeetingConfigurationDataProvisioned},
+    {Section::CallFlow, "callFlow", &SessionData::setCallFlowConfigurationDataProvisioned},
+    {Section::Chat, "chat", &SessionData::setChatConfigurationDataProvisioned},
+    {Section::Phone, "phone", &SessionData::setPhoneConfigurationDataProvisioned},
+    {Section::User, "user", &SessionData::setUserConfigurationDataProvisioned},
+    {Section::Desk, "desk", &SessionData::setDeskConfigurationDataProvisioned},
+};
+
+inline QString sectionName(Section section)
+{
+    return QLatin1String(kSections[static_cast<int>(section)].name);
+}
+
+// One domain: its name in profiles and change reports, how to reach its store in a
+// session and the sections it provisions.
+template <class Store> struct Domain
+{
+    using StoreType = Store;
+    const char* name;
+    std::weak_ptr<Store> (SessionData::*store)() const;
+    std::vector<Section> sections;
+
+    std::shared_ptr<Store> of(const SessionData& session) const { return (session.*store)().lock(); }
+};
+
+// Calls f(Domain<Store>) for each domain, in the session's store order.
+template <class F> void forEachDomain(F&& f)
+{
+    f(Domain<AppRuntimeData>{"app", &SessionData::getAppSessionData, {Section::App, Section::AppMeeting}});
+    f(Domain<CallFlowRuntimeData>{"callFlow", &SessionData::getCallFlowSessionData, {Section::CallFlow}});
+    f(Domain<ChatRuntimeData>{"chat", &SessionData::getChatSessionData, {Section::Chat}});
+    f(Domain<PhoneRuntimeData>{"phone", &SessionData::getPhoneSessionData, {Section::Phone}});
+    f(Domain<UserRuntimeData>{"user", &SessionData::getUserRuntimeData, {Section::User}});
+    f(Domain<DeskRuntimeData>{"desk", &SessionData::getDeskSessionData, {Section::Desk}});
+}
+
+} // namespace sessionctl
