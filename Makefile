@@ -11,12 +11,13 @@ FUZZ_PACKAGES     = clang libclang-rt-14-dev
 CLANG_PACKAGES    = clang
 TIDY_PACKAGES     = clang-tidy
 COVERAGE_PACKAGES = gcovr
+DOCS_PACKAGES     = doxygen
 # RapidJSON only as a yardstick for the stored-form benchmarks.
 BENCH_PACKAGES    = rapidjson-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test demo install clean format \
-        test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench
+        test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench docs
 
 all: build
 
@@ -60,6 +61,14 @@ format:
 
 clean:
 	rm -rf $(BUILD) build-clang build-asan build-tsan build-fuzz build-cov build-bench
+
+# The API reference of the installed headers in $(BUILD)/docs/html; fails on any
+# undocumented public class, function or enumerator.
+docs:
+	@$(MAKE) --no-print-directory apt-install PACKAGES="$(DOCS_PACKAGES)"
+	@rm -rf $(BUILD)/docs && mkdir -p $(BUILD)/docs
+	DOCS_OUT=$(BUILD)/docs doxygen docs/Doxyfile
+	@echo "API reference: $(BUILD)/docs/html/index.html"
 
 # --- Quality gates --------------------------------------------------------------
 # Each gate has its own build directory, so they never disturb the default build.

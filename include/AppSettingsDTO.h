@@ -35,6 +35,9 @@ public:
     AppSettingsDTO& operator=(const AppSettingsDTO&) = default;
     ~AppSettingsDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     QString getProvisioningConfigurationName() const { return m_provisioningConfigurationName; }
     void setProvisioningConfigurationName(const QString& name) { m_provisioningConfigurationName = name; }
 
@@ -85,6 +88,7 @@ public:
     QString getWhatsNew() const;
     QString getPasswordReset() const;
     QString getDiscoverMobileOfferURL() const;
+    //@}
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;

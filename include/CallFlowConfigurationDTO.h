@@ -25,6 +25,9 @@ public:
     CallFlowConfigurationDTO& operator=(const CallFlowConfigurationDTO&) = default;
     ~CallFlowConfigurationDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     bool getEnableCallFlow() const { return m_enableCallFlow; }
     void setEnableCallFlow(bool enable) { m_enableCallFlow = enable; }
     bool getEnableCallFlowMobile() const { return m_enableCallFlowMobile; }
@@ -117,10 +120,13 @@ public:
     CallerIds getCallerId() const { return m_callerIds; }
     // Takes over the given list; the record's old entries are dropped.
     void setCallerId(CallerIds callerIds) { m_callerIds = std::move(callerIds); }
+    //@}
 
     // All 28 fields; text exact and case-sensitive (null equals empty).
+    //@{
     bool operator==(const CallFlowConfigurationDTO& other) const;
     bool operator!=(const CallFlowConfigurationDTO& other) const { return !(*this == other); }
+    //@}
 
     // Never stored: both parts are new empty sets and reading a set back changes nothing.
     DataSets::DataSet serializeEncrypted() const override;

@@ -21,6 +21,7 @@ class SESSIONCONFIG_EXPORT ChangeSubscription
 {
 public:
     ChangeSubscription();
+    // Takes over `other`'s subscription; `other` is left inactive.
     ChangeSubscription(ChangeSubscription&& other) noexcept;
     // Cancels the subscription this handle held, then takes over `other`'s.
     ChangeSubscription& operator=(ChangeSubscription&& other) noexcept;

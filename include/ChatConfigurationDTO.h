@@ -19,6 +19,9 @@ public:
     ChatConfigurationDTO& operator=(const ChatConfigurationDTO&) = default;
     ~ChatConfigurationDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     QString getJID() const { return m_jid; }
     void setJID(QString jid) { m_jid = std::move(jid); }
     QString getToken() const { return m_token; }
@@ -29,10 +32,13 @@ public:
     void setLastChatSync(long long lastChatSync) { m_lastChatSync = lastChatSync; }
     int getTimeToLive() const { return m_timeToLive; }
     void setTimeToLive(int timeToLive) { m_timeToLive = timeToLive; }
+    //@}
 
     // All five fields: JID, token, last chat sync, enabled, time to live.
+    //@{
     bool operator==(const ChatConfigurationDTO& other) const;
     bool operator!=(const ChatConfigurationDTO& other) const { return !(*this == other); }
+    //@}
 
     // The stored keys and their rules are the rows of SESSIONCONFIG_CHAT_PROPERTIES
     // (ChatRuntimeData.h). Reading the last chat sync back keeps only a positive

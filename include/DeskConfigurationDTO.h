@@ -18,6 +18,9 @@ public:
     DeskConfigurationDTO& operator=(const DeskConfigurationDTO&) = default;
     ~DeskConfigurationDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
     QString getHost() const { return m_host; }
@@ -28,10 +31,13 @@ public:
     void setSIPDebugEnabled(bool enabled) { m_sipDebugEnabled = enabled; }
     bool getTls() const { return m_tls; }
     void setTls(bool tls) { m_tls = tls; }
+    //@}
 
     // Enabled, host (exact, case-sensitive), port and TLS; SIP debugging takes no part.
+    //@{
     bool operator==(const DeskConfigurationDTO& other) const;
     bool operator!=(const DeskConfigurationDTO& other) const { return !(*this == other); }
+    //@}
 
     // The stored keys are the rows of SESSIONCONFIG_DESK_PROPERTIES (DeskRuntimeData.h).
     DataSets::DataSet serializeEncrypted() const override;

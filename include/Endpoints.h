@@ -15,9 +15,13 @@ class SESSIONCONFIG_EXPORT Endpoints
 {
 public:
     Endpoints() = default;
+    // A directory of the given endpoints, in their order.
+    //@{
     Endpoints(const std::vector<EndpointData>& endpoints);
     Endpoints(std::initializer_list<EndpointData> endpoints);
+    //@}
 
+    // Every entry, in provisioning order.
     const std::vector<EndpointData>& getEndpointVector() const { return m_endpoints; }
 
     // The first entry of the given remote type.
@@ -30,8 +34,11 @@ public:
     // isProduction() false, so the caller can tell that none was found.
     EndpointData getProductionEndpoint() const;
 
+    // Entry by entry, in order.
+    //@{
     bool operator==(const Endpoints& other) const { return m_endpoints == other.m_endpoints; }
     bool operator!=(const Endpoints& other) const { return !(*this == other); }
+    //@}
 
 private:
     std::vector<EndpointData> m_endpoints;

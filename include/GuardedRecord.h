@@ -31,9 +31,14 @@ template <class T> void default_delete(T* p) noexcept
 template <class Record> class GuardedRecord
 {
 public:
+    // The record is owned through a deleter fixed at construction, so that it is
+    // freed by the library that allocated it.
+    //@{
     using Deleter = void (*)(Record*);
     using Pointer = std::unique_ptr<Record, Deleter>;
+    //@}
 
+    // A default-constructed record.
     GuardedRecord()
         : m_record(new Record(), &spimpl::details::default_delete<Record>)
     {}
@@ -46,6 +51,8 @@ public:
         init(*m_record);
     }
 
+    // Copies and moves as the class says: no lock taken.
+    //@{
     GuardedRecord(const GuardedRecord& other)
         : m_record(new Record(*other.m_record), &spimpl::details::default_delete<Record>)
     {}
@@ -71,6 +78,7 @@ public:
         return *this;
     }
 
+    //@}
     ~GuardedRecord() = default;
 
     // Runs `f` on the record under the shared lock and returns its result by value.
@@ -94,6 +102,7 @@ public:
     {
         replaceWithDefault([](const Record&, const Record&) {});
     }
+    // As above, with `compare(old, fresh)`.
     template <class Compare> void replaceWithDefault(Compare&& compare)
     {
         const SessionConfigSync::WriteLock lock(m_lock);

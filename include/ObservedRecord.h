@@ -30,10 +30,13 @@ template <class Record> class ObservedRecord
 {
 public:
     ObservedRecord() = default;
+    // A new record that `init` prepares before anyone can reach it; nothing is reported.
     template <class F>
     ObservedRecord(std::in_place_t, F&& init)
         : m_guarded(std::in_place, std::forward<F>(init))
     {}
+    // Copies and moves carry the record only, as the class says.
+    //@{
     ObservedRecord(const ObservedRecord& other)
         : m_guarded(other.m_guarded)
     {}
@@ -51,8 +54,10 @@ public:
         m_guarded = std::move(other.m_guarded);
         return *this;
     }
+    //@}
     ~ObservedRecord() = default;
 
+    // Runs `f` on the record under the shared lock and returns its result by value.
     template <class F> auto read(F&& f) const { return m_guarded.read(std::forward<F>(f)); }
 
     // Runs `f` on the record under the exclusive lock. If `f` throws, what it changed
@@ -79,6 +84,8 @@ public:
         finish(hub, changed, failure);
     }
 
+    // Replaces the record with a default-constructed one under the exclusive lock and
+    // reports the properties that changed.
     void replaceWithDefault()
     {
         if (quiet()) {
@@ -109,6 +116,7 @@ public:
         return hub->subscribe(context, std::move(onChange));
     }
 
+    // False only for an object whose record was moved away.
     bool holdsRecord() const noexcept { return m_guarded.holdsRecord(); }
 
 private:

@@ -24,6 +24,9 @@ public:
     PhoneConfigurationDTO& operator=(const PhoneConfigurationDTO&) = default;
     ~PhoneConfigurationDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     QString getHostName() const { return m_hostName; }
     void setHostName(QString hostName) { m_hostName = std::move(hostName); }
     int getHostPort() const { return m_hostPort; }
@@ -96,11 +99,14 @@ public:
     void setEnableExtendedLoggingVD(bool enable) { m_enableExtendedLoggingVD = enable; }
     const QDateTime& getLastPhoneBookSync() const { return m_lastPhoneBookSync; }
     void setLastPhoneBookSync(QDateTime time) { m_lastPhoneBookSync = std::move(time); }
+    //@}
 
     // Every field except the call-recording flag, which is a per-call choice rather
     // than part of the configuration. The rights compare as a whole value.
+    //@{
     bool operator==(const PhoneConfigurationDTO& other) const;
     bool operator!=(const PhoneConfigurationDTO& other) const { return !(*this == other); }
+    //@}
 
     // The stored keys and their rules are the rows of SESSIONCONFIG_PHONE_PROPERTIES
     // (PhoneRuntimeData.h). Reading the rights back keeps them only when CTI or soft

@@ -40,25 +40,36 @@
 
 namespace SessionConfigDetail {
 
-enum class StoredPart { None, Encrypted, Plain };
-enum class ResetRule { Keep, Drop, Empty };
+// Where a field is stored (the Part column).
+enum class StoredPart {
+    None,      // held for the run only
+    Encrypted, // in the encrypted part
+    Plain,     // in the plain part
+};
+// What resetData does to a field (the Reset column).
+enum class ResetRule {
+    Keep,  // it stays
+    Drop,  // back to its default
+    Empty, // a held data set is emptied in place
+};
 
 // One row of a table, as seen at run time.
 struct PropertyRow
 {
-    int number;
-    const char* name;
-    bool settable;   // false for a WHOLE row: there is no setData
-    bool derived;    // true for a DERIVED row: setData does nothing
-    StoredPart part; // where the field is stored
-    const char* key; // its key there; empty when not stored
-    ResetRule reset; // what resetData does to it
-    bool compared;   // whether the record's operator== compares it
+    int number;       // the enumerator's number
+    const char* name; // the enumerator's name
+    bool settable;    // false for a WHOLE row: there is no setData
+    bool derived;     // true for a DERIVED row: setData does nothing
+    StoredPart part;  // where the field is stored
+    const char* key;  // its key there; empty when not stored
+    ResetRule reset;  // what resetData does to it
+    bool compared;    // whether the record's operator== compares it
 };
 
 // Specialized for each property enumeration by SESSIONCONFIG_PROPERTY_TABLE.
 template <class Enum> struct PropertyTable;
 
+// The row of a property, or null for a number not in the table.
 template <class Enum> constexpr const PropertyRow* findRow(Enum property) noexcept
 {
     for (const PropertyRow& row : PropertyTable<Enum>::rows) {
@@ -71,11 +82,11 @@ template <class Enum> constexpr const PropertyRow* findRow(Enum property) noexce
 // The type and number of one row, handed to a visitor of PropertyTable<E>::forEach.
 template <class T, auto P, bool Settable, bool Derived> struct PropertyTag
 {
-    using Type = T;
-    static constexpr auto property = P;
-    static constexpr bool settable = Settable;
-    static constexpr bool derived = Derived;
-    static constexpr PropertyRow row = *findRow(P);
+    using Type = T;                                 // the value type of getData/setData
+    static constexpr auto property = P;             // the enumerator
+    static constexpr bool settable = Settable;      // as PropertyRow::settable
+    static constexpr bool derived = Derived;        // as PropertyRow::derived
+    static constexpr PropertyRow row = *findRow(P); // the whole row
 };
 
 // For the primary getData/setData templates: false for every pair, so that a pair the

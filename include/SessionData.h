@@ -39,20 +39,28 @@ public:
     // Takes the stores over; the source's getters then return expired references.
     SessionData(SessionData&& other) noexcept;
     // Shares (or takes) the source's stores; this session's flags and callback stay.
+    //@{
     SessionData& operator=(const SessionData& other);
     SessionData& operator=(SessionData&& other) noexcept;
+    //@}
     ~SessionData() override;
 
+    // The domain stores, as weak references to the session's own objects; each store
+    // is thread-safe on its own.
+    //@{
     std::weak_ptr<AppRuntimeData> getAppSessionData() const { return m_app; }
     std::weak_ptr<CallFlowRuntimeData> getCallFlowSessionData() const { return m_callFlow; }
     std::weak_ptr<ChatRuntimeData> getChatSessionData() const { return m_chat; }
     std::weak_ptr<PhoneRuntimeData> getPhoneSessionData() const { return m_phone; }
     std::weak_ptr<UserRuntimeData> getUserRuntimeData() const { return m_user; }
     std::weak_ptr<DeskRuntimeData> getDeskSessionData() const { return m_desk; }
+    //@}
 
     // Whether a user is signed in: user name, app key and WID all present.
     bool isValidSession() const;
 
+    // Marks one configuration section as provisioned (or not); atomic, no lock.
+    //@{
     void setAppConfigurationDataProvisioned(bool provisioned);
     void setAppMeetingConfigurationDataProvisioned(bool provisioned);
     void setChatConfigurationDataProvisioned(bool provisioned);
@@ -60,6 +68,7 @@ public:
     void setCallFlowConfigurationDataProvisioned(bool provisioned);
     void setDeskConfigurationDataProvisioned(bool provisioned);
     void setUserConfigurationDataProvisioned(bool provisioned);
+    //@}
     // True when all seven sections are provisioned. Setting the last one runs nothing:
     // the client decides when to call alertConfigurationReady().
     bool isProvisioned() const;

@@ -19,6 +19,9 @@ public:
     UserConfigurationDTO& operator=(const UserConfigurationDTO&) = default;
     ~UserConfigurationDTO() override;
 
+    // Plain accessors of the record's fields: a getter returns a copy, a setter
+    // replaces the value. The record has no lock of its own: its store guards it.
+    //@{
     QString getUserName() const { return m_userName; }
     void setUserName(QString userName) { m_userName = std::move(userName); }
     QString getPassword() const { return m_password; }
@@ -41,11 +44,14 @@ public:
     void setDepartment(QString department) { m_department = std::move(department); }
     QString getUuid() const { return m_uuid; }
     void setUuid(QString uuid) { m_uuid = std::move(uuid); }
+    //@}
 
     // All eleven fields as exact text, password and company included; a null and an
     // empty string are equal.
+    //@{
     bool operator==(const UserConfigurationDTO& other) const;
     bool operator!=(const UserConfigurationDTO& other) const { return !(*this == other); }
+    //@}
 
     // The stored keys are the rows of SESSIONCONFIG_USER_PROPERTIES (UserRuntimeData.h);
     // empty texts are stored too.

@@ -1,5 +1,20 @@
 #pragma once
 
+#include "storage_export.h"
+
+#include <DataSets.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class SessionData;
+
 // SessionStore: a client's session on disk, restored at start and stored at shutdown.
 //
 // A state directory holds
@@ -37,37 +52,24 @@
 // store, rotateKey, forget, readFile) must be made on the application's thread, where
 // they run a local event loop for at most Options::secretStoreWait per question.
 // Without an application object, or from another thread, the key file is used.
-
-#include "storage_export.h"
-
-#include <DataSets.h>
-
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
-#include <chrono>
-#include <cstdint>
-#include <memory>
-#include <optional>
-
-class SessionData;
-
 class STORAGE_EXPORT SessionStore
 {
 public:
+    // What kind of failure an outcome reports.
     enum class ErrorKind {
-        None,
+        None,             // no failure
         BadStoredFile,    // a stored file or the key cannot be used; nothing was changed
         Io,               // a file or directory cannot be read or written
         Busy,             // another process holds the state directory's lock
         NoStateDirectory, // no state directory can be derived from the environment
     };
 
+    // The failure of an outcome, if any.
     struct Error
     {
-        ErrorKind kind = ErrorKind::None;
-        QString message;
+        ErrorKind kind = ErrorKind::None; // None when all went well
+        QString message;                  // one line naming the file and the system's error
+        // True when there was a failure.
         explicit operator bool() const { return kind != ErrorKind::None; }
     };
 
@@ -78,9 +80,10 @@ public:
         File,        // the key file only
     };
 
+    // How a store finds and keeps its key.
     struct Options
     {
-        KeyStore keyStore = KeyStore::Auto;
+        KeyStore keyStore = KeyStore::Auto; // where the data key is kept
         // A key file of the caller's choice (then the key file is used, as with File);
         // empty means session.key inside the state directory.
         QByteArray keyFile;
@@ -91,54 +94,59 @@ public:
     // Where the key was found to live.
     struct KeyPlace
     {
-        bool secretStore = false;
-        QByteArray keyFile; // when it lives in a file
-        QString reason;     // why not in the secret store
+        bool secretStore = false; // true when in the platform secret store
+        QByteArray keyFile;       // when it lives in a file
+        QString reason;           // why not in the secret store
     };
 
     // One stored file as read back.
     struct StoredFile
     {
-        QByteArray path;
-        bool encrypted = false;
-        std::uint32_t formatVersion = 0;
-        std::uint64_t generation = 0;
-        DataSets::DataSet data;
+        QByteArray path;                 // the file as named
+        bool encrypted = false;          // session.enc rather than session.json
+        std::uint32_t formatVersion = 0; // the stored form's version
+        std::uint64_t generation = 0;    // counts the stores of the state directory
+        DataSets::DataSet data;          // the stored data set
     };
 
+    // What restore found.
     struct Restored
     {
-        std::optional<StoredFile> encrypted;
-        std::optional<StoredFile> plain;
+        std::optional<StoredFile> encrypted; // session.enc, when stored
+        std::optional<StoredFile> plain;     // session.json, when stored
         // Things a restore found odd but could still use, one line each.
         QStringList warnings;
-        Error error;
+        Error error; // the failure, if any
 
+        // True when nothing was stored.
         bool isEmpty() const { return !encrypted && !plain; }
         // The newest generation found; 0 when nothing was stored.
         std::uint64_t generation() const;
     };
 
+    // What store, rotateKey and forget did.
     struct Stored
     {
-        std::uint64_t generation = 0;
-        QStringList warnings;
-        Error error;
+        std::uint64_t generation = 0; // the generation now stored
+        QStringList warnings;         // things done in passing, one line each
+        Error error;                  // the failure, if any; then no stored file changed
     };
 
+    // What readFile found.
     struct ReadFile
     {
-        StoredFile file;
-        QStringList warnings;
-        Error error;
+        StoredFile file;      // the file's content, when readable
+        QStringList warnings; // things readFile found odd but could still use
+        Error error;          // the failure, if any
         // Where the key was found (encrypted files only).
         std::optional<KeyPlace> keyPlace;
     };
 
+    // A state directory derived from the environment.
     struct Directory
     {
-        QByteArray path;
-        Error error;
+        QByteArray path; // absolute, as bytes
+        Error error;     // NoStateDirectory when none can be derived
     };
 
     // The exclusive right to restore and store one state directory. Move-only; the
@@ -147,16 +155,21 @@ public:
     class STORAGE_EXPORT Lock
     {
     public:
+        // Takes over the other's lock, which then holds nothing.
         Lock(Lock&& other) noexcept;
+        // Lets this lock go, then takes over the other's.
         Lock& operator=(Lock&& other) noexcept;
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
         ~Lock();
 
+        // True while the lock is held.
         bool isHeld() const { return m_fd >= 0; }
+        // Why the lock could not be taken (Busy, Io), if it was not.
         const Error& error() const { return m_error; }
         // Housekeeping done on taking the lock (a directory tightened, for example).
         const QStringList& warnings() const { return m_warnings; }
+        // Lets the lock go now; idempotent.
         void release();
 
     private:
@@ -168,10 +181,12 @@ public:
         QStringList m_warnings;
     };
 
+    // How long lock() waits for another holder by default.
     static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
     // An empty key file means session.key inside the state directory.
     explicit SessionStore(const QByteArray& stateDirectory, QByteArray keyFile = {});
+    // A store on `stateDirectory` that keeps its key as `options` say.
     SessionStore(const QByteArray& stateDirectory, const Options& options);
     ~SessionStore();
     SessionStore(const SessionStore&) = delete;
@@ -181,10 +196,13 @@ public:
     // absolute. Error NoStateDirectory when neither is usable.
     static Directory defaultStateDirectory();
 
+    // The state directory and the paths of its files, as bytes.
+    //@{
     QByteArray stateDirectory() const;
     QByteArray encryptedPath() const;
     QByteArray plainPath() const;
     QByteArray keyPath() const;
+    //@}
 
     // Creates the state directory when missing (0700; an existing one open to others
     // is tightened, with a warning), then takes its lock, waiting at most `wait`.
@@ -220,6 +238,7 @@ public:
     // and is looked for as a store on the file's directory would (an empty key file
     // means session.key beside the file). No lock is taken and nothing is changed.
     static ReadFile readFile(const QByteArray& path, const QByteArray& keyFile = {});
+    // As above, with the key looked for as `options` say.
     static ReadFile readFile(const QByteArray& path, const Options& options);
 
 private:

@@ -3,6 +3,8 @@
 #include <DataSetCodec.h>
 #include <SessionStore.h>
 
+#include "SessionctlProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -19,12 +21,7 @@ const QByteArray kPassword = "Pa55-never-stored-7d1e";
 const QByteArray kPhoneToken = "phone-token-never-stored-31c";
 const QByteArray kChatToken = "chat-token-never-stored-9aa";
 
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = SessionctlResult;
 
 QByteArray readAll(const QString& path)
 {
@@ -35,11 +32,7 @@ QByteArray readAll(const QString& path)
 
 Result invoke(const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral(SESSIONCTL_PROGRAM), args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
+    return runSessionctl(args);
 }
 
 class SessionctlRun : public ::testing::Test

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <vector>
 
-// One identity the user may present on outgoing calls.
+// One identity the user may present on outgoing calls. A plain value without a lock.
 class COMMONDEFS_EXPORT CallerIdDto
 {
 public:
     CallerIdDto() = default;
+    // An identity with its provisioned id, number and whether it is the default one.
     CallerIdDto(int id, QString number, bool isDefault);
     CallerIdDto(const CallerIdDto&) = default;
     CallerIdDto(CallerIdDto&&) noexcept = default;
@@ -19,12 +20,18 @@ public:
     CallerIdDto& operator=(CallerIdDto&&) noexcept = default;
     virtual ~CallerIdDto();
 
+    // The values given at construction.
+    //@{
     int getId() const { return m_id; }
     QString getNumber() const { return m_number; }
     bool isDefault() const { return m_isDefault; }
+    //@}
 
+    // All three members compared.
+    //@{
     bool operator==(const CallerIdDto& other) const;
     bool operator!=(const CallerIdDto& other) const { return !(*this == other); }
+    //@}
 
 private:
     int m_id = 0;
@@ -33,7 +40,8 @@ private:
 };
 
 // The ordered list of caller identities, with the time it was last provisioned
-// (milliseconds since the epoch) and whether the user may change the choice.
+// (milliseconds since the epoch) and whether the user may change the choice. A plain
+// value without a lock: the store that holds it guards it.
 class COMMONDEFS_EXPORT CallerIds
 {
 public:
@@ -46,16 +54,23 @@ public:
 
     // Appends one identity; order is kept and nothing is de-duplicated.
     void addCallerId(const CallerIdDto& callerId);
+    // The identities in the order they were added.
     const std::vector<CallerIdDto>& getCallerIds() const { return m_callerIds; }
 
+    // When the list was last provisioned (milliseconds since the epoch) and whether
+    // the user may change the choice.
+    //@{
     std::int64_t getLastUpdated() const { return m_lastUpdated; }
     void setLastUpdated(std::int64_t msecsSinceEpoch) { m_lastUpdated = msecsSinceEpoch; }
     bool isReadOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
+    //@}
 
     // The list element by element (all three members), then both further members.
+    //@{
     bool operator==(const CallerIds& other) const;
     bool operator!=(const CallerIds& other) const { return !(*this == other); }
+    //@}
 
     // Back to the empty default: no identities, both further members zero.
     void reset();

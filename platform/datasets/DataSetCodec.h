@@ -95,15 +95,20 @@ struct DataSetCodecLimits
     qsizetype maxTotalEntries = qsizetype(1) << 22;
 };
 
+// The stored forms of a data set, JSON and CBOR: writing them and reading them back
+// strictly, within limits. Stateless: every function may be called from any thread.
 class DATASETS_EXPORT DataSetCodec
 {
 public:
+    // The limits a call works within.
     using Limits = DataSetCodecLimits;
     // The default limits.
+    //@{
     static constexpr int kMaxDepth = 32;
     static constexpr qsizetype kMaxInputBytes = qsizetype{64} * 1024 * 1024;
     static constexpr qsizetype kMaxEntries = Impl::kMaxListLength;
     static constexpr qsizetype kMaxTotalEntries = qsizetype(1) << 22;
+    //@}
 
     // Why a stored form could not be written or read.
     struct DATASETS_EXPORT Error
@@ -118,6 +123,7 @@ public:
         // True when the error is about the input or output as a whole, not a place.
         bool whole = false;
 
+        // True when there is no error.
         bool isEmpty() const { return message.isEmpty(); }
         // "phone.v: message", "top level: message", or the message alone.
         QString toString() const;
@@ -126,27 +132,36 @@ public:
     // Bytes, or an error saying why there are none.
     struct EncodeResult
     {
-        QByteArray bytes;
-        Error error;
+        QByteArray bytes; // the stored form
+        Error error;      // why there are no bytes
+        // True when the bytes were written.
         bool ok() const { return error.isEmpty(); }
     };
 
     // A new set, or (set null) an error saying where and why decoding failed.
     struct DecodeResult
     {
-        DataSet set;
-        Error error;
+        DataSet set; // the set read, or null
+        Error error; // why there is no set
+        // True when a set was read.
         bool ok() const { return set != nullptr; }
     };
 
     DataSetCodec() = delete;
 
+    // The set's JSON or CBOR form.
+    //@{
     static EncodeResult toJson(const DataSet& ds, QJsonDocument::JsonFormat format = QJsonDocument::Indented,
                                const Limits& limits = Limits());
     static EncodeResult toCbor(const DataSet& ds, const Limits& limits = Limits());
+    //@}
 
+    // A new set read strictly from its JSON (RFC 8259) or CBOR (RFC 8949) form; the
+    // error names the place of the first fault.
+    //@{
     static DecodeResult fromJson(const QByteArray& json, const Limits& limits = Limits());
     static DecodeResult fromCbor(const QByteArray& cbor, const Limits& limits = Limits());
+    //@}
 };
 
 } // namespace DataSets

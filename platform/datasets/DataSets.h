@@ -40,10 +40,11 @@ class DataSetImpl;
 // One stored value: text, flag, integer or nested set.
 using Value = std::variant<QString, bool, int, std::shared_ptr<DataSetImpl>>;
 
+// One entry of a set: its key and value.
 struct Entry
 {
-    QString key;
-    Value value;
+    QString key; // "0", "1", ... in a list set
+    Value value; // the stored value
 };
 
 // Where each key of a set stands in its entries: open addressing with linear
@@ -58,7 +59,9 @@ public:
     void insertLast(size_t hash, const std::vector<Entry>& entries);
     // Indexes `entries` afresh; false, and the index left empty, when a key is repeated.
     bool build(const std::vector<Entry>& entries);
+    // Forgets every key and frees the slots.
     void clear() { std::vector<quint64>().swap(m_slots); }
+    // The hash a key is indexed by.
     static size_t hashOf(const QString& key);
 
 private:
@@ -67,9 +70,14 @@ private:
     std::vector<quint64> m_slots;
 };
 
+// A data set: keyed or list entries in insertion order, values text, flag, integer
+// or a nested set. Reached through DataSet (a shared pointer): copies share the set.
+// Every call is safe from several threads: the set guards its entries with its own
+// reader-writer lock, held for that one call only.
 class DATASETS_EXPORT DataSetImpl
 {
 public:
+    // An empty list set (`isList`) or keyed set.
     explicit DataSetImpl(bool isList);
     DataSetImpl(const DataSetImpl&) = delete;
     DataSetImpl& operator=(const DataSetImpl&) = delete;
@@ -77,7 +85,9 @@ public:
 
     // True for a list set (keys "0", "1", ...), false for a keyed set.
     bool isList() const noexcept { return m_isList; }
+    // How many entries the set holds.
     int size() const SESSIONCONFIG_EXCLUDES(m_lock);
+    // True when it holds none.
     bool isEmpty() const { return size() == 0; }
 
     // A snapshot of the entries, in insertion order.
@@ -183,12 +193,15 @@ DATASETS_EXPORT void clearDataObjects(DataSetImpl& ds);
 class DATASETS_EXPORT DataIterator
 {
 public:
+    // A walk over `ds`, before its first entry.
     explicit DataIterator(DataSet ds);
 
     // Moves to the next entry; null when no entry remains.
     const DataIterator* next();
 
+    // The key of the current entry.
     QString getKey() const { return m_key; }
+    // The set being walked.
     DataSet getDataSet() const { return m_ds; }
 
 private:

@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Profile.h"
 #include "Summary.h"
+#include "Verbs.h"
 #include "Watch.h"
 
 #include <AppRuntimeData.h>
@@ -12,41 +13,81 @@
 #include <UserRuntimeData.h>
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace sessionctl {
 
 namespace {
 
-const char* const kUsage = R"(Usage: sessionctl <command> [options]
+// One entry per command: its synopsis and what it does. `sessionctl --help` shows
+// them all, `sessionctl COMMAND --help` its own, each followed by the options and
+// exit codes.
+struct CommandHelp
+{
+    const char* name;
+    const char* text;
+};
 
-Commands:
-  run [--state DIR] [--profile FILE] [KEY OPTIONS] [--wait SECONDS] [--watch]
+const CommandHelp kCommands[] = {
+    {"run", R"(  run [--state DIR] [--profile FILE] [KEY OPTIONS] [--wait SECONDS] [--watch]
       Restore the stored session (or start fresh), provision it from the profile
       (the built-in one unless --profile is given), print a summary and store it.
       The main thread counts the changes the provisioning threads make.
-  show [KEY OPTIONS] FILE
-      Print a stored session file as an indented tree. The key of the encrypted
-      file is found as run finds it for the directory that holds FILE.
-  sign-out [--state DIR] [KEY OPTIONS] [--wait SECONDS]
+)"},
+    {"show", R"(  show [KEY OPTIONS] [--json] FILE
+      Print a stored session file as an indented tree (--json: one JSON document).
+      The key of the encrypted file is found as run finds it for the directory
+      that holds FILE.
+)"},
+    {"list", R"(  list [--json]
+      Every property of every store, one line each: DOMAIN.PROPERTY, value type,
+      and where it is stored (encrypted or plain part and its key, or run only).
+)"},
+    {"get", R"(  get [--state DIR] [KEY OPTIONS] [--wait SECONDS] [--json] DOMAIN.PROPERTY...
+      The stored value of each property as the restored session holds it, as JSON
+      (e.g. sessionctl get phone.SipAccount). A property held for the run only says
+      so. The password and tokens are never shown.
+)"},
+    {"set", R"(  set [--state DIR] [KEY OPTIONS] [--wait SECONDS] DOMAIN.PROPERTY VALUE...
+      Restore, write each value, store a new generation. VALUE is JSON as in a
+      profile (42, true, "text", ["a","b"], {...}); for a text property, a VALUE
+      that is not JSON is taken as the text itself. A property that is not stored
+      is refused: its value would not survive.
+)"},
+    {"reset", R"(  reset [--state DIR] [KEY OPTIONS] [--wait SECONDS] DOMAIN.PROPERTY...
+      Restore, return each property to the value of a fresh session, store a new
+      generation.
+)"},
+    {"sign-out", R"(  sign-out [--state DIR] [KEY OPTIONS] [--wait SECONDS]
       Clear the session and store the empty state.
-  rotate-key [--state DIR] [KEY OPTIONS] [--wait SECONDS]
+)"},
+    {"rotate-key", R"(  rotate-key [--state DIR] [KEY OPTIONS] [--wait SECONDS]
       Seal the stored session with a new key, which replaces the old one.
-  forget [--state DIR] [KEY OPTIONS] [--wait SECONDS]
+)"},
+    {"forget", R"(  forget [--state DIR] [KEY OPTIONS] [--wait SECONDS]
       Remove all stored data of the state directory: both stored files, the key
       file and the key's entry in the platform secret store.
+)"},
+};
 
+const char* const kOptionsHelp = R"(
 Key options (where the data key lives):
   --key-store auto|secret-store|file
                    auto (default): the platform secret store when one answers,
@@ -60,15 +101,19 @@ Options:
                    default DIR/session.key, created with owner-only permissions
                    when the first session is stored without a secret store
   --profile FILE   provisioning profile (JSON)
-  --wait SECONDS   how long run and sign-out wait for another process that
-                   holds the state directory (default 5)
+  --wait SECONDS   how long a command waits for another process that holds
+                   the state directory (default 5)
   --watch          print each change as it lands ("  changed: phone.SipAccount");
                    names only, never a value
+  --json           one JSON document on stdout (show, list, get); messages
+                   about the key go to stderr
   -h, --help       show this help
 
 Exit codes:
   0  success
-  1  bad command line
+  1  bad command line: unknown command, option or property name (the nearest
+     names are suggested), a value that cannot be read, or a property that
+     set or reset cannot write; no file is changed
   2  a stored file or the key cannot be used (corrupt, truncated, altered,
      wrong key, newer format); no file is changed
   3  the provisioning profile is malformed; no file is changed
@@ -76,6 +121,16 @@ Exit codes:
      required and none answers, the state directory is busy, or the output
      cannot be written; no stored file is left half-written
 )";
+
+void printHelp(QTextStream& out, const QString& command)
+{
+    out << "Usage: sessionctl <command> [options]\n\nCommand" << (command.isEmpty() ? "s" : "") << ":\n";
+    for (const CommandHelp& c : kCommands) {
+        if (command.isEmpty() || command == QLatin1String(c.name))
+            out << c.text;
+    }
+    out << kOptionsHelp;
+}
 
 struct Arguments
 {
@@ -104,7 +159,12 @@ Arguments parse(const QList<QByteArray>& arguments)
     static const std::map<QString, QStringList> allowed = {
         {QStringLiteral("run"),
          kStateOptions + QStringList{QStringLiteral("profile"), QStringLiteral("watch")}},
-        {QStringLiteral("show"), {QStringLiteral("key-file"), QStringLiteral("key-store")}},
+        {QStringLiteral("show"),
+         {QStringLiteral("key-file"), QStringLiteral("key-store"), QStringLiteral("json")}},
+        {QStringLiteral("list"), {QStringLiteral("json")}},
+        {QStringLiteral("get"), kStateOptions + QStringList{QStringLiteral("json")}},
+        {QStringLiteral("set"), kStateOptions},
+        {QStringLiteral("reset"), kStateOptions},
         {QStringLiteral("sign-out"), kStateOptions},
         {QStringLiteral("rotate-key"), kStateOptions},
         {QStringLiteral("forget"), kStateOptions},
@@ -117,7 +177,8 @@ Arguments parse(const QList<QByteArray>& arguments)
         } else if (a.startsWith("--")) {
             const qsizetype eq = a.indexOf('=');
             const QString name = QString::fromLocal8Bit(a.mid(2, eq < 0 ? -1 : eq - 2));
-            const bool flag = name == QLatin1String("watch"); // the one option without a value
+            // The options without a value.
+            const bool flag = name == QLatin1String("watch") || name == QLatin1String("json");
             QByteArray value;
             if (flag && eq >= 0)
                 usage(QStringLiteral("option --%1 takes no value").arg(name));
@@ -134,7 +195,8 @@ Arguments parse(const QList<QByteArray>& arguments)
             if (args.options.count(name))
                 usage(QStringLiteral("option --%1 given twice").arg(name));
             args.options[name] = value;
-        } else if (a.startsWith('-') && a.size() > 1) {
+        } else if (a.startsWith('-') && a.size() > 1 && !std::isdigit(static_cast<unsigned char>(a[1]))) {
+            // (a negative number is a value for set)
             usage(QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(a)));
         } else if (args.command.isEmpty()) {
             args.command = QString::fromLocal8Bit(a);
@@ -153,11 +215,20 @@ Arguments parse(const QList<QByteArray>& arguments)
         if (!it->second.contains(name))
             usage(QStringLiteral("%1 takes no option --%2").arg(args.command, name));
     }
-    const int wanted = args.command == QLatin1String("show") ? 1 : 0;
-    if (args.positional.size() != wanted)
-        usage(wanted ? QStringLiteral("show needs exactly one FILE")
-                     : QStringLiteral("%1 takes no argument \"%2\"")
-                           .arg(args.command, QString::fromLocal8Bit(args.positional.first())));
+    const qsizetype given = args.positional.size();
+    if (args.command == QLatin1String("show")) {
+        if (given != 1)
+            usage(QStringLiteral("show needs exactly one FILE"));
+    } else if (args.command == QLatin1String("get") || args.command == QLatin1String("reset")) {
+        if (given == 0)
+            usage(QStringLiteral("%1 needs at least one DOMAIN.PROPERTY").arg(args.command));
+    } else if (args.command == QLatin1String("set")) {
+        if (given == 0 || given % 2 != 0)
+            usage(QStringLiteral("set needs pairs of DOMAIN.PROPERTY VALUE"));
+    } else if (given != 0) {
+        usage(QStringLiteral("%1 takes no argument \"%2\"")
+                  .arg(args.command, QString::fromLocal8Bit(args.positional.first())));
+    }
     if (const QByteArray wait = args.option("wait"); !wait.isEmpty()) {
         bool ok = false;
         const double seconds = wait.toDouble(&ok);
@@ -401,17 +472,96 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
 
 int show(const Arguments& args, QTextStream& out, QTextStream& err)
 {
+    const bool json = !args.option("json").isEmpty();
     const SessionStore::ReadFile read = SessionStore::readFile(args.positional.first(), storeOptions(args));
     if (read.keyPlace)
-        sayKeyPlace(out, *read.keyPlace);
+        sayKeyPlace(json ? err : out, *read.keyPlace);
     warn(err, read.warnings);
     check(read.error);
     const SessionStore::StoredFile& file = read.file;
+    if (json) {
+        const QJsonObject doc{
+            {QStringLiteral("path"), QFile::decodeName(file.path)},
+            {QStringLiteral("encrypted"), file.encrypted},
+            {QStringLiteral("formatVersion"), static_cast<double>(file.formatVersion)},
+            {QStringLiteral("generation"), static_cast<double>(file.generation)},
+            {QStringLiteral("data"), dataSetJson(file.data)},
+        };
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        return ExitOk;
+    }
     out << QFile::decodeName(file.path) << ": " << (file.encrypted ? "encrypted" : "plain")
         << " session, format " << file.formatVersion << ", generation " << file.generation << '\n';
     printTree(out, file.data);
     out.flush();
     return ExitOk;
+}
+
+QStringList propertyNames(const Arguments& args)
+{
+    QStringList names;
+    for (const QByteArray& name : args.positional)
+        names << QString::fromLocal8Bit(name);
+    return names;
+}
+
+int list(const Arguments& args, QTextStream& out, QTextStream&)
+{
+    listProperties(out, !args.option("json").isEmpty());
+    return ExitOk;
+}
+
+int get(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    const bool json = !args.option("json").isEmpty();
+    const QStringList names = propertyNames(args);
+    (void)getProperties(SessionData(), names); // unknown names before the state is touched
+    SessionStore store(stateDirectory(args), storeOptions(args));
+    SessionData session;
+    SessionStore::Restored restored;
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, json ? err : out, err);
+    const QJsonArray properties = getProperties(session, names);
+    if (json)
+        out << QJsonDocument(
+                   QJsonObject{{QStringLiteral("generation"), static_cast<double>(restored.generation())},
+                               {QStringLiteral("properties"), properties}})
+                   .toJson(QJsonDocument::Indented);
+    else
+        printProperties(out, properties);
+    return ExitOk;
+}
+
+// Restores, applies `change` to the session and stores a new generation. The change
+// is tried on a scratch session first, so that a refused name or value is reported
+// before the state directory is touched.
+int changeStored(const Arguments& args, QTextStream& out, QTextStream& err,
+                 const std::function<void(SessionData&)>& change)
+{
+    {
+        SessionData scratch;
+        change(scratch);
+    }
+    SessionStore store(stateDirectory(args), storeOptions(args));
+    SessionData session;
+    SessionStore::Restored restored;
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
+    change(session);
+    storeSession(store, lock, session, out, err);
+    return ExitOk;
+}
+
+int set(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    QList<QPair<QString, QByteArray>> assignments;
+    for (qsizetype i = 0; i + 1 < args.positional.size(); i += 2)
+        assignments.append({QString::fromLocal8Bit(args.positional[i]), args.positional[i + 1]});
+    return changeStored(args, out, err, [&](SessionData& s) { setProperties(s, assignments); });
+}
+
+int reset(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    const QStringList names = propertyNames(args);
+    return changeStored(args, out, err, [&](SessionData& s) { resetProperties(s, names); });
 }
 
 int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
@@ -465,18 +615,23 @@ void checkOutput(QTextStream& out)
 int dispatch(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     if (args.help) {
-        out << kUsage;
+        const bool known = std::any_of(std::begin(kCommands), std::end(kCommands), [&](const CommandHelp& c) {
+            return args.command == QLatin1String(c.name);
+        });
+        printHelp(out, known ? args.command : QString());
         return ExitOk;
     }
-    if (args.command == QLatin1String("run"))
-        return run(args, out, err);
-    if (args.command == QLatin1String("show"))
-        return show(args, out, err);
-    if (args.command == QLatin1String("rotate-key"))
-        return rotateKey(args, out, err);
-    if (args.command == QLatin1String("forget"))
-        return forget(args, out, err);
-    return signOut(args, out, err);
+    using Handler = int (*)(const Arguments&, QTextStream&, QTextStream&);
+    static const std::pair<const char*, Handler> kHandlers[] = {
+        {"run", run},       {"show", show},   {"list", list},        {"get", get},
+        {"set", set},       {"reset", reset}, {"sign-out", signOut}, {"rotate-key", rotateKey},
+        {"forget", forget},
+    };
+    for (const auto& [name, handler] : kHandlers) {
+        if (args.command == QLatin1String(name))
+            return handler(args, out, err);
+    }
+    usage(QStringLiteral("unknown command \"%1\"").arg(args.command));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
-// The sessionctl command line: run, show, sign-out. Returns the process exit code
+// The sessionctl command line: run, show, list, get, set, reset, sign-out,
+// rotate-key, forget. Returns the process exit code
 // (see Failure.h); output goes to `out`, warnings and errors to `err`. The arguments
 // are the program's argv bytes, untouched, so that paths name what the shell named.
 

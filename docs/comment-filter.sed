@@ -1,0 +1,12 @@
+# The headers explain themselves in plain // comments; this turns them into
+# documentation comments for the reference, leaving the sources as they are.
+# Whole-line comments document what follows them.
+s|^\([[:space:]]*\)//\([^/!]\)|\1///\2|
+s|^\([[:space:]]*\)//$|\1///|
+# "#define" in prose is an example, not a link to a symbol.
+/^[[:space:]]*\/\/\//s|#\([a-z]\)|\\#\1|g
+# A comment after a declaration or an enumerator documents that line.
+s|\([;,{}]\)\([[:space:]]*\)//\([^/!<]\)|\1\2///<\3|
+# Defaulted and deleted special members say all there is to say in their
+# declaration; they stay out of the reference.
+/^[^/]*= *\(default\|delete\);[[:space:]]*$/s|^\(.*\)$|/** \\cond */ \1 /** \\endcond */|
