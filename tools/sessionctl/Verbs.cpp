@@ -77,7 +77,7 @@ QJsonValue hideSecrets(const QJsonValue& v)
 {
     if (v.isArray()) {
         QJsonArray out;
-        for (const QJsonValue& item : v.toArray())
+        for (const auto& item : v.toArray())
             out.append(hideSecrets(item));
         return out;
     }
@@ -279,7 +279,7 @@ void listProperties(QTextStream& out, bool json)
                    .toJson(QJsonDocument::Indented);
         return;
     }
-    for (const QJsonValue& v : rows) {
+    for (const auto& v : rows) {
         const QJsonObject row = v.toObject();
         const QString stored = row[QStringLiteral("stored")].toString();
         const QString name = QStringLiteral("%1.%2").arg(row[QStringLiteral("domain")].toString(),
@@ -320,7 +320,7 @@ QJsonArray getProperties(const SessionData& session, const QStringList& names)
 
 void printProperties(QTextStream& out, const QJsonArray& properties)
 {
-    for (const QJsonValue& v : properties) {
+    for (const auto& v : properties) {
         const QJsonObject p = v.toObject();
         out << p[QStringLiteral("name")].toString();
         if (p[QStringLiteral("hidden")].toBool())
