@@ -1,16 +1,13 @@
 #include "Cli.h"
 
+#include "Domains.h"
 #include "Failure.h"
 #include "Profile.h"
 #include "Summary.h"
 #include "Verbs.h"
 #include "Watch.h"
 
-#include <AppRuntimeData.h>
-#include <PhoneRuntimeData.h>
-#include <SessionData.h>
 #include <SessionStore.h>
-#include <UserRuntimeData.h>
 
 #include <QFile>
 #include <QJsonDocument>
@@ -402,9 +399,9 @@ void provision(SessionData& session, const Profile& profile, bool echo, QTextStr
         });
     }
 
-    const auto app = session.getAppSessionData().lock();
-    const auto user = session.getUserRuntimeData().lock();
-    const auto phone = session.getPhoneSessionData().lock();
+    const auto app = storeOf<AppRuntimeData>(session);
+    const auto user = storeOf<UserRuntimeData>(session);
+    const auto phone = storeOf<PhoneRuntimeData>(session);
     long reads = 0;
     bool alerted = false;
     for (bool done = false; !done;) {
@@ -570,7 +567,7 @@ int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
     SessionData session;
     SessionStore::Restored restored;
     const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
-    const QString user = session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
+    const QString user = storeOf<UserRuntimeData>(session)->getData<QString, UserProperty::UserName>();
     session.clear();
     out << (user.isEmpty() ? QStringLiteral("Nobody was signed in")
                            : QStringLiteral("Signed out %1").arg(user))

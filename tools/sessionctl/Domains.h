@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace sessionctl {
@@ -65,6 +66,17 @@ template <class F> void forEachDomain(F&& f)
     f(Domain<PhoneRuntimeData>{"phone", &SessionData::getPhoneSessionData, {Section::Phone}});
     f(Domain<UserRuntimeData>{"user", &SessionData::getUserRuntimeData, {Section::User}});
     f(Domain<DeskRuntimeData>{"desk", &SessionData::getDeskSessionData, {Section::Desk}});
+}
+
+// The session's store of one domain, found through the table above.
+template <class Store> std::shared_ptr<Store> storeOf(const SessionData& session)
+{
+    std::shared_ptr<Store> found;
+    forEachDomain([&](const auto& domain) {
+        if constexpr (std::is_same_v<typename std::decay_t<decltype(domain)>::StoreType, Store>)
+            found = domain.of(session);
+    });
+    return found;
 }
 
 } // namespace sessionctl

@@ -1,12 +1,6 @@
 #include "Summary.h"
 
-#include <AppRuntimeData.h>
-#include <CallFlowRuntimeData.h>
-#include <ChatRuntimeData.h>
-#include <DeskRuntimeData.h>
-#include <PhoneRuntimeData.h>
-#include <SessionData.h>
-#include <UserRuntimeData.h>
+#include "Domains.h"
 
 #include <QFile>
 
@@ -81,11 +75,11 @@ void row(QTextStream& out, int indent, const QString& label, const QString& valu
 
 void printRestored(QTextStream& out, const SessionStore::Restored& restored, const SessionData& session)
 {
-    const auto app = session.getAppSessionData().lock();
-    const auto chat = session.getChatSessionData().lock();
-    const auto phone = session.getPhoneSessionData().lock();
-    const auto user = session.getUserRuntimeData().lock();
-    const auto desk = session.getDeskSessionData().lock();
+    const auto app = storeOf<AppRuntimeData>(session);
+    const auto chat = storeOf<ChatRuntimeData>(session);
+    const auto phone = storeOf<PhoneRuntimeData>(session);
+    const auto user = storeOf<UserRuntimeData>(session);
+    const auto desk = storeOf<DeskRuntimeData>(session);
 
     QStringList from;
     if (restored.encrypted)
@@ -129,12 +123,12 @@ void printRestored(QTextStream& out, const SessionStore::Restored& restored, con
 
 void printSummary(QTextStream& out, const SessionData& session)
 {
-    const auto app = session.getAppSessionData().lock();
-    const auto callFlow = session.getCallFlowSessionData().lock();
-    const auto chat = session.getChatSessionData().lock();
-    const auto phone = session.getPhoneSessionData().lock();
-    const auto user = session.getUserRuntimeData().lock();
-    const auto desk = session.getDeskSessionData().lock();
+    const auto app = storeOf<AppRuntimeData>(session);
+    const auto callFlow = storeOf<CallFlowRuntimeData>(session);
+    const auto chat = storeOf<ChatRuntimeData>(session);
+    const auto phone = storeOf<PhoneRuntimeData>(session);
+    const auto user = storeOf<UserRuntimeData>(session);
+    const auto desk = storeOf<DeskRuntimeData>(session);
 
     out << "Session\n";
     row(out, 1, QStringLiteral("signed in"), userLine(*user));
