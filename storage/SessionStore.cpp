@@ -5,6 +5,8 @@
 #include "StateFiles.h"
 #include "StoreFailure.h"
 
+#include <AppRuntimeData.h>
+#include <DataSets.h>
 #include <SessionData.h>
 
 #include <algorithm>
@@ -392,6 +394,15 @@ void SessionStore::Impl::storeLocked(Stored& stored, const SessionData& session)
                                    "stored")
                         .arg(shown(path(kEncryptedName)))
                         .arg(previous));
+    // The stored list carries positions below the list-length limit only; the
+    // messages past it would be left out without a word, so nothing is stored.
+    const std::size_t optOuts =
+        session.getAppSessionData().lock()->getData<std::set<QString>, AppProperty::OptOutMessages>().size();
+    if (optOuts > std::size_t{DataSets::Impl::kMaxListLength})
+        failIo(QStringLiteral("the plain session cannot be written: app.optOutMessages: %1 "
+                              "messages, more than the limit of %2 a stored list carries")
+                   .arg(optOuts)
+                   .arg(DataSets::Impl::kMaxListLength));
     const std::uint64_t generation = previous + 1;
     const QByteArray pairId = newPairId();
     const QByteArray plain = sealPlain(session.serializeUnencrypted(), generation, pairId);

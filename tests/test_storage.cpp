@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,19 +267,33 @@ TEST_F(StorageTest, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
     storeAs(QStringLiteral("ada"));
     const auto before = snapshot();
 
-    SessionData grown;
+    const qsizetype over = DataSets::DataSetCodec::kMaxEntries + 1;
+    SessionData settingsGrown;
     const DataSets::DataSet settings = createDS(false);
-    for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
+    for (qsizetype i = 0; i < over; ++i)
         setDataValue(*settings, QString::number(i), int(i));
-    grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
+    settingsGrown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
+    // Opt-out messages past the last list position would be left out of the stored list.
+    SessionData optOutsGrown;
+    std::set<QString> messages;
+    for (qsizetype i = 0; i < over; ++i)
+        messages.insert(messages.end(), QStringLiteral("m%1").arg(i, 8, 10, QLatin1Char('0')));
+    optOutsGrown.getAppSessionData().lock()->setData<std::set<QString>, AppProperty::OptOutMessages>(
+        messages);
+
+    const std::pair<const SessionData*, QString> cases[] = {
+        {&settingsGrown,
+         QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576")},
+        {&optOutsGrown,
+         QStringLiteral("app.optOutMessages: 1048577 messages, more than the limit of 1048576")}};
     SessionStore store(dir());
     const SessionStore::Lock lock = store.lock();
-    const SessionStore::Stored stored = store.store(lock, grown);
-    EXPECT_EQ(stored.error.kind, Kind::Io);
-    EXPECT_TRUE(stored.error.message.contains(
-        QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576")))
-        << qPrintable(stored.error.message);
-    EXPECT_EQ(snapshot(), before);
+    for (const auto& [session, message] : cases) {
+        const SessionStore::Stored stored = store.store(lock, *session);
+        EXPECT_EQ(stored.error.kind, Kind::Io);
+        EXPECT_TRUE(stored.error.message.contains(message)) << qPrintable(stored.error.message);
+        EXPECT_EQ(snapshot(), before);
+    }
 }
 
 TEST_F(StorageTest, HousekeepingUnderTheLock)
