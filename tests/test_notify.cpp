@@ -96,13 +96,6 @@ template <class Enum> std::vector<Enum> sorted(std::vector<Enum> v)
     return v;
 }
 
-template <class S, class = void> struct HasClear : std::false_type
-{
-};
-template <class S> struct HasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> : std::true_type
-{
-};
-
 template <class Store> class Notify : public testing::Test
 {
 };
@@ -167,7 +160,7 @@ TYPED_TEST(Notify, EachWriteReportsEveryChangedPropertyOnceAndEqualWritesNothing
         expectReportsOfWhatChanged(
             store, seen, [](Store& s) { s.resetData(); }, 0, "resetData");
     }
-    if constexpr (HasClear<Store>::value) {
+    if constexpr (kHasClear<Store>) {
         changeEvery<Enum>(store);
         seen.take();
         expectReportsOfWhatChanged(
@@ -178,39 +171,27 @@ TYPED_TEST(Notify, EachWriteReportsEveryChangedPropertyOnceAndEqualWritesNothing
 }
 
 // The endpoint URLs are derived: reported when the current endpoint's URL changes,
-// including from "no endpoint of this type" (the getter throws) to one.
-TEST(NotifyDerived, EndpointUrlsFollowTheDirectoryAndTheRemoteType)
+// including from "no endpoint of this type" (the getter throws) to one and back. The
+// user settings are a shared handle: a new handle is a change, entries written
+// straight into the set are not.
+TEST(NotifyDerived, EndpointUrlsFollowTheDirectoryAndUserSettingsTheHandle)
 {
     using P = AppProperty;
     AppRuntimeData app;
     Recorder<P> seen;
     const ChangeSubscription sub = app.subscribe(seen.callback());
     const auto type = app.getData<ResourcesDefs::RemoteType, P::CurrentRemoteType>();
-    const std::vector<P> urls{P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
+    const auto withURLs = [](P first) {
+        return std::vector<P>{first, P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
                               P::DiscoverMobileOfferURL};
-
+    };
     app.setData<Endpoints, P::EndpointDirectory>(Endpoints({EndpointData(type, "ws", "a", "n", "r", "m")}));
-    std::vector<P> expected{P::EndpointDirectory};
-    expected.insert(expected.end(), urls.begin(), urls.end());
-    EXPECT_EQ(sorted(seen.take()), sorted(expected));
-
+    EXPECT_EQ(sorted(seen.take()), sorted(withURLs(P::EndpointDirectory)));
     app.setData<QString, P::AnalyticsURL>(QStringLiteral("ignored"));
     EXPECT_EQ(seen.take(), std::vector<P>{}) << "writing a derived property changes nothing";
-
     app.setData<ResourcesDefs::RemoteType, P::CurrentRemoteType>(otherThan(type));
-    expected = {P::CurrentRemoteType};
-    expected.insert(expected.end(), urls.begin(), urls.end());
-    EXPECT_EQ(sorted(seen.take()), sorted(expected)) << "back to no endpoint: the getters throw again";
-}
+    EXPECT_EQ(sorted(seen.take()), sorted(withURLs(P::CurrentRemoteType))) << "back to no endpoint";
 
-// The user settings are a shared handle: a new handle is a change, entries written
-// straight into the set are not.
-TEST(NotifyDerived, UserSettingsReportReplacingTheHandleOnly)
-{
-    using P = AppProperty;
-    AppRuntimeData app;
-    Recorder<P> seen;
-    const ChangeSubscription sub = app.subscribe(seen.callback());
     const DataSets::DataSet set = setOf({{QStringLiteral("theme"), QStringLiteral("dark")}});
     app.setData<DataSets::DataSet, P::UserSettings>(set);
     EXPECT_EQ(seen.take(), std::vector<P>{P::UserSettings});
@@ -405,7 +386,7 @@ TEST(NotifyLifetime, StoresAndHandles)
     changeEvery<P>(*session.getUserRuntimeData().lock());
     seen.take();
     session.clear();
-    EXPECT_EQ(seen.take().size(), allHeld<P>().size()) << "sign-out clears every user property";
+    EXPECT_EQ(seen.take().size(), heldCount<P>()) << "sign-out clears every user property";
 }
 
 } // namespace
