@@ -1,0 +1,299 @@
+// The records' own rules, beyond what their property tables say: how the rows with a
+// named hook are written and read back (opt-out list, version, rights bits, operation
+// mode, ISO date-times, the chat sync time as decimal text), the URLs derived from the
+// current endpoint, the phone rights and the valid-session rule.
+#include <AppRuntimeData.h>
+#include <ChatRuntimeData.h>
+#include <PhoneRuntimeData.h>
+#include <UserRuntimeData.h>
+
+#include "StoreTestUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimeZone>
+
+#include <chrono>
+#include <climits>
+#include <future>
+#include <limits>
+#include <vector>
+
+using DataSets::DataSet;
+using DataSets::Impl::createDS;
+using PhoneDefinitions::OperationMode;
+using ResourcesDefs::RemoteType;
+
+namespace {
+
+// Reads a plain set whose only entry is the given opt-out list.
+std::set<QString> decode(const DataSet& list)
+{
+    AppSettingsDTO record;
+    record.setOptOutMessages({QStringLiteral("stale")});
+    record.deserializeUnencrypted(setOf({{"optOutMessages", list}}));
+    return record.getOptOutMessages();
+}
+
+// Calls f(property, name) for the four URLs computed from the current endpoint.
+template <class F> void forEachDerived(F&& f)
+{
+    SessionConfigDetail::PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
+        if constexpr (decltype(tag)::derived)
+            f(tag, name);
+    });
+}
+
+std::vector<QString> derivedURLs(const AppRuntimeData& store)
+{
+    std::vector<QString> urls;
+    forEachDerived(
+        [&](auto tag, const char*) { urls.push_back(store.getData<QString, decltype(tag)::property>()); });
+    return urls;
+}
+
+PhoneDefinitions::PhoneSettingsMode rights(int bits)
+{
+    return static_cast<PhoneDefinitions::PhoneSettingsMode>(bits);
+}
+
+int bits(const PhoneConfigurationDTO& r)
+{
+    return static_cast<int>(r.getLicence());
+}
+
+} // namespace
+
+TEST(AppRules, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)
+{
+    std::set<QString> messages{QStringLiteral("b"), QStringLiteral("B"), QStringLiteral("a")};
+    for (int i = 0; i <= 10; ++i)
+        messages.insert(QStringLiteral("message %1").arg(i));
+    AppSettingsDTO record;
+    record.setOptOutMessages(messages);
+    const DataSet list = valueOf<DataSet>(record.serializeUnencrypted(), "optOutMessages").value();
+    EXPECT_TRUE(list->isList());
+    ASSERT_EQ(list->size(), 14);
+    int position = 0;
+    for (const QString& message : messages) // "B", "a", "b", "message 0", "message 1", "message 10", ...
+        EXPECT_EQ(valueOf<QString>(list, QString::number(position++)), message);
+    EXPECT_EQ(decode(list), messages);
+
+    // The set's own order decides, and any key names are accepted.
+    EXPECT_EQ(decode(setOf({{"z", QStringLiteral("first")},
+                            {"y", QStringLiteral("second")},
+                            {"a", 5},
+                            {"m", QStringLiteral("after")}})),
+              (std::set<QString>{QStringLiteral("first"), QStringLiteral("second")}));
+    EXPECT_TRUE(decode(setOf({{"0", createDS(false)}, {"1", QStringLiteral("ignored")}})).empty());
+}
+
+TEST(AppRules, OptOutListAndVersionFollowTheStoredSetTheRestStays)
+{
+    using P = AppProperty;
+    const DataSet mistyped = setOf({{"optOutMessages", QStringLiteral("not a set")},
+                                    {"version", 3},
+                                    {"outlookImport", 0},
+                                    {"meetingURL", false},
+                                    {"userSettings", QStringLiteral("not a set")}});
+    for (const DataSet& stored : {createDS(false), mistyped, DataSet()}) {
+        AppRuntimeData store, twin;
+        changeEvery<P>(store);
+        changeEvery<P>(twin);
+        const DataSet settings = store.getData<DataSet, P::UserSettings>();
+        store.deserializeUnencrypted(stored);
+        EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
+        EXPECT_TRUE((store.getData<std::set<QString>, P::OptOutMessages>()).empty());
+        EXPECT_TRUE((store.getData<QString, P::Version>()).isNull());
+        EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings) << "the very set";
+    }
+    // Stored user settings are taken as the very set, not a copy, and copies share it.
+    const DataSet settings = setOf({{"volume", 3}});
+    AppRuntimeData store;
+    store.deserializeUnencrypted(setOf({{"userSettings", settings}}));
+    EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings);
+    EXPECT_EQ((AppRuntimeData(store).getData<DataSet, P::UserSettings>()), settings);
+}
+
+TEST(AppRules, DerivedURLsFollowTheFirstEndpointOfTheRemoteType)
+{
+    using P = AppProperty;
+    auto store = std::make_shared<AppRuntimeData>();
+    const auto expectAllThrow = [&store] {
+        forEachDerived([&](auto tag, const char* name) {
+            EXPECT_THROW((store->getData<QString, decltype(tag)::property>()), std::bad_optional_access)
+                << name;
+        });
+    };
+    expectAllThrow();
+    // The throw left no lock behind: a writer elsewhere gets through (a failure, not a hang).
+    auto written = std::async(std::launch::async, [store] {
+        store->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Staging);
+    });
+    if (written.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the writer is still waiting for the lock";
+        static_cast<void>(new std::future<void>(std::move(written))); // its destructor would wait too
+        return;
+    }
+
+    // A production entry of another type is no fallback.
+    store->setData<Endpoints, P::EndpointDirectory>(
+        Endpoints{EndpointData(RemoteType::Production, "ws0", "a0", "w0", "p0", "d0"),
+                  EndpointData(RemoteType::Staging, "ws1", "a1", "w1", "p1", "d1"),
+                  EndpointData(RemoteType::Staging, "ws2", "a2", "w2", "p2", "d2")});
+    const std::vector<QString> first{"a1", "w1", "p1", "d1"};
+    EXPECT_EQ(derivedURLs(*store), first);
+    forEachDerived([&](auto tag, const char*) {
+        store->setData<QString, decltype(tag)::property>(QStringLiteral("x"));
+    });
+    EXPECT_EQ(derivedURLs(*store), first) << "writing a derived URL does nothing";
+
+    store->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Test);
+    expectAllThrow();
+}
+
+TEST(PhoneRules, RightsBitsChangeOnlyWhatTheyName)
+{
+    // Bits beyond the two rights are carried through every change.
+    for (int high : {0, 0x70, INT_MIN}) {
+        PhoneConfigurationDTO r;
+        r.setLicence(rights(high));
+        EXPECT_FALSE(r.isCTI() || r.isSoftPhone());
+        r.setSoftPhone(true);
+        EXPECT_EQ(bits(r), high | 3) << "the soft phone brings CTI with it";
+        r.setCTI(false);
+        EXPECT_EQ(bits(r), high | 2);
+        EXPECT_TRUE(r.isSoftPhone() && !r.isCTI());
+        r.setCTI(true);
+        r.setSoftPhone(false);
+        EXPECT_EQ(bits(r), high | 1) << "CTI stays when the soft phone goes";
+        EXPECT_TRUE(r.isCTI() && !r.isSoftPhone());
+    }
+}
+
+TEST(PhoneRules, RightsAreStoredWholeAndReadBackOnlyWithCTIOrSoftPhone)
+{
+    PhoneConfigurationDTO written;
+    written.setLicence(rights(0x106));
+    EXPECT_EQ(valueOf<int>(written.serializeEncrypted(), "phoneLicense"), 0x106);
+
+    const std::pair<int, int> cases[] = {
+        {4, 0},     {5, 5},         {2, 2},   {1, 1},       {0, 0},
+        {0x104, 0}, {0x106, 0x106}, {-1, -1}, {INT_MIN, 0}, {INT_MIN | 1, INT_MIN | 1}};
+    for (const auto& [stored, expected] : cases) {
+        PhoneConfigurationDTO r;
+        r.setLicence(rights(3)); // whatever was there before is replaced
+        r.deserializeEncrypted(setOf({{"phoneLicense", stored}}));
+        EXPECT_EQ(bits(r), expected) << "stored " << stored;
+    }
+    // Without a usable value the current rights go through the same mask.
+    for (const DataSet& bad : {createDS(false), DataSet(), setOf({{"phoneLicense", QStringLiteral("3")}})}) {
+        for (const auto& [held, expected] : {std::pair{6, 6}, std::pair{4, 0}}) {
+            PhoneConfigurationDTO r;
+            r.setLicence(rights(held));
+            r.deserializeEncrypted(bad);
+            EXPECT_EQ(bits(r), expected);
+        }
+    }
+}
+
+TEST(PhoneRules, SyncTimeIsIsoTextWithMillisecondsAndForgottenWhenUnreadable)
+{
+    const std::pair<QDateTime, QString> syncs[] = {
+        {QDateTime(QDate(2023, 11, 5), QTime(8, 9, 10, 123), QTimeZone(5 * 3600 + 1800)),
+         "2023-11-05T08:09:10.123+05:30"},
+        {QDateTime(QDate(2024, 1, 31), QTime(23, 59, 59, 7), Qt::UTC), "2024-01-31T23:59:59.007Z"},
+        {QDateTime(), ""}};
+    for (const auto& [sync, text] : syncs) {
+        PhoneConfigurationDTO r;
+        r.setLastPhoneBookSync(sync);
+        const DataSet ds = r.serializeUnencrypted();
+        EXPECT_EQ(valueOf<QString>(ds, "lastPhoneBookSync"), text);
+        PhoneConfigurationDTO restored;
+        restored.deserializeUnencrypted(ds);
+        EXPECT_EQ(restored.getLastPhoneBookSync(), sync);
+        EXPECT_EQ(restored.getLastPhoneBookSync().offsetFromUtc(), sync.offsetFromUtc());
+    }
+    // Absent or unreadable: no synchronisation is known any more.
+    for (const DataSet& ds : {DataSet(), setOf({{"lastPhoneBookSync", QStringLiteral("yesterday")}}),
+                              setOf({{"lastPhoneBookSync", 1}})}) {
+        PhoneConfigurationDTO r;
+        r.setLastPhoneBookSync(QDateTime(QDate(2022, 6, 1), QTime(12, 0), Qt::UTC));
+        r.deserializeUnencrypted(ds);
+        EXPECT_TRUE(r.getLastPhoneBookSync().isNull());
+    }
+}
+
+TEST(PhoneRules, OnlyTheTwoKnownOperationModesAreReadAndVolumeKeepsAllBits)
+{
+    const std::pair<DataSets::Impl::Value, OperationMode> modes[] = {
+        {2, OperationMode::DeskPhoneMode},       {-1, OperationMode::DeskPhoneMode},
+        {INT_MIN, OperationMode::DeskPhoneMode}, {INT_MAX, OperationMode::DeskPhoneMode},
+        {true, OperationMode::DeskPhoneMode},    {0, OperationMode::SoftPhoneMode}};
+    for (const auto& [stored, expected] : modes) {
+        PhoneConfigurationDTO r;
+        r.setCurrentMode(OperationMode::DeskPhoneMode);
+        r.deserializeUnencrypted(setOf({{"currentMode", stored}}));
+        EXPECT_EQ(r.getCurrentMode(), expected);
+    }
+
+    PhoneConfigurationDTO r;
+    EXPECT_EQ(r.getRingToneVolume(), 30u) << "the default volume";
+    r.setRingToneVolume(0xFFFFFFFFu); // all 32 bits survive the signed slot
+    PhoneConfigurationDTO restored;
+    restored.deserializeUnencrypted(r.serializeUnencrypted());
+    EXPECT_EQ(restored.getRingToneVolume(), 0xFFFFFFFFu);
+    restored.deserializeUnencrypted(setOf({{"ringToneVolume", 0}}));
+    EXPECT_EQ(restored.getRingToneVolume(), 0u);
+}
+
+TEST(ChatRules, LastSyncIsDecimalTextAndOnlyAPositiveNumberIsReadBack)
+{
+    for (const auto& [value, text] : {std::pair<long long, const char*>{0, "0"},
+                                      {-5, "-5"},
+                                      {std::numeric_limits<long long>::max(), "9223372036854775807"},
+                                      {std::numeric_limits<long long>::min(), "-9223372036854775808"}}) {
+        ChatConfigurationDTO r;
+        r.setLastChatSync(value);
+        EXPECT_EQ(valueOf<QString>(r.serializeUnencrypted(), "chatLastSynch"), QLatin1String(text));
+    }
+
+    const auto withText = [](const char* text) {
+        return setOf({{"chatLastSynch", QString::fromLatin1(text)}});
+    };
+    const std::pair<DataSet, long long> cases[] = {
+        {createDS(false), 0}, // absent: the earlier value does not survive
+        {DataSet(), 0},        {setOf({{"chatLastSynch", 42}}), 0}, // not text
+        {withText("0"), 0},    {withText("-5"), 0},
+        {withText(""), 0},     {withText("12abc"), 0},
+        {withText("0x10"), 0}, {withText("99999999999999999999"), 0}, // beyond 64 bits
+        {withText("42"), 42},  {withText("9223372036854775807"), std::numeric_limits<long long>::max()},
+    };
+    for (const auto& [ds, expected] : cases) {
+        ChatConfigurationDTO r;
+        r.setLastChatSync(1700000000123LL);
+        r.deserializeUnencrypted(ds);
+        EXPECT_EQ(r.getLastChatSync(), expected)
+            << qPrintable(valueOf<QString>(ds, "chatLastSynch").value_or("(no text)"));
+    }
+}
+
+TEST(UserRules, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
+{
+    using P = UserProperty;
+    using Setter = void (UserRuntimeData::*)(const QString&);
+    const Setter needed[] = {&UserRuntimeData::setData<QString, P::UserName>,
+                             &UserRuntimeData::setData<QString, P::AppKey>,
+                             &UserRuntimeData::setData<QString, P::WID>};
+    UserRuntimeData store;
+    EXPECT_FALSE(store.isValidSession());
+    for (const Setter set : needed)
+        (store.*set)(QStringLiteral("x"));
+    EXPECT_TRUE(store.isValidSession()) << "password and profile play no part";
+    for (const Setter set : needed) {
+        (store.*set)(QString());
+        EXPECT_FALSE(store.isValidSession());
+        (store.*set)(QStringLiteral(" ")); // length counts, no trimming
+        EXPECT_TRUE(store.isValidSession());
+    }
+}
