@@ -53,42 +53,32 @@ private:
     std::vector<Enum> m_seen;
 };
 
-// Every row's value as the public getters show it (a throwing getter as "none"), to
-// tell afterwards which properties read differently.
-template <class Store> class Snapshot
+// Every row's value as the public getters show it (a throwing getter as "none"); the
+// returned function tells which properties of a later state read differently.
+template <class Store> auto snapshot(const Store& store)
 {
-public:
     using Enum = typename Store::Property;
-
-    explicit Snapshot(const Store& store)
-    {
-        SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
-            using Tag = decltype(tag);
-            using T = typename Tag::Type;
-            const auto read = [](const Store& s) -> std::optional<T> {
-                try {
-                    return s.template getData<T, Tag::property>();
-                } catch (const std::bad_optional_access&) {
-                    return std::nullopt;
-                }
-            };
-            m_rows.push_back(
-                {Tag::property, [was = read(store), read](const Store& s) { return was == read(s); }});
-        });
-    }
-
-    std::vector<Enum> changedIn(const Store& store) const
-    {
-        std::vector<Enum> out;
-        for (const auto& [property, same] : m_rows)
-            if (!same(store))
-                out.push_back(property);
-        return out;
-    }
-
-private:
-    std::vector<std::pair<Enum, std::function<bool(const Store&)>>> m_rows;
-};
+    std::vector<std::pair<Enum, std::function<bool(const Store&)>>> rows;
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
+        using Tag = decltype(tag);
+        using T = typename Tag::Type;
+        const auto read = [](const Store& s) -> std::optional<T> {
+            try {
+                return s.template getData<T, Tag::property>();
+            } catch (const std::bad_optional_access&) {
+                return std::nullopt;
+            }
+        };
+        rows.push_back({Tag::property, [was = read(store), read](const Store& s) { return was == read(s); }});
+    });
+    return [rows](const Store& later) {
+        std::vector<Enum> changed;
+        for (const auto& [property, same] : rows)
+            if (!same(later))
+                changed.push_back(property);
+        return changed;
+    };
+}
 
 template <class Enum> std::vector<Enum> sorted(std::vector<Enum> v)
 {
@@ -110,9 +100,9 @@ template <class Store, class Op>
 void expectReportsOfWhatChanged(Store& store, Recorder<typename Store::Property>& seen, Op op,
                                 std::size_t atLeast, const char* what)
 {
-    const Snapshot<Store> before(store);
+    const auto changedSince = snapshot(store);
     op(store);
-    const auto changed = before.changedIn(store);
+    const auto changed = changedSince(store);
     EXPECT_GE(changed.size(), atLeast) << what << ": the operation changed nothing to report";
     const auto reported = seen.take();
     EXPECT_EQ(sorted(reported), sorted(changed)) << what;
@@ -137,37 +127,29 @@ TYPED_TEST(Notify, EachWriteReportsEveryChangedPropertyOnceAndEqualWritesNothing
         EXPECT_EQ(seen.take(), std::vector<Enum>{}) << name << ": an equal write reports nothing";
     });
 
-    // Restore: over a changed store, from the stored form of a default one and of a
-    // changed one.
+    // Restores from the stored forms of a default and of a changed store, a reset and
+    // a clear, each over a store changed in every row.
     const Store defaults;
     Store changed;
     changeEvery<Enum>(changed);
-    for (const Store* from : std::initializer_list<const Store*>{&defaults, &changed}) {
-        changeEvery<Enum>(store, *from);
+    std::vector<std::pair<const char*, std::function<void(Store&)>>> ops;
+    for (const Store* from : std::initializer_list<const Store*>{&defaults, &changed})
+        ops.push_back({"restore", [from](Store& s) {
+                           s.deserializeEncrypted(from->serializeEncrypted());
+                           s.deserializeUnencrypted(from->serializeUnencrypted());
+                       }});
+    if constexpr (std::is_base_of_v<IConfigurationResettable, Store>)
+        ops.push_back({"resetData", [](Store& s) { s.resetData(); }});
+    if constexpr (kHasClear<Store>)
+        ops.push_back({"clear", [](Store& s) { s.clear(); }});
+    for (const auto& [what, op] : ops) {
+        changeEvery<Enum>(store, changed);
         seen.take();
-        expectReportsOfWhatChanged(
-            store, seen,
-            [&](Store& s) {
-                s.deserializeEncrypted(from->serializeEncrypted());
-                s.deserializeUnencrypted(from->serializeUnencrypted());
-            },
-            0, "restore");
+        expectReportsOfWhatChanged(store, seen, op, what == std::string("clear") ? 1 : 0, what);
     }
-
-    if constexpr (std::is_base_of_v<IConfigurationResettable, Store>) {
-        changeEvery<Enum>(store);
-        seen.take();
-        expectReportsOfWhatChanged(
-            store, seen, [](Store& s) { s.resetData(); }, 0, "resetData");
-    }
-    if constexpr (kHasClear<Store>) {
-        changeEvery<Enum>(store);
-        seen.take();
-        expectReportsOfWhatChanged(
-            store, seen, [](Store& s) { s.clear(); }, 1, "clear");
+    if constexpr (kHasClear<Store>)
         expectReportsOfWhatChanged(
             store, seen, [](Store& s) { s.clear(); }, 0, "clear again");
-    }
 }
 
 // The endpoint URLs are derived: reported when the current endpoint's URL changes,
@@ -260,16 +242,13 @@ TEST(NotifyThreads, ContextDeliveryLandsOnTheContextThreadInOrder)
     EventThread worker;
     QObject there;
     there.moveToThread(worker.thread());
-    std::mutex lock;
-    std::vector<P> seen;
+    Recorder<P> seen;
     std::atomic<int> wrongThread{0};
-    ChangeSubscription sub = desk.subscribe(&there, [&](P p) {
-        if (QThread::currentThread() != worker.thread())
-            ++wrongThread;
-        const std::lock_guard<std::mutex> l(lock);
-        seen.push_back(p);
+    ChangeSubscription sub = desk.subscribe(&there, [&, record = seen.callback()](P p) {
+        wrongThread += QThread::currentThread() != worker.thread();
+        record(p);
     });
-    std::vector<P> written;
+    std::vector<P> written, delivered;
     for (int i = 1; i <= 200; ++i) {
         const P p = i % 3 == 0 ? P::Host : i % 3 == 1 ? P::Port : P::Tls;
         if (p == P::Host)
@@ -281,11 +260,12 @@ TEST(NotifyThreads, ContextDeliveryLandsOnTheContextThreadInOrder)
         written.push_back(p);
     }
     ASSERT_TRUE(eventually([&] {
-        const std::lock_guard<std::mutex> l(lock);
-        return seen.size() == written.size();
+        for (P p : seen.take())
+            delivered.push_back(p);
+        return delivered.size() == written.size();
     }));
     sub.cancel();
-    EXPECT_EQ(seen, written);
+    EXPECT_EQ(delivered, written);
     EXPECT_EQ(wrongThread.load(), 0);
 
     // A context on the writing thread is called within the write.
