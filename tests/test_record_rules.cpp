@@ -102,7 +102,7 @@ TEST(AppRules, OptOutMessagesAreAListInStringOrderReadUpToTheFirstNonText)
     EXPECT_TRUE(decode(setOf({{"0", createDS(false)}, {"1", QStringLiteral("ignored")}})).empty());
 }
 
-TEST(AppRules, OptOutListAndVersionFollowTheStoredSetTheRestStays)
+TEST(AppRules, OptOutListAndVersionFollowTheStoredSetAnEmptyMeetingURLIsNotWritten)
 {
     using P = AppProperty;
     const DataSet mistyped = setOf({{"optOutMessages", QStringLiteral("not a set")},
@@ -119,8 +119,10 @@ TEST(AppRules, OptOutListAndVersionFollowTheStoredSetTheRestStays)
         EXPECT_EQ(differing<P>(store, twin), (Names{"OptOutMessages", "Version"}));
         EXPECT_TRUE((store.getData<std::set<QString>, P::OptOutMessages>()).empty());
         EXPECT_TRUE((store.getData<QString, P::Version>()).isNull());
-        EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings) << "the very set";
+        EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings) << "kept";
     }
+    EXPECT_FALSE(valueOf<QString>(AppSettingsDTO().serializeUnencrypted(), "meetingURL"))
+        << "an empty meeting URL is not written";
     // Stored user settings are taken as the very set, not a copy, and copies share it.
     const DataSet settings = setOf({{"volume", 3}});
     AppRuntimeData store;
