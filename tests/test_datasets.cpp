@@ -53,7 +53,7 @@ TEST(DataSets, ReplacingKeepsThePositionAndNestedSetsAreSharedNotCopied)
     EXPECT_TRUE(read->isEmpty()) << "every holder sees the cleared set";
 }
 
-TEST(DataSets, CyclesAndNullSetsAreRefused)
+TEST(DataSets, CyclesAndNullSetsAreRefusedSharedSetsAreNot)
 {
     DataSet a = createDS(false);
     DataSet b = createDS(false);
@@ -63,6 +63,13 @@ TEST(DataSets, CyclesAndNullSetsAreRefused)
     EXPECT_FALSE(setDataValue(*a, QStringLiteral("null"), DataSet()));
     EXPECT_EQ(a->size(), 1);
     EXPECT_TRUE(b->isEmpty());
+
+    // A set shared twice below (a diamond) is no cycle, and is walked once.
+    const DataSet shared = setOf({{"x", 1}});
+    ASSERT_TRUE(setDataValue(*b, QStringLiteral("s"), shared) &&
+                setDataValue(*a, QStringLiteral("s"), shared));
+    EXPECT_TRUE(setDataValue(*createDS(false), QStringLiteral("a"), a));
+    EXPECT_FALSE(setDataValue(*shared, QStringLiteral("a"), a));
 }
 
 TEST(DataSets, KeyRules)

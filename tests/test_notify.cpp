@@ -205,6 +205,23 @@ TEST(NotifyThreads, CallbackReadsAndWritesItsOwnStore)
     EXPECT_EQ(order.size(), 2u) << "cancelled from inside: nothing more";
 }
 
+// A throwing direct subscriber: the write stands, every other subscriber is told, and
+// the exception reaches the writer; cancelling one of two subscribers keeps the other.
+TEST(NotifyThreads, AThrowingCallbackReachesTheWriterAfterEveryoneIsTold)
+{
+    using P = DeskProperty;
+    DeskRuntimeData desk;
+    Recorder<P> seen;
+    ChangeSubscription throwing = desk.subscribe([](P) { throw std::runtime_error("subscriber"); });
+    const ChangeSubscription other = desk.subscribe(seen.callback());
+    EXPECT_THROW((desk.setData<bool, P::Tls>(true)), std::runtime_error);
+    EXPECT_TRUE((desk.getData<bool, P::Tls>()));
+    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
+    throwing.cancel();
+    desk.setData<bool, P::Tls>(false);
+    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
+}
+
 // A thread running an event loop, for contexts that live elsewhere.
 class EventThread
 {
