@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -152,33 +153,66 @@ TYPED_TEST(Notify, EachWriteReportsEveryChangedPropertyOnceAndEqualWritesNothing
             store, seen, [](Store& s) { s.clear(); }, 0, "clear again");
 }
 
-// The endpoint URLs are derived: reported when the current endpoint's URL changes,
-// including from "no endpoint of this type" (the getter throws) to one and back. The
-// user settings are a shared handle: a new handle is a change, entries written
-// straight into the set are not.
-TEST(NotifyDerived, EndpointUrlsFollowTheDirectoryAndUserSettingsTheHandle)
+// The endpoint URLs are derived from the first endpoint of the current remote type:
+// reported when that changes, including from "no endpoint of this type" (the getters
+// throw, and leave no lock behind) to one and back; writing one does nothing. The user
+// settings are a shared handle: a new handle is a change, entries written straight
+// into the set are not.
+TEST(NotifyDerived, EndpointUrlsFollowTheFirstEndpointOfTheTypeAndUserSettingsTheHandle)
 {
     using P = AppProperty;
-    AppRuntimeData app;
+    using ResourcesDefs::RemoteType;
+    auto app = std::make_shared<AppRuntimeData>();
     Recorder<P> seen;
-    const ChangeSubscription sub = app.subscribe(seen.callback());
-    const auto type = app.getData<ResourcesDefs::RemoteType, P::CurrentRemoteType>();
-    const auto withURLs = [](P first) {
-        return std::vector<P>{first, P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
-                              P::DiscoverMobileOfferURL};
+    const ChangeSubscription sub = app->subscribe(seen.callback());
+    const auto urls = [&app] {
+        std::vector<QString> out;
+        SessionConfigDetail::PropertyTable<P>::forEach([&](auto tag, const char*) {
+            if constexpr (decltype(tag)::derived) {
+                try {
+                    out.push_back(app->getData<QString, decltype(tag)::property>());
+                } catch (const std::bad_optional_access&) {
+                    out.push_back(QStringLiteral("none"));
+                }
+            }
+        });
+        return out;
     };
-    app.setData<Endpoints, P::EndpointDirectory>(Endpoints({EndpointData(type, "ws", "a", "n", "r", "m")}));
-    EXPECT_EQ(sorted(seen.take()), sorted(withURLs(P::EndpointDirectory)));
-    app.setData<QString, P::AnalyticsURL>(QStringLiteral("ignored"));
+    const std::vector<QString> none(4, QStringLiteral("none"));
+    const auto withURLs = [](P first) {
+        return sorted(std::vector<P>{first, P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
+                                     P::DiscoverMobileOfferURL});
+    };
+    EXPECT_EQ(urls(), none);
+    // A production entry of another type is no fallback.
+    app->setData<Endpoints, P::EndpointDirectory>(
+        Endpoints{EndpointData(RemoteType::Production, "ws0", "a0", "w0", "p0", "d0"),
+                  EndpointData(RemoteType::Staging, "ws1", "a1", "w1", "p1", "d1"),
+                  EndpointData(RemoteType::Staging, "ws2", "a2", "w2", "p2", "d2")});
+    EXPECT_EQ(seen.take(), std::vector<P>{P::EndpointDirectory});
+    EXPECT_EQ(urls(), none);
+    // From another thread, so that a lock left behind by a throw shows as a failure.
+    auto written = std::async(std::launch::async,
+                              [app] { app->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Staging); });
+    if (written.wait_for(30s) != std::future_status::ready) {
+        ADD_FAILURE() << "the writer is still waiting for the lock";
+        static_cast<void>(new std::future<void>(std::move(written))); // its destructor would wait too
+        return;
+    }
+    EXPECT_EQ(sorted(seen.take()), withURLs(P::CurrentRemoteType));
+    EXPECT_EQ(urls(), (std::vector<QString>{"a1", "w1", "p1", "d1"}));
+    app->setData<QString, P::AnalyticsURL>(QStringLiteral("ignored"));
     EXPECT_EQ(seen.take(), std::vector<P>{}) << "writing a derived property changes nothing";
-    app.setData<ResourcesDefs::RemoteType, P::CurrentRemoteType>(otherThan(type));
-    EXPECT_EQ(sorted(seen.take()), sorted(withURLs(P::CurrentRemoteType))) << "back to no endpoint";
+    EXPECT_EQ(urls(), (std::vector<QString>{"a1", "w1", "p1", "d1"}));
+    app->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Test);
+    EXPECT_EQ(sorted(seen.take()), withURLs(P::CurrentRemoteType)) << "back to no endpoint";
+    EXPECT_EQ(urls(), none);
 
     const DataSets::DataSet set = setOf({{QStringLiteral("theme"), QStringLiteral("dark")}});
-    app.setData<DataSets::DataSet, P::UserSettings>(set);
+    app->setData<DataSets::DataSet, P::UserSettings>(set);
     EXPECT_EQ(seen.take(), std::vector<P>{P::UserSettings});
     DataSets::Impl::setDataValue(*set, QStringLiteral("theme"), QStringLiteral("light"));
-    app.setData<DataSets::DataSet, P::UserSettings>(set);
+    app->setData<DataSets::DataSet, P::UserSettings>(set);
     EXPECT_EQ(seen.take(), std::vector<P>{});
 }
 

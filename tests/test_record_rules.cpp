@@ -1,8 +1,8 @@
 // The records' own rules, beyond what their property tables say: how the rows with a
 // named hook are written and read back (opt-out list, version, rights bits, operation
-// mode, ISO date-times, the chat sync time as decimal text), the URLs derived from the
-// current endpoint, the phone rights, the valid-session rule, the call-flow URL
-// placeholders and whole-record reads of the call-flow store under writes.
+// mode, ISO date-times, the chat sync time as decimal text), the phone rights, the
+// valid-session rule, the call-flow URL placeholders and whole-record reads of the
+// call-flow store under writes.
 #include <AppRuntimeData.h>
 #include <CallFlowRuntimeData.h>
 #include <ChatRuntimeData.h>
@@ -16,10 +16,8 @@
 #include <QTimeZone>
 
 #include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdint>
-#include <future>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -27,7 +25,6 @@
 using DataSets::DataSet;
 using DataSets::Impl::createDS;
 using PhoneDefinitions::OperationMode;
-using ResourcesDefs::RemoteType;
 
 namespace {
 
@@ -38,23 +35,6 @@ std::set<QString> decode(const DataSet& list)
     record.setOptOutMessages({QStringLiteral("stale")});
     record.deserializeUnencrypted(setOf({{"optOutMessages", list}}));
     return record.getOptOutMessages();
-}
-
-// Calls f(property, name) for the four URLs computed from the current endpoint.
-template <class F> void forEachDerived(F&& f)
-{
-    SessionConfigDetail::PropertyTable<AppProperty>::forEach([&](auto tag, const char* name) {
-        if constexpr (decltype(tag)::derived)
-            f(tag, name);
-    });
-}
-
-std::vector<QString> derivedURLs(const AppRuntimeData& store)
-{
-    std::vector<QString> urls;
-    forEachDerived(
-        [&](auto tag, const char*) { urls.push_back(store.getData<QString, decltype(tag)::property>()); });
-    return urls;
 }
 
 PhoneDefinitions::PhoneSettingsMode rights(int bits)
@@ -129,43 +109,6 @@ TEST(AppRules, OptOutListAndVersionFollowTheStoredSetAnEmptyMeetingURLIsNotWritt
     store.deserializeUnencrypted(setOf({{"userSettings", settings}}));
     EXPECT_EQ((store.getData<DataSet, P::UserSettings>()), settings);
     EXPECT_EQ((AppRuntimeData(store).getData<DataSet, P::UserSettings>()), settings);
-}
-
-TEST(AppRules, DerivedURLsFollowTheFirstEndpointOfTheRemoteType)
-{
-    using P = AppProperty;
-    auto store = std::make_shared<AppRuntimeData>();
-    const auto expectAllThrow = [&store] {
-        forEachDerived([&](auto tag, const char* name) {
-            EXPECT_THROW((store->getData<QString, decltype(tag)::property>()), std::bad_optional_access)
-                << name;
-        });
-    };
-    expectAllThrow();
-    // The throw left no lock behind: a writer elsewhere gets through (a failure, not a hang).
-    auto written = std::async(std::launch::async, [store] {
-        store->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Staging);
-    });
-    if (written.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        ADD_FAILURE() << "the writer is still waiting for the lock";
-        static_cast<void>(new std::future<void>(std::move(written))); // its destructor would wait too
-        return;
-    }
-
-    // A production entry of another type is no fallback.
-    store->setData<Endpoints, P::EndpointDirectory>(
-        Endpoints{EndpointData(RemoteType::Production, "ws0", "a0", "w0", "p0", "d0"),
-                  EndpointData(RemoteType::Staging, "ws1", "a1", "w1", "p1", "d1"),
-                  EndpointData(RemoteType::Staging, "ws2", "a2", "w2", "p2", "d2")});
-    const std::vector<QString> first{"a1", "w1", "p1", "d1"};
-    EXPECT_EQ(derivedURLs(*store), first);
-    forEachDerived([&](auto tag, const char*) {
-        store->setData<QString, decltype(tag)::property>(QStringLiteral("x"));
-    });
-    EXPECT_EQ(derivedURLs(*store), first) << "writing a derived URL does nothing";
-
-    store->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Test);
-    expectAllThrow();
 }
 
 TEST(PhoneRules, RightsBitsChangeOnlyWhatTheyName)
