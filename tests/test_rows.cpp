@@ -123,6 +123,7 @@ TYPED_TEST(Rows, ResetClearAndEqualityFollowEachRow)
 
         if constexpr (kHasEquality<Record>) {
             const auto member = memberOf<Tag::property, Record, T>;
+            ASSERT_NE(member, nullptr) << name << ": no member bound";
             Record a, b;
             b.*member = otherThan(a.*member);
             EXPECT_EQ(a == b, !Tag::row.compared) << name << ": equality";
