@@ -5,57 +5,15 @@
 // once, and naming the properties on which two stores disagree.
 
 #include "DataSetTestUtils.h"
+#include "Provisioning.h"
 
-#include <CallerIds.h>
 #include <CommandLineOptions.h>
-#include <Endpoints.h>
 #include <PropertyTable.h>
 
-#include <QByteArray>
-#include <QDateTime>
-
-#include <optional>
-#include <set>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
-
-// A value of the same type that differs from `v` in every part that can differ.
-template <class T> T otherThan(const T& v)
-{
-    if constexpr (std::is_same_v<T, bool>)
-        return !v;
-    else if constexpr (std::is_arithmetic_v<T>)
-        return static_cast<T>(v + 7);
-    else if constexpr (std::is_enum_v<T>)
-        return static_cast<T>(static_cast<int>(v) + 1);
-    else if constexpr (std::is_same_v<T, QString> || std::is_same_v<T, QByteArray>)
-        return v + "-changed";
-    else if constexpr (std::is_same_v<T, std::optional<int>>)
-        return v ? std::nullopt : std::optional<int>(0);
-    else if constexpr (std::is_same_v<T, QDateTime>)
-        return v.isValid() ? v.addMSecs(1) : QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 678), Qt::UTC);
-    else if constexpr (std::is_same_v<T, std::set<QString>>) {
-        T out = v;
-        out.insert(QStringLiteral("changed %1").arg(v.size()));
-        return out;
-    } else if constexpr (std::is_same_v<T, CallerIds>) {
-        T out = v;
-        out.addCallerId(CallerIdDto(7, QStringLiteral("+39 07"), true));
-        out.setLastUpdated(v.getLastUpdated() + 7);
-        out.setReadOnly(!v.isReadOnly());
-        return out;
-    } else if constexpr (std::is_same_v<T, Endpoints>) {
-        std::vector<EndpointData> list = v.getEndpointVector();
-        list.emplace_back(ResourcesDefs::RemoteType::Production, "ws", "analytics", "news", "reset", "offer");
-        return Endpoints(list);
-    } else if constexpr (std::is_same_v<T, CommandLineOptions>)
-        return CommandLineOptions{v.logLevel + 1, otherThan(v.configFile), !v.forceUpdate};
-    else if constexpr (std::is_same_v<T, DataSets::DataSet>)
-        return setOf({{QStringLiteral("size"), (v ? v->size() : 0) + 1}}); // a new set, other content
-    else
-        static_assert(sizeof(T) == 0, "no other value for this property type");
-}
 
 // Equality that also tells a null string from an empty one and compares sets deeply.
 template <class T> bool sameValue(const T& a, const T& b)
@@ -66,6 +24,26 @@ template <class T> bool sameValue(const T& a, const T& b)
         return bool(sameContent(a, b));
     else
         return a == b;
+}
+
+// A value of the same type that differs from `v`: a provisioning sample where those
+// vary, otherwise the flag negated, the next enumerator, or every option changed.
+template <class T> T otherThan(const T& v)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return !v;
+    } else if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(static_cast<int>(v) + 1);
+    } else if constexpr (std::is_same_v<T, CommandLineOptions>) {
+        return CommandLineOptions{v.logLevel + 1, otherThan(v.configFile), !v.forceUpdate};
+    } else {
+        for (int n = 0; n < 2; ++n) {
+            T sample = Provisioning::sample<T>(n);
+            if (!sameValue(sample, v))
+                return sample;
+        }
+        throw std::logic_error("two samples alike");
+    }
 }
 
 // Calls f(tag, name) for each property that holds a value of its own: settable and
