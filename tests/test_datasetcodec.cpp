@@ -1,8 +1,6 @@
 // The stored forms of a data set: round trips, the pinned layouts, and every refusal
 // with its error text.
-#include <AppRuntimeData.h>
 #include <DataSetCodec.h>
-#include <SessionData.h>
 
 #include "DataSetTestUtils.h"
 #include "PeakInChild.h"
@@ -18,7 +16,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <functional>
 #include <random>
 
@@ -86,10 +83,11 @@ private:
 
     QString text(int maxLength)
     {
-        static const char32_t pool[] = {
-            U'a',      U'Z',    U'7',  U' ',      U'"',          U'\\',         U'\n',
-            U'\0',     U'.',    U'{',  U'\u00e9', U'\u4e2d',     U'\u2028',     U'\ufeff',
-            U'\uffff', U'\x1f', U'\t', U'\x7f',   U'\U0001F600', U'\U00010000', U'\U0010FFFF'};
+        static const char32_t pool[] = {U'a',      U'Z',      U'7',          U' ',          U'"',
+                                        U'\\',     U'\n',     U'\0',         U'.',          U'{',
+                                        U'\u00e9', U'\u4e2d', U'\u2028',     U'\ufeff',     U'\uffff',
+                                        U'\x1f',   U'\t',     U'\x7f',       U'\b',         U'\f',
+                                        U'\r',     U'/',      U'\U0001F600', U'\U00010000', U'\U0010FFFF'};
         QString s;
         for (int n = pick(maxLength + 1); n > 0; --n)
             s += QString::fromUcs4(&pool[pick(static_cast<int>(std::size(pool)))], 1);
@@ -192,17 +190,14 @@ const QString kTooLarge = QStringLiteral("input of 1048578 bytes is over the lim
 
 } // namespace
 
-TEST(DataSetCodecRoundTrip, GeneratedSetsComeBackWholeAndReencodeToTheSameBytes)
+TEST(DataSetCodecRoundTrip, SetsComeBackWholeAndReencodeToTheSameBytes)
 {
     Generator gen(20240611);
     for (int i = 0; i < 150; ++i) {
         SCOPED_TRACE(i);
         expectRoundTrip(i % 10 == 0 ? gen.chain() : gen.set(1)); // a chain reaches the depth limit
     }
-}
-
-TEST(DataSetCodecRoundTrip, KindsStayApartEvenWhenTheyLookAlike)
-{
+    // Kinds stay apart even when they look alike.
     expectRoundTrip(
         setOf({{"empty", QString()},
                {"one as text", QStringLiteral("1")},
@@ -210,13 +205,9 @@ TEST(DataSetCodecRoundTrip, KindsStayApartEvenWhenTheyLookAlike)
                {"true as text", QStringLiteral("true")},
                {"null as text", QStringLiteral("null")},
                {"yes", true},
-               {"no", false},
-               {"min", INT_MIN},
-               {"max", INT_MAX},
                {"empty keyed", createDS(false)},
                {"empty list", createDS(true)},
                {"positions", setOf({{"0", 0}, {"1", 1}})}})); // keyed, though it looks like a list
-    expectRoundTrip(createDS(false));
     expectRoundTrip(createDS(true));
 }
 
@@ -389,6 +380,7 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         {"[" + QByteArray(kSmall.maxBytes, ' ') + "]", kTooLarge},
         {"{\"a\":", "not valid JSON at byte 5: expected a value"},
         {"{\"a\":1", "not valid JSON at byte 6: unterminated object"},
+        {"{\"a\"", "not valid JSON at byte 4: unterminated object"},
         {"{} x", "not valid JSON at byte 3: data after the end of the document"},
         {"7", "not valid JSON at byte 0: expected an object or an array"},
         {"", "not valid JSON at byte 0: expected an object or an array"},
@@ -396,6 +388,7 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         {"[\"a\tb\"]", "not valid JSON at byte 3: control character in a string"},
         {R"(["\x41"])", "not valid JSON at byte 2: unknown escape"},
         {R"(["\u12"])", "not valid JSON at byte 2: \\u must be followed by four hexadecimal digits"},
+        {R"(["\u12G4"])", "not valid JSON at byte 2: \\u must be followed by four hexadecimal digits"},
         {"[2.]", "not valid JSON at byte 3: expected a digit after the decimal point"},
         {"[.5]", "not valid JSON at byte 1: expected a value"},
         {"[01]", "not valid JSON at byte 2: number with a leading zero"},
@@ -413,6 +406,7 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         {"[\"a\xed\xa0\x80\"]", "not valid JSON at byte 3: not valid UTF-8"},    // a surrogate
         {"[\"\xf4\x90\x80\x80\"]", "not valid JSON at byte 2: not valid UTF-8"}, // beyond U+10FFFF
         {"[\"\xe4\xb8\"]", "not valid JSON at byte 2: not valid UTF-8"},         // cut short
+        {"[\"\xe4\x41\x41\"]", "not valid JSON at byte 2: not valid UTF-8"},     // no continuation
         {"[\"\xff\"]", "not valid JSON at byte 2: not valid UTF-8"},
         {R"({"phone":{"ringToneVolume":4294967296}})",
          "phone.ringToneVolume: 4294967296 is not a 32-bit integer"},
@@ -433,6 +427,7 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         // Repeated keys, which the parser would fold away; an escape spells the same key.
         {R"({"phone":{"k":1,"k":2}})", "phone.k: key appears more than once"},
         {R"({"k":1,"\u006b":"x"})", "k: key appears more than once"},
+        {R"({"s":"x\"y","o":{"a":[1,{}]},"k":1,"k":2})", "k: key appears more than once"},
         {R"({"a":[true,{"x":1},{"y":{"z":1,"z":1}}]})", "a.2.y.z: key appears more than once"},
         // Far deeper than any parser's own limit too: refused, never a crash.
         {QByteArray(deepest).replace("1", "{}"), path("a", DataSetCodec::kMaxDepth) + kTooDeep},
@@ -496,6 +491,13 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
         {QByteArray::fromHex("a1617a81d82000"), "z.0: a tagged value cannot be stored"},
         {QByteArray::fromHex("a1617aa10101"), "z: a map key must be text, not an integer"},
         {QByteArray::fromHex("a1617aa1800101"), "z: a map key must be text, not an array"},
+        {QByteArray::fromHex("a1617aa1a001"), "z: a map key must be text, not a map"},
+        {QByteArray::fromHex("a1617aa1c10001"), "z: a map key must be text, not a tagged value"},
+        {QByteArray::fromHex("a1617aa1f501"), "z: a map key must be text, not a flag"},
+        {QByteArray::fromHex("a1617aa1f601"), "z: a map key must be text, not null"},
+        {QByteArray::fromHex("a1617aa1f701"), "z: a map key must be text, not undefined"},
+        {QByteArray::fromHex("a1617aa1f001"), "z: a map key must be text, not simple value 16"},
+        {QByteArray::fromHex("a1617aa1f93c0001"), "z: a map key must be text, not a floating-point number"},
         {QByteArray::fromHex("a1617aa16001"), R"(z: "" is not a valid key)"},
         // UTF-8 cannot hold a surrogate; Qt's reader refuses it.
         {QByteArray::fromHex("a1617a63eda080"),
@@ -524,10 +526,14 @@ TEST(DataSetCodecDecode, AcceptsAnyLayoutOfTheSameContent)
     EXPECT_TRUE(sameContent(spaced.set, tight.set));
 
     // JSON has one kind of number: any spelling of a whole 32-bit value is an integer.
-    const DataSetCodec::DecodeResult whole = DataSetCodec::fromJson(R"({"a":7.0,"b":7e0,"c":-0})");
+    // Every escape reads back, hexadecimal digits in either case.
+    const DataSetCodec::DecodeResult whole =
+        DataSetCodec::fromJson(R"({"a":7.0,"b":7e0,"c":-0,"d":70E-1,"e":0.7e+1,"t":"\/\b\f\n\r\t\u00E9"})");
     ASSERT_TRUE(whole.ok()) << qPrintable(whole.error.toString());
     EXPECT_EQ(DataSetCodec::toJson(whole.set, QJsonDocument::Compact).bytes,
-              QByteArray(R"({"a":7,"b":7,"c":0})"));
+              QByteArray(R"({"a":7,"b":7,"c":0,"d":7,"e":7,"t":"/\b\f\n\r\t)"
+                         "\xc3\xa9"
+                         R"("})"));
 
     // Indefinite lengths and chunked text read the same, and write back canonically.
     const DataSetCodec::DecodeResult loose =
@@ -537,6 +543,8 @@ TEST(DataSetCodecDecode, AcceptsAnyLayoutOfTheSameContent)
                                                                         "07"));
 }
 
+// Random damage to valid encodings: refused with an error, or read as a set that
+// encodes again.
 TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodesAgain)
 {
     Generator gen(77);
@@ -570,49 +578,6 @@ TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodes
     }
 }
 
-TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
-{
-    SessionData session;
-    const auto app = session.getAppSessionData().lock();
-    const DataSet settings = createDS(false);
-    for (int i = 0; i < 100000; ++i) {
-        const QString key = QStringLiteral("chat/%1/choice").arg(i);
-        switch (i % 4) {
-        case 0:
-            setDataValue(*settings, key, QStringLiteral("value %1").arg(i));
-            break;
-        case 1:
-            setDataValue(*settings, key, i * 7919);
-            break;
-        case 2:
-            setDataValue(*settings, key, i % 3 == 0);
-            break;
-        default:
-            setDataValue(*settings, key, setOf({{"w", i}, {"h", QString::number(i)}}));
-        }
-    }
-    app->setData<DataSet, AppProperty::UserSettings>(settings);
-    std::set<QString> messages;
-    for (int i = 0; i < 10000; ++i)
-        messages.insert(QStringLiteral("message %1").arg(i));
-    app->setData<std::set<QString>, AppProperty::OptOutMessages>(messages);
-    const DataSet plain = session.serializeUnencrypted();
-
-    for (const Form& form : {kForms[1], kForms[2]}) {
-        SCOPED_TRACE(form.name);
-        const DataSetCodec::EncodeResult bytes = form.encode(plain);
-        ASSERT_TRUE(bytes.ok()) << qPrintable(bytes.error.toString());
-        const DataSetCodec::DecodeResult back = form.decode(bytes.bytes);
-        ASSERT_TRUE(back.ok()) << qPrintable(back.error.toString());
-        SessionData restored;
-        restored.deserializeUnencrypted(back.set);
-        const auto restoredApp = restored.getAppSessionData().lock();
-        EXPECT_TRUE(sameContent(restoredApp->getData<DataSet, AppProperty::UserSettings>(), settings));
-        EXPECT_EQ((restoredApp->getData<std::set<QString>, AppProperty::OptOutMessages>()), messages);
-        EXPECT_EQ(form.encode(restored.serializeUnencrypted()).bytes, bytes.bytes);
-    }
-}
-
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define SESSIONCONFIG_INSTRUMENTED 1
 #elif defined(__has_feature)
@@ -620,8 +585,6 @@ TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
 #define SESSIONCONFIG_INSTRUMENTED 1
 #endif
 #endif
-
-namespace {} // namespace
 
 // Hostile input costs at most 4x its size plus 32 MiB beyond the set it decodes to
 // (256 bytes an entry), and refused input no more than 4x its size plus 32 MiB.

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -53,55 +54,38 @@ private:
     std::vector<Enum> m_seen;
 };
 
-// Every row's value as the public getters show it (a throwing getter as "none"), to
-// tell afterwards which properties read differently.
-template <class Store> class Snapshot
+// Every row's value as the public getters show it (a throwing getter as "none"); the
+// returned function tells which properties of a later state read differently.
+template <class Store> auto snapshot(const Store& store)
 {
-public:
     using Enum = typename Store::Property;
-
-    explicit Snapshot(const Store& store)
-    {
-        SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
-            using Tag = decltype(tag);
-            using T = typename Tag::Type;
-            const auto read = [](const Store& s) -> std::optional<T> {
-                try {
-                    return s.template getData<T, Tag::property>();
-                } catch (const std::bad_optional_access&) {
-                    return std::nullopt;
-                }
-            };
-            m_rows.push_back(
-                {Tag::property, [was = read(store), read](const Store& s) { return was == read(s); }});
-        });
-    }
-
-    std::vector<Enum> changedIn(const Store& store) const
-    {
-        std::vector<Enum> out;
-        for (const auto& [property, same] : m_rows)
-            if (!same(store))
-                out.push_back(property);
-        return out;
-    }
-
-private:
-    std::vector<std::pair<Enum, std::function<bool(const Store&)>>> m_rows;
-};
+    std::vector<std::pair<Enum, std::function<bool(const Store&)>>> rows;
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char*) {
+        using Tag = decltype(tag);
+        using T = typename Tag::Type;
+        const auto read = [](const Store& s) -> std::optional<T> {
+            try {
+                return s.template getData<T, Tag::property>();
+            } catch (const std::bad_optional_access&) {
+                return std::nullopt;
+            }
+        };
+        rows.push_back({Tag::property, [was = read(store), read](const Store& s) { return was == read(s); }});
+    });
+    return [rows](const Store& later) {
+        std::vector<Enum> changed;
+        for (const auto& [property, same] : rows)
+            if (!same(later))
+                changed.push_back(property);
+        return changed;
+    };
+}
 
 template <class Enum> std::vector<Enum> sorted(std::vector<Enum> v)
 {
     std::sort(v.begin(), v.end());
     return v;
 }
-
-template <class S, class = void> struct HasClear : std::false_type
-{
-};
-template <class S> struct HasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> : std::true_type
-{
-};
 
 template <class Store> class Notify : public testing::Test
 {
@@ -117,9 +101,9 @@ template <class Store, class Op>
 void expectReportsOfWhatChanged(Store& store, Recorder<typename Store::Property>& seen, Op op,
                                 std::size_t atLeast, const char* what)
 {
-    const Snapshot<Store> before(store);
+    const auto changedSince = snapshot(store);
     op(store);
-    const auto changed = before.changedIn(store);
+    const auto changed = changedSince(store);
     EXPECT_GE(changed.size(), atLeast) << what << ": the operation changed nothing to report";
     const auto reported = seen.take();
     EXPECT_EQ(sorted(reported), sorted(changed)) << what;
@@ -144,78 +128,91 @@ TYPED_TEST(Notify, EachWriteReportsEveryChangedPropertyOnceAndEqualWritesNothing
         EXPECT_EQ(seen.take(), std::vector<Enum>{}) << name << ": an equal write reports nothing";
     });
 
-    // Restore: over a changed store, from the stored form of a default one and of a
-    // changed one.
+    // Restores from the stored forms of a default and of a changed store, a reset and
+    // a clear, each over a store changed in every row.
     const Store defaults;
     Store changed;
     changeEvery<Enum>(changed);
-    for (const Store* from : std::initializer_list<const Store*>{&defaults, &changed}) {
-        changeEvery<Enum>(store, *from);
+    std::vector<std::pair<const char*, std::function<void(Store&)>>> ops;
+    for (const Store* from : std::initializer_list<const Store*>{&defaults, &changed})
+        ops.push_back({"restore", [from](Store& s) {
+                           s.deserializeEncrypted(from->serializeEncrypted());
+                           s.deserializeUnencrypted(from->serializeUnencrypted());
+                       }});
+    if constexpr (std::is_base_of_v<IConfigurationResettable, Store>)
+        ops.push_back({"resetData", [](Store& s) { s.resetData(); }});
+    if constexpr (kHasClear<Store>)
+        ops.push_back({"clear", [](Store& s) { s.clear(); }});
+    for (const auto& [what, op] : ops) {
+        changeEvery<Enum>(store, changed);
         seen.take();
-        expectReportsOfWhatChanged(
-            store, seen,
-            [&](Store& s) {
-                s.deserializeEncrypted(from->serializeEncrypted());
-                s.deserializeUnencrypted(from->serializeUnencrypted());
-            },
-            0, "restore");
+        expectReportsOfWhatChanged(store, seen, op, what == std::string("clear") ? 1 : 0, what);
     }
-
-    if constexpr (std::is_base_of_v<IConfigurationResettable, Store>) {
-        changeEvery<Enum>(store);
-        seen.take();
-        expectReportsOfWhatChanged(
-            store, seen, [](Store& s) { s.resetData(); }, 0, "resetData");
-    }
-    if constexpr (HasClear<Store>::value) {
-        changeEvery<Enum>(store);
-        seen.take();
-        expectReportsOfWhatChanged(
-            store, seen, [](Store& s) { s.clear(); }, 1, "clear");
+    if constexpr (kHasClear<Store>)
         expectReportsOfWhatChanged(
             store, seen, [](Store& s) { s.clear(); }, 0, "clear again");
+}
+
+// The endpoint URLs are derived from the first endpoint of the current remote type:
+// reported when that changes, including from "no endpoint of this type" (the getters
+// throw, and leave no lock behind) to one and back; writing one does nothing. The user
+// settings are a shared handle: a new handle is a change, entries written straight
+// into the set are not.
+TEST(NotifyDerived, EndpointUrlsFollowTheFirstEndpointOfTheTypeAndUserSettingsTheHandle)
+{
+    using P = AppProperty;
+    using ResourcesDefs::RemoteType;
+    auto app = std::make_shared<AppRuntimeData>();
+    Recorder<P> seen;
+    const ChangeSubscription sub = app->subscribe(seen.callback());
+    const auto urls = [&app] {
+        std::vector<QString> out;
+        SessionConfigDetail::PropertyTable<P>::forEach([&](auto tag, const char*) {
+            if constexpr (decltype(tag)::derived) {
+                try {
+                    out.push_back(app->getData<QString, decltype(tag)::property>());
+                } catch (const std::bad_optional_access&) {
+                    out.push_back(QStringLiteral("none"));
+                }
+            }
+        });
+        return out;
+    };
+    const std::vector<QString> none(4, QStringLiteral("none"));
+    const auto withURLs = [](P first) {
+        return sorted(std::vector<P>{first, P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
+                                     P::DiscoverMobileOfferURL});
+    };
+    EXPECT_EQ(urls(), none);
+    // A production entry of another type is no fallback.
+    app->setData<Endpoints, P::EndpointDirectory>(
+        Endpoints{EndpointData(RemoteType::Production, "ws0", "a0", "w0", "p0", "d0"),
+                  EndpointData(RemoteType::Staging, "ws1", "a1", "w1", "p1", "d1"),
+                  EndpointData(RemoteType::Staging, "ws2", "a2", "w2", "p2", "d2")});
+    EXPECT_EQ(seen.take(), std::vector<P>{P::EndpointDirectory});
+    EXPECT_EQ(urls(), none);
+    // From another thread, so that a lock left behind by a throw shows as a failure.
+    auto written = std::async(std::launch::async,
+                              [app] { app->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Staging); });
+    if (written.wait_for(30s) != std::future_status::ready) {
+        ADD_FAILURE() << "the writer is still waiting for the lock";
+        static_cast<void>(new std::future<void>(std::move(written))); // its destructor would wait too
+        return;
     }
-}
-
-// The endpoint URLs are derived: reported when the current endpoint's URL changes,
-// including from "no endpoint of this type" (the getter throws) to one.
-TEST(NotifyDerived, EndpointUrlsFollowTheDirectoryAndTheRemoteType)
-{
-    using P = AppProperty;
-    AppRuntimeData app;
-    Recorder<P> seen;
-    const ChangeSubscription sub = app.subscribe(seen.callback());
-    const auto type = app.getData<ResourcesDefs::RemoteType, P::CurrentRemoteType>();
-    const std::vector<P> urls{P::AnalyticsURL, P::WhatsNewURL, P::PasswordResetURL,
-                              P::DiscoverMobileOfferURL};
-
-    app.setData<Endpoints, P::EndpointDirectory>(Endpoints({EndpointData(type, "ws", "a", "n", "r", "m")}));
-    std::vector<P> expected{P::EndpointDirectory};
-    expected.insert(expected.end(), urls.begin(), urls.end());
-    EXPECT_EQ(sorted(seen.take()), sorted(expected));
-
-    app.setData<QString, P::AnalyticsURL>(QStringLiteral("ignored"));
+    EXPECT_EQ(sorted(seen.take()), withURLs(P::CurrentRemoteType));
+    EXPECT_EQ(urls(), (std::vector<QString>{"a1", "w1", "p1", "d1"}));
+    app->setData<QString, P::AnalyticsURL>(QStringLiteral("ignored"));
     EXPECT_EQ(seen.take(), std::vector<P>{}) << "writing a derived property changes nothing";
+    EXPECT_EQ(urls(), (std::vector<QString>{"a1", "w1", "p1", "d1"}));
+    app->setData<RemoteType, P::CurrentRemoteType>(RemoteType::Test);
+    EXPECT_EQ(sorted(seen.take()), withURLs(P::CurrentRemoteType)) << "back to no endpoint";
+    EXPECT_EQ(urls(), none);
 
-    app.setData<ResourcesDefs::RemoteType, P::CurrentRemoteType>(otherThan(type));
-    expected = {P::CurrentRemoteType};
-    expected.insert(expected.end(), urls.begin(), urls.end());
-    EXPECT_EQ(sorted(seen.take()), sorted(expected)) << "back to no endpoint: the getters throw again";
-}
-
-// The user settings are a shared handle: a new handle is a change, entries written
-// straight into the set are not.
-TEST(NotifyDerived, UserSettingsReportReplacingTheHandleOnly)
-{
-    using P = AppProperty;
-    AppRuntimeData app;
-    Recorder<P> seen;
-    const ChangeSubscription sub = app.subscribe(seen.callback());
     const DataSets::DataSet set = setOf({{QStringLiteral("theme"), QStringLiteral("dark")}});
-    app.setData<DataSets::DataSet, P::UserSettings>(set);
+    app->setData<DataSets::DataSet, P::UserSettings>(set);
     EXPECT_EQ(seen.take(), std::vector<P>{P::UserSettings});
     DataSets::Impl::setDataValue(*set, QStringLiteral("theme"), QStringLiteral("light"));
-    app.setData<DataSets::DataSet, P::UserSettings>(set);
+    app->setData<DataSets::DataSet, P::UserSettings>(set);
     EXPECT_EQ(seen.take(), std::vector<P>{});
 }
 
@@ -240,6 +237,23 @@ TEST(NotifyThreads, CallbackReadsAndWritesItsOwnStore)
     EXPECT_FALSE(sub.isActive());
     desk.setData<QString, P::Host>(QStringLiteral("other"));
     EXPECT_EQ(order.size(), 2u) << "cancelled from inside: nothing more";
+}
+
+// A throwing direct subscriber: the write stands, every other subscriber is told, and
+// the exception reaches the writer; cancelling one of two subscribers keeps the other.
+TEST(NotifyThreads, AThrowingCallbackReachesTheWriterAfterEveryoneIsTold)
+{
+    using P = DeskProperty;
+    DeskRuntimeData desk;
+    Recorder<P> seen;
+    ChangeSubscription throwing = desk.subscribe([](P) { throw std::runtime_error("subscriber"); });
+    const ChangeSubscription other = desk.subscribe(seen.callback());
+    EXPECT_THROW((desk.setData<bool, P::Tls>(true)), std::runtime_error);
+    EXPECT_TRUE((desk.getData<bool, P::Tls>()));
+    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
+    throwing.cancel();
+    desk.setData<bool, P::Tls>(false);
+    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
 }
 
 // A thread running an event loop, for contexts that live elsewhere.
@@ -279,16 +293,13 @@ TEST(NotifyThreads, ContextDeliveryLandsOnTheContextThreadInOrder)
     EventThread worker;
     QObject there;
     there.moveToThread(worker.thread());
-    std::mutex lock;
-    std::vector<P> seen;
+    Recorder<P> seen;
     std::atomic<int> wrongThread{0};
-    ChangeSubscription sub = desk.subscribe(&there, [&](P p) {
-        if (QThread::currentThread() != worker.thread())
-            ++wrongThread;
-        const std::lock_guard<std::mutex> l(lock);
-        seen.push_back(p);
+    ChangeSubscription sub = desk.subscribe(&there, [&, record = seen.callback()](P p) {
+        wrongThread += QThread::currentThread() != worker.thread();
+        record(p);
     });
-    std::vector<P> written;
+    std::vector<P> written, delivered;
     for (int i = 1; i <= 200; ++i) {
         const P p = i % 3 == 0 ? P::Host : i % 3 == 1 ? P::Port : P::Tls;
         if (p == P::Host)
@@ -300,11 +311,12 @@ TEST(NotifyThreads, ContextDeliveryLandsOnTheContextThreadInOrder)
         written.push_back(p);
     }
     ASSERT_TRUE(eventually([&] {
-        const std::lock_guard<std::mutex> l(lock);
-        return seen.size() == written.size();
+        for (P p : seen.take())
+            delivered.push_back(p);
+        return delivered.size() == written.size();
     }));
     sub.cancel();
-    EXPECT_EQ(seen, written);
+    EXPECT_EQ(delivered, written);
     EXPECT_EQ(wrongThread.load(), 0);
 
     // A context on the writing thread is called within the write.
@@ -405,7 +417,7 @@ TEST(NotifyLifetime, StoresAndHandles)
     changeEvery<P>(*session.getUserRuntimeData().lock());
     seen.take();
     session.clear();
-    EXPECT_EQ(seen.take().size(), allHeld<P>().size()) << "sign-out clears every user property";
+    EXPECT_EQ(seen.take().size(), heldCount<P>()) << "sign-out clears every user property";
 }
 
 } // namespace

@@ -5,57 +5,15 @@
 // once, and naming the properties on which two stores disagree.
 
 #include "DataSetTestUtils.h"
+#include "Provisioning.h"
 
-#include <CallerIds.h>
 #include <CommandLineOptions.h>
-#include <Endpoints.h>
 #include <PropertyTable.h>
 
-#include <QByteArray>
-#include <QDateTime>
-
-#include <optional>
-#include <set>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
-
-// A value of the same type that differs from `v` in every part that can differ.
-template <class T> T otherThan(const T& v)
-{
-    if constexpr (std::is_same_v<T, bool>)
-        return !v;
-    else if constexpr (std::is_arithmetic_v<T>)
-        return static_cast<T>(v + 7);
-    else if constexpr (std::is_enum_v<T>)
-        return static_cast<T>(static_cast<int>(v) + 1);
-    else if constexpr (std::is_same_v<T, QString> || std::is_same_v<T, QByteArray>)
-        return v + "-changed";
-    else if constexpr (std::is_same_v<T, std::optional<int>>)
-        return v ? std::nullopt : std::optional<int>(0);
-    else if constexpr (std::is_same_v<T, QDateTime>)
-        return v.isValid() ? v.addMSecs(1) : QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 678), Qt::UTC);
-    else if constexpr (std::is_same_v<T, std::set<QString>>) {
-        T out = v;
-        out.insert(QStringLiteral("changed %1").arg(v.size()));
-        return out;
-    } else if constexpr (std::is_same_v<T, CallerIds>) {
-        T out = v;
-        out.addCallerId(CallerIdDto(7, QStringLiteral("+39 07"), true));
-        out.setLastUpdated(v.getLastUpdated() + 7);
-        out.setReadOnly(!v.isReadOnly());
-        return out;
-    } else if constexpr (std::is_same_v<T, Endpoints>) {
-        std::vector<EndpointData> list = v.getEndpointVector();
-        list.emplace_back(ResourcesDefs::RemoteType::Production, "ws", "analytics", "news", "reset", "offer");
-        return Endpoints(list);
-    } else if constexpr (std::is_same_v<T, CommandLineOptions>)
-        return CommandLineOptions{v.logLevel + 1, otherThan(v.configFile), !v.forceUpdate};
-    else if constexpr (std::is_same_v<T, DataSets::DataSet>)
-        return setOf({{QStringLiteral("size"), (v ? v->size() : 0) + 1}}); // a new set, other content
-    else
-        static_assert(sizeof(T) == 0, "no other value for this property type");
-}
 
 // Equality that also tells a null string from an empty one and compares sets deeply.
 template <class T> bool sameValue(const T& a, const T& b)
@@ -68,6 +26,26 @@ template <class T> bool sameValue(const T& a, const T& b)
         return a == b;
 }
 
+// A value of the same type that differs from `v`: a provisioning sample where those
+// vary, otherwise the flag negated, the next enumerator, or every option changed.
+template <class T> T otherThan(const T& v)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return !v;
+    } else if constexpr (std::is_enum_v<T>) {
+        return static_cast<T>(static_cast<int>(v) + 1);
+    } else if constexpr (std::is_same_v<T, CommandLineOptions>) {
+        return CommandLineOptions{v.logLevel + 1, otherThan(v.configFile), !v.forceUpdate};
+    } else {
+        for (int n = 0; n < 2; ++n) {
+            T sample = Provisioning::sample<T>(n);
+            if (!sameValue(sample, v))
+                return sample;
+        }
+        throw std::logic_error("two samples alike");
+    }
+}
+
 // Calls f(tag, name) for each property that holds a value of its own: settable and
 // not derived from others.
 template <class Enum, class F> void forEachHeld(F&& f)
@@ -78,33 +56,17 @@ template <class Enum, class F> void forEachHeld(F&& f)
     });
 }
 
-template <class Enum> std::set<Enum> allHeld()
+template <class Enum> std::size_t heldCount()
 {
-    std::set<Enum> all;
-    forEachHeld<Enum>([&](auto tag, const char*) { all.insert(decltype(tag)::property); });
-    return all;
+    std::size_t n = 0;
+    forEachHeld<Enum>([&n](auto, const char*) { ++n; });
+    return n;
 }
 
-template <class Enum> std::set<Enum> allHeldBut(const std::set<Enum>& excluded)
-{
-    std::set<Enum> rest;
-    for (Enum p : allHeld<Enum>())
-        if (!excluded.count(p))
-            rest.insert(p);
-    return rest;
-}
+template <class S, class = void> constexpr bool kHasClear = false;
+template <class S> constexpr bool kHasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> = true;
 
 using Names = std::vector<std::string>;
-
-// The enumerator names of the given properties, in table order.
-template <class Enum> Names namesOf(const std::set<Enum>& properties)
-{
-    Names names;
-    for (const SessionConfigDetail::PropertyRow& row : SessionConfigDetail::PropertyTable<Enum>::rows)
-        if (properties.count(static_cast<Enum>(row.number)))
-            names.push_back(row.name);
-    return names;
-}
 
 // Sets every held property of `store` to a value other than the one `from` holds; text
 // becomes `from`'s text followed by "-" and the property's name.
@@ -126,31 +88,15 @@ template <class Enum, class Store> void changeEvery(Store& store)
     changeEvery<Enum>(store, Store());
 }
 
-// The names of the held properties among `among` on which `a` and `b` disagree.
-template <class Enum, class Store>
-Names differing(const Store& a, const Store& b, const std::set<Enum>& among = allHeld<Enum>())
+// The names of the held properties on which `a` and `b` disagree, in table order.
+template <class Enum, class Store> Names differing(const Store& a, const Store& b)
 {
     Names out;
     forEachHeld<Enum>([&](auto tag, const char* name) {
         using Tag = decltype(tag);
         using T = typename Tag::Type;
-        if (among.count(Tag::property) &&
-            !sameValue(a.template getData<T, Tag::property>(), b.template getData<T, Tag::property>()))
+        if (!sameValue(a.template getData<T, Tag::property>(), b.template getData<T, Tag::property>()))
             out.push_back(name);
     });
     return out;
-}
-
-// Changes every property, runs `op` and expects exactly the `dropped` properties back
-// at their defaults, every other one keeping its value.
-template <class Enum, class Store, class Op> void expectDrops(Op op, const std::set<Enum>& dropped)
-{
-    Store store, twin;
-    const Store defaults;
-    changeEvery<Enum>(store);
-    changeEvery<Enum>(twin);
-    ASSERT_EQ(differing<Enum>(store, defaults), namesOf(allHeld<Enum>())) << "every property was changed";
-    op(store);
-    EXPECT_EQ(differing<Enum>(store, defaults), namesOf(allHeldBut(dropped))) << "kept, or changed otherwise";
-    EXPECT_EQ(differing<Enum>(store, twin), namesOf(dropped)) << "dropped";
 }
