@@ -1,6 +1,8 @@
 // The stored forms of a data set: round trips, the pinned layouts, and every refusal
 // with its error text.
+#include <AppRuntimeData.h>
 #include <DataSetCodec.h>
+#include <SessionData.h>
 
 #include "DataSetTestUtils.h"
 #include "PeakInChild.h"
@@ -575,6 +577,28 @@ TEST(DataSetCodecDecode, DamagedInputIsEitherRefusedOrReadAsSomethingThatEncodes
                 }
             }
         }
+    }
+}
+
+// A session grown far past any provisioned size comes back whole through both forms.
+TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
+{
+    const DataSet settings = createDS(false);
+    for (int i = 0; i < 100000; ++i)
+        settings->set(QStringLiteral("chat/%1/choice").arg(i),
+                      i % 2 ? DataSets::Impl::Value(i * 7919)
+                            : DataSets::Impl::Value(setOf({{"w", i}, {"h", QString::number(i)}})));
+    SessionData session;
+    session.getAppSessionData().lock()->setData<DataSet, AppProperty::UserSettings>(settings);
+    const DataSet plain = session.serializeUnencrypted();
+    for (const Form& form : {kForms[1], kForms[2]}) {
+        const DataSetCodec::DecodeResult back = form.decode(form.encode(plain).bytes);
+        ASSERT_TRUE(back.ok()) << form.name << ": " << qPrintable(back.error.toString());
+        SessionData restored;
+        restored.deserializeUnencrypted(back.set);
+        EXPECT_TRUE(sameContent(
+            restored.getAppSessionData().lock()->getData<DataSet, AppProperty::UserSettings>(), settings))
+            << form.name;
     }
 }
 
