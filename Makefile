@@ -149,8 +149,10 @@ coverage: deps
 	cmake --build build-cov -j $(JOBS)
 	find build-cov -name '*.gcda' -delete
 	cd build-cov && ctest -j $(JOBS) -E '^installed_package_consumer$$' --output-on-failure
+	# The fault tests kill sessionctl at its writes, now and then while it writes its
+	# own counts: gcov then reads a damaged count, which gcovr 5.2 would stop (and hang) on.
 	gcovr --root . --object-directory build-cov --filter 'src/' --filter 'platform/' --filter 'storage/' --filter 'tools/' \
-	  --exclude-throw-branches --exclude-unreachable-branches -j $(JOBS) \
+	  --gcov-ignore-parse-errors --exclude-throw-branches --exclude-unreachable-branches -j $(JOBS) \
 	  --txt build-cov/coverage.txt --html-details build-cov/coverage.html \
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)
 	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
