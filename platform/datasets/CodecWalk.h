@@ -37,6 +37,46 @@ std::vector<const Entry*> inKeyOrder(const std::vector<Entry>& entries);
 // The decimal text of a list position, as a list set's key.
 QString positionKey(qsizetype position);
 
+// One UTF-8 sequence at p (first byte 0x80 or above) into UTF-16 at d, moving both
+// past it; strictly: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+inline bool decodeUtf8(const char*& p, const char* end, char16_t*& d)
+{
+    const auto b = [p](int i) { return static_cast<unsigned char>(p[i]); };
+    const unsigned char lead = b(0);
+    int n = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        n = 1;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        n = 2;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        n = 3;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return false;
+    }
+    if (end - p <= n || b(1) < low || b(1) > high)
+        return false;
+    char32_t c = lead & (0x3f >> n);
+    for (int i = 1; i <= n; ++i) {
+        if ((b(i) & 0xc0) != 0x80)
+            return false;
+        c = (c << 6) | (b(i) & 0x3f);
+    }
+    p += n + 1;
+    if (c >= 0x10000) {
+        *d++ = QChar::highSurrogate(c);
+        *d++ = QChar::lowSurrogate(c);
+    } else {
+        *d++ = static_cast<char16_t>(c);
+    }
+    return true;
+}
+
 // Refused before any reading: input over the byte limit.
 bool tooLarge(const QByteArray& input, const Limits& limits, Error& error);
 
@@ -148,6 +188,24 @@ protected:
 
     // Counts one more entry of a set that has `inSet` entries so far.
     bool countEntry(qsizetype inSet, qint64 offset);
+
+    // One entry of a set, read by `readValue` with the walk standing at its key or
+    // position; `note` notes the key for the repeat check (keyed sets, checking pass).
+    template <class ReadValue>
+    bool readEntry(bool isList, qsizetype& count, const QString& key, bool note, ReadValue readValue)
+    {
+        if (note)
+            noteKey(key);
+        if (isList)
+            enter(count);
+        else
+            enter(key);
+        ++count;
+        if (!readValue())
+            return false;
+        leave();
+        return true;
+    }
 
     // Gathers the value under the key (in the building pass).
     static bool store(std::vector<Entry>* built, const QString& key, Value value, qint64 offset);
