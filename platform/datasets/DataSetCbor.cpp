@@ -1,11 +1,10 @@
-// The CBOR stored form, written as a stream with Qt's QCborStreamWriter and read by
-// a reader of our own straight from the bytes: no QCborMap or QCborValue tree is
-// built on either side.
+// The CBOR stored form, written and read as a stream straight between the set and
+// the bytes: no QCborMap or QCborValue tree is built on either side, and no
+// QCborStreamReader or QCborStreamWriter call is made for every item.
 #include "CodecWalk.h"
 
-#include <QCborStreamWriter>
-#include <QIODevice>
 #include <QLocale>
+#include <QStringEncoder>
 #include <QtCborCommon>
 
 #include <climits>
@@ -19,50 +18,83 @@ namespace {
 
 using namespace Codec;
 
-// Where the stream writer puts its bytes.
-class CappedSink : public QIODevice
-{
-public:
-    explicit CappedSink(qsizetype cap)
-        : bytes(cap)
-    {
-        open(QIODevice::WriteOnly);
-    }
-
-    CappedBytes bytes;
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 len) override
-    {
-        bytes.add(data, len);
-        return len;
-    }
-};
-
+// Writes the CBOR that QCborStreamWriter wrote for what a set holds (definite
+// lengths, the shortest heads, text as UTF-8) straight into the bytes, without a
+// QIODevice call for every head and every text.
 class CborWriter
 {
 public:
     explicit CborWriter(qsizetype cap)
-        : m_sink(cap)
-        , m_writer(&m_sink)
+        : m_out(cap)
     {}
 
-    void beginMap(qsizetype n) { m_writer.startMap(static_cast<quint64>(n)); }
-    void beginArray(qsizetype n) { m_writer.startArray(static_cast<quint64>(n)); }
-    void key(const QString& k) { m_writer.append(k); }
-    void text(const QString& t) { m_writer.append(t); }
-    void flag(bool b) { m_writer.append(b); }
-    void integer(int i) { m_writer.append(static_cast<qint64>(i)); }
-    // Both kinds of container have a definite length, so either end will do.
-    void end() { m_writer.endMap(); }
-    void discard() { m_sink.bytes.discard(); }
-    qint64 size() const { return m_sink.bytes.total(); }
-    QByteArray take() { return m_sink.bytes.take(); }
+    void beginMap(qsizetype n) { head(5, static_cast<quint64>(n)); }
+    void beginArray(qsizetype n) { head(4, static_cast<quint64>(n)); }
+    void key(const QString& k) { textItem(k); }
+    void text(const QString& t) { textItem(t); }
+    void flag(bool b)
+    {
+        const char item = b ? '\xf5' : '\xf4';
+        m_out.add(&item, 1);
+    }
+    void integer(int i)
+    {
+        if (i >= 0)
+            head(0, static_cast<quint64>(i));
+        else
+            head(1, static_cast<quint64>(-1 - qint64{i}));
+    }
+    // Both kinds of container have a definite length: nothing marks their end.
+    void end() {}
+    void discard() { m_out.discard(); }
+    qint64 size() const { return m_out.total(); }
+    QByteArray take() { return m_out.take(); }
 
 private:
-    CappedSink m_sink;
-    QCborStreamWriter m_writer;
+    static constexpr int kLongestHead = 9;
+
+    // The head of an item of `major` type with number `v`, in the fewest bytes,
+    // written to end at `end`; gives its length.
+    static int headBefore(char* end, int major, quint64 v)
+    {
+        int n = 0;
+        int info = 0;
+        if (v < 24) {
+            info = static_cast<int>(v);
+        } else {
+            n = v <= 0xff ? 1 : v <= 0xffff ? 2 : v <= 0xffffffffU ? 4 : 8;
+            info = n == 1 ? 24 : n == 2 ? 25 : n == 4 ? 26 : 27;
+            for (int i = 1; i <= n; ++i, v >>= 8)
+                end[-i] = static_cast<char>(v & 0xff);
+        }
+        end[-n - 1] = static_cast<char>(major << 5 | info);
+        return n + 1;
+    }
+
+    void head(int major, quint64 v)
+    {
+        char bytes[kLongestHead];
+        const int n = headBefore(bytes + kLongestHead, major, v);
+        m_out.add(bytes + kLongestHead - n, n);
+    }
+
+    // The text's UTF-8 goes to a scratch buffer after room for its head, so that
+    // head and text go out in one piece.
+    void textItem(const QString& s)
+    {
+        const size_t most = kLongestHead + static_cast<size_t>(m_encoder.requiredSpace(s.size()));
+        if (m_scratch.size() < most)
+            m_scratch.resize(most);
+        char* const text = m_scratch.data() + kLongestHead;
+        const char* const end = m_encoder.appendToBuffer(text, s);
+        const qint64 n = end - text;
+        const int h = headBefore(text, 3, static_cast<quint64>(n));
+        m_out.add(text - h, n + h);
+    }
+
+    CappedBytes m_out;
+    QStringEncoder m_encoder{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    std::vector<char> m_scratch;
 };
 
 // Where a CBOR reader stands: on one item, whose head it has checked. It reads
