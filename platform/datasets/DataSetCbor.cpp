@@ -365,17 +365,22 @@ private:
         const char* ascii = p;
         while (ascii != end && static_cast<uchar>(*ascii) < 0x80)
             ++ascii;
+        // Sized exactly for the common single chunk; appending would leave room to grow.
         if (ascii == end) {
-            if (out)
+            if (out && out->isEmpty())
+                *out = QString::fromLatin1(p, n);
+            else if (out)
                 out->append(QLatin1String(p, n));
             return true;
         }
         char16_t one[2];
         char16_t* d = one;
-        qsizetype was = 0;
         if (out) {
-            was = out->size();
-            out->resize(was + n);
+            const qsizetype was = out->size();
+            if (was == 0)
+                *out = QString(n, Qt::Uninitialized);
+            else
+                out->resize(was + n);
             d = reinterpret_cast<char16_t*>(out->data()) + was;
             for (; p != ascii; ++p)
                 *d++ = static_cast<uchar>(*p);
