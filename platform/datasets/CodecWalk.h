@@ -207,8 +207,19 @@ protected:
         return true;
     }
 
-    // Gathers the value under the key (in the building pass).
-    static bool store(std::vector<Entry>* built, const QString& key, Value value, qint64 offset);
+    // Gathers the value under the key (in the building pass). The key moves into the
+    // entry, sparing two reference counts, unless the value is a nested set, whose
+    // reading still names the key in its errors.
+    static bool store(std::vector<Entry>* built, QString& key, Value value, qint64)
+    {
+        if (!built)
+            return true;
+        if (std::holds_alternative<DataSet>(value))
+            built->push_back(Entry{key, std::move(value)});
+        else
+            built->push_back(Entry{std::move(key), std::move(value)});
+        return true;
+    }
     bool checkKey(const QString& key, qint64 offset);
     bool failNotInteger(double d, qint64 offset) { return fail(numberText(d) + notInteger(), offset); }
     static QString notInteger() { return QStringLiteral(" is not a 32-bit integer"); }

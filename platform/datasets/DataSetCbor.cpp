@@ -564,7 +564,8 @@ private:
             } else {
                 if (m_cursor.kind() != CborCursor::Text)
                     return fail(QStringLiteral("a map key must be text, not %1").arg(kindOfItem()), at);
-                if (!readText(&key) || !checkKey(key, at))
+                // Keys were all checked in the first pass.
+                if (!readText(&key) || (!m_build && !checkKey(key, at)))
                     return false;
             }
             if (!readEntry(isList, count, key, checkKeys, [&] { return readValue(out, key, depth); }))
@@ -578,7 +579,7 @@ private:
 
     bool readText(QString* out) { return m_cursor.readText(out) || readerOk(); }
 
-    bool readValue(std::vector<Entry>* out, const QString& key, int depth)
+    bool readValue(std::vector<Entry>* out, QString& key, int depth)
     {
         const qint64 at = m_cursor.offset();
         const quint64 v = m_cursor.value();

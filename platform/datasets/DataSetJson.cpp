@@ -280,7 +280,8 @@ private:
                     return syntax("expected ':' after a member name");
                 ++m_p;
             }
-            if (!countEntry(count, offset(at)) || (!isArray && !checkKey(key, offset(at))))
+            // Keys were all checked in the first pass.
+            if (!countEntry(count, offset(at)) || (!isArray && !m_build && !checkKey(key, offset(at))))
                 return false;
             if (!readEntry(isArray, count, key, checkKeys, [&] { return readValue(out, key, depth); }))
                 return false;
@@ -358,7 +359,7 @@ private:
         } while (depth > 0);
     }
 
-    bool readValue(std::vector<Entry>* out, const QString& key, int depth)
+    bool readValue(std::vector<Entry>* out, QString& key, int depth)
     {
         skipSpace();
         if (m_p == m_end)
@@ -400,7 +401,7 @@ private:
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, taken as an integer when it is a
     // whole number within 32 bits, however spelled.
-    bool readNumber(std::vector<Entry>* out, const QString& key)
+    bool readNumber(std::vector<Entry>* out, QString& key)
     {
         const char* const start = m_p;
         const auto digits = [this] {
