@@ -360,6 +360,15 @@ QByteArray repeatedJson(const QByteArray& element, qsizetype n)
     return out + ']';
 }
 
+// A list of one text, as CBOR.
+QByteArray cborText(const QByteArray& utf8)
+{
+    QByteArray head = QByteArray::fromHex("817a");
+    for (int shift = 24; shift >= 0; shift -= 8)
+        head += static_cast<char>((utf8.size() >> shift) & 0xff);
+    return head + utf8;
+}
+
 struct Worst
 {
     const char* what;
@@ -388,6 +397,10 @@ std::vector<Worst> worstInputs()
          false},
         {"JSON: 64 MiB of text refused at its last byte", "[\"" + QByteArray(textBytes - 2, 'a') + "\\x\"]",
          false},
+        {"CBOR: one text of 64 MiB, 2-byte characters",
+         cborText(QByteArray("\xc3\xa9").repeated(textBytes / 2)), true},
+        {"CBOR: 64 MiB of text refused at its last byte", cborText(QByteArray(textBytes - 1, 'a') + '\xff'),
+         true},
         {"JSON: 2^20 + 1 numbers (refused at the end)", repeatedJson("0", full + 1), false},
         {"JSON: 2^22 + 1 entries (refused at the end)", repeatedJson(zeros, 4).chopped(1) + ",0]", false},
     };

@@ -510,6 +510,23 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
         {"\x9f" + QByteArray(kSmall.maxEntries + 1, '\0') + "\xff",
          "top level: more than 1024 entries in one set"},
         {QCborValue(lists).toCbor(), "16: more than 16384 entries in all"},
+        // Faulty heads, chunks and counts, named by their place (the codes Qt's reader gave).
+        {QByteArray::fromHex("8201fc"), "0: not valid CBOR at byte 2: Invalid CBOR stream: unknown type"},
+        {QByteArray::fromHex("826161fc"),
+         "1: not valid CBOR at byte 3: Invalid CBOR stream: illegal number encoding (future extension)"},
+        {QByteArray::fromHex("82f810"), "not valid CBOR at byte 1: Invalid CBOR stream: illegal simple type"},
+        {QByteArray::fromHex("a1617a7f4161ff"),
+         "z: not valid CBOR at byte 4: Invalid CBOR stream: illegal type found"},
+        {QByteArray::fromHex("a1617a7f61c361a9ff"),
+         "z: not valid CBOR at byte 5: Invalid CBOR stream: invalid UTF-8 text string"},
+        {QByteArray::fromHex("a1617a7b7fffffffffffffff"),
+         "z: not valid CBOR at byte 3: Internal limitation: data set too large"},
+        {QByteArray::fromHex("bb0000000080000000"),
+         "not valid CBOR at byte 9: Internal limitation: data set too large"},
+        {QByteArray::fromHex("82011a00"),
+         "0: not valid CBOR at byte 2: Unexpected end of input data (more bytes needed)"},
+        {QByteArray::fromHex("bf617aff"),
+         "z: not valid CBOR at byte 3: Invalid CBOR stream: unexpected 'break' byte"},
     };
     for (const auto& [cbor, error] : cases) {
         SCOPED_TRACE(cbor.left(30).toHex().toStdString());
@@ -517,6 +534,8 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
     }
     EXPECT_FALSE(DataSetCodec::fromCbor(QByteArray(200000, char(0xc6))).ok()) << "tags nested without end";
     EXPECT_TRUE(DataSetCodec::fromCbor(cborUnderPhone("v", qint64(INT_MIN))).ok());
+    const QByteArray bom = QByteArray::fromHex("a1617a63efbbbf"); // text that starts with U+FEFF keeps it
+    EXPECT_EQ(DataSetCodec::toCbor(DataSetCodec::fromCbor(bom).set).bytes, bom);
 }
 
 TEST(DataSetCodecDecode, AcceptsAnyLayoutOfTheSameContent)

@@ -246,13 +246,6 @@ bool Decoder::countEntry(qsizetype inSet, qint64 offset)
     return true;
 }
 
-bool Decoder::store(std::vector<Entry>* built, const QString& key, Value value, qint64)
-{
-    if (built)
-        built->push_back(Entry{key, std::move(value)});
-    return true;
-}
-
 bool Decoder::checkKey(const QString& key, qint64 offset)
 {
     static const DataSetImpl keyed(false);

@@ -280,18 +280,11 @@ private:
                     return syntax("expected ':' after a member name");
                 ++m_p;
             }
-            if (!countEntry(count, offset(at)) || (!isArray && !checkKey(key, offset(at))))
+            // Keys were all checked in the first pass.
+            if (!countEntry(count, offset(at)) || (!isArray && !m_build && !checkKey(key, offset(at))))
                 return false;
-            if (checkKeys)
-                noteKey(key);
-            if (isArray)
-                enter(count);
-            else
-                enter(key);
-            ++count;
-            if (!readValue(out, key, depth))
+            if (!readEntry(isArray, count, key, checkKeys, [&] { return readValue(out, key, depth); }))
                 return false;
-            leave();
             skipSpace();
             if (m_p == m_end)
                 return syntax(unterminated);
@@ -366,7 +359,7 @@ private:
         } while (depth > 0);
     }
 
-    bool readValue(std::vector<Entry>* out, const QString& key, int depth)
+    bool readValue(std::vector<Entry>* out, QString& key, int depth)
     {
         skipSpace();
         if (m_p == m_end)
@@ -408,7 +401,7 @@ private:
 
     // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, taken as an integer when it is a
     // whole number within 32 bits, however spelled.
-    bool readNumber(std::vector<Entry>* out, const QString& key)
+    bool readNumber(std::vector<Entry>* out, QString& key)
     {
         const char* const start = m_p;
         const auto digits = [this] {
@@ -584,46 +577,6 @@ private:
             unit = unit * 16 + v;
         }
         return unit;
-    }
-
-    // One UTF-8 sequence at p (first byte 0x80 or above), strictly: no overlong
-    // forms, no surrogates, nothing beyond U+10FFFF.
-    static bool decodeUtf8(const char*& p, const char* end, char16_t*& d)
-    {
-        const auto b = [p](int i) { return static_cast<unsigned char>(p[i]); };
-        const unsigned char lead = b(0);
-        int n = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xbf;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            n = 1;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            n = 2;
-            low = lead == 0xe0 ? 0xa0 : 0x80;
-            high = lead == 0xed ? 0x9f : 0xbf;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            n = 3;
-            low = lead == 0xf0 ? 0x90 : 0x80;
-            high = lead == 0xf4 ? 0x8f : 0xbf;
-        } else {
-            return false;
-        }
-        if (end - p <= n || b(1) < low || b(1) > high)
-            return false;
-        char32_t c = lead & (0x3f >> n);
-        for (int i = 1; i <= n; ++i) {
-            if ((b(i) & 0xc0) != 0x80)
-                return false;
-            c = (c << 6) | (b(i) & 0x3f);
-        }
-        p += n + 1;
-        if (c >= 0x10000) {
-            *d++ = QChar::highSurrogate(c);
-            *d++ = QChar::lowSurrogate(c);
-        } else {
-            *d++ = static_cast<char16_t>(c);
-        }
-        return true;
     }
 
     const char* const m_begin;
