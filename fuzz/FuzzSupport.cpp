@@ -1,5 +1,7 @@
 #include "FuzzSupport.h"
 
+#include "DataSetDiff.h"
+
 #include <AppRuntimeData.h>
 #include <CallFlowRuntimeData.h>
 #include <ChatRuntimeData.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <variant>
 
 namespace Fuzz {
@@ -71,20 +74,6 @@ const char* const kEdgeTexts[] = {"",
 int takeLength(int wanted, size_t available)
 {
     return static_cast<int>(std::min<size_t>(static_cast<size_t>(wanted), available));
-}
-
-QString valueKind(const Value& v)
-{
-    switch (v.index()) {
-    case 0:
-        return QStringLiteral("text");
-    case 1:
-        return QStringLiteral("flag");
-    case 2:
-        return QStringLiteral("integer");
-    default:
-        return QStringLiteral("set");
-    }
 }
 
 void dumpInto(const DataSet& ds, QString& out, int indent)
@@ -304,36 +293,10 @@ QByteArray describe(const DataSet& ds)
 
 bool sameSet(const DataSet& a, const DataSet& b, QString* where)
 {
-    const auto differ = [where](const QString& what) {
-        if (where)
-            *where = what;
-        return false;
-    };
-    if (!a || !b)
-        return (!a && !b) || differ(QStringLiteral(": one set is null"));
-    if (a->isList() != b->isList())
-        return differ(QStringLiteral(": a list set and a keyed set"));
-    const std::vector<Entry> left = a->entries();
-    const std::vector<Entry> right = b->entries();
-    if (left.size() != right.size())
-        return differ(QStringLiteral(": %1 entries against %2").arg(left.size()).arg(right.size()));
-    for (const Entry& e : left) {
-        const auto match =
-            std::find_if(right.begin(), right.end(), [&e](const Entry& r) { return r.key == e.key; });
-        if (match == right.end())
-            return differ(QStringLiteral("/%1: only on one side").arg(e.key));
-        if (e.value.index() != match->value.index())
-            return differ(
-                QStringLiteral("/%1: %2 against %3").arg(e.key, valueKind(e.value), valueKind(match->value)));
-        if (const auto* nested = std::get_if<DataSet>(&e.value)) {
-            QString inner;
-            if (!sameSet(*nested, std::get<DataSet>(match->value), &inner))
-                return differ(QStringLiteral("/%1%2").arg(e.key, inner));
-        } else if (e.value != match->value) {
-            return differ(QStringLiteral("/%1: values differ").arg(e.key));
-        }
-    }
-    return true;
+    const std::optional<QString> difference = firstDifference(a, b);
+    if (difference && where)
+        *where = *difference;
+    return !difference;
 }
 
 QString dump(const DataSet& ds)

@@ -3,6 +3,8 @@
 // Test aids for data sets: building small ones, reading them back and comparing two of
 // them deeply.
 
+#include "DataSetDiff.h"
+
 #include <DataSets.h>
 #include <gtest/gtest.h>
 
@@ -50,30 +52,9 @@ inline QStringList keysOf(const DataSets::DataSet& ds)
 
 // Deep equality: both null, or the same kind of set with the same keys, each holding
 // a value of the same kind and content; the failure names the first difference.
-inline testing::AssertionResult sameContent(const DataSets::DataSet& a, const DataSets::DataSet& b,
-                                            const QString& where = QStringLiteral("top"))
+inline testing::AssertionResult sameContent(const DataSets::DataSet& a, const DataSets::DataSet& b)
 {
-    if (!a || !b)
-        return a == b ? testing::AssertionSuccess() : testing::AssertionFailure() << "one set is null";
-    if (a->isList() != b->isList())
-        return testing::AssertionFailure() << qPrintable(where) << ": kind of set differs";
-    const std::vector<DataSets::Impl::Entry> entries = a->entries();
-    if (entries.size() != static_cast<size_t>(b->size()))
-        return testing::AssertionFailure() << qPrintable(where) << ": entry count differs";
-    for (const DataSets::Impl::Entry& e : entries) {
-        const QString at = where + QLatin1Char('.') + e.key;
-        DataSets::Impl::Value other;
-        if (!b->value(e.key, other))
-            return testing::AssertionFailure() << qPrintable(at) << ": missing";
-        if (e.value.index() != other.index())
-            return testing::AssertionFailure() << qPrintable(at) << ": kind of value differs";
-        if (const auto* nested = std::get_if<DataSets::DataSet>(&e.value)) {
-            testing::AssertionResult inner = sameContent(*nested, std::get<DataSets::DataSet>(other), at);
-            if (!inner)
-                return inner;
-        } else if (e.value != other) {
-            return testing::AssertionFailure() << qPrintable(at) << ": value differs";
-        }
-    }
+    if (const std::optional<QString> difference = firstDifference(a, b))
+        return testing::AssertionFailure() << "top" << qPrintable(*difference);
     return testing::AssertionSuccess();
 }
