@@ -22,12 +22,12 @@ pid_t keyringDaemon()
     return static_cast<pid_t>(out.mid(out.indexOf(' ') + 1).split(',').first().toLongLong());
 }
 
-class KeyCustody : public SessionctlTest
+class KeyCustody : public ScratchTest
 {
 protected:
     void SetUp() override
     {
-        SessionctlTest::SetUp();
+        ScratchTest::SetUp();
         ASSERT_FALSE(qEnvironmentVariableIsEmpty(kNoBus.constData()))
             << "run under tests/with-secret-store.sh";
     }

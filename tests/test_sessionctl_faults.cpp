@@ -34,7 +34,7 @@ constexpr bool kForeignWrites = true;
 constexpr bool kForeignWrites = kSanitized;
 #endif
 
-class SessionctlFaults : public SessionctlTest
+class SessionctlFaults : public ScratchTest
 {
 protected:
     std::uint64_t generation(const char* name) const

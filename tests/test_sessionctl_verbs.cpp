@@ -27,12 +27,12 @@ QJsonObject parsed(const Outcome& o)
     return doc.object();
 }
 
-class SessionctlVerbs : public SessionctlTest
+class SessionctlVerbs : public ScratchTest
 {
 protected:
     void SetUp() override
     {
-        SessionctlTest::SetUp();
+        ScratchTest::SetUp();
         writeFile(path("profile.json"), R"({
           "user": {"UserName": "dora", "Password": "pw-never-shown-42"},
           "phone": {"SipAccount": "dora@sip.test", "Callback": true, "UnseenMissedCalls": 7,
@@ -55,11 +55,6 @@ protected:
         const Outcome o = verb("get", {"--json", name});
         EXPECT_EQ(o.exitCode, 0) << o;
         return parsed(o);
-    }
-
-    QByteArray files() const
-    {
-        return readFile(file("session.enc")) + readFile(file("session.json")) + readFile(file("session.key"));
     }
 };
 
@@ -177,9 +172,9 @@ TEST_F(SessionctlVerbs, RefusalsChangeNoFile)
         {{"reset", "user.Password"}, "not stored"},
         {{"set", "phone.SipAccount"}, "pairs"},
     };
-    const QByteArray before = files();
+    const auto before = snapshot();
     for (const auto& c : cases) {
         EXPECT_TRUE(exited(verb(c.args[0], c.args.mid(1)), 1, c.says)) << c.args.join(' ').constData();
-        EXPECT_EQ(files(), before) << c.args.join(' ').constData();
+        EXPECT_EQ(snapshot(), before) << c.args.join(' ').constData();
     }
 }

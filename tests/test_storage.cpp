@@ -7,36 +7,18 @@
 #include <SessionStore.h>
 #include <UserRuntimeData.h>
 
-#include <gtest/gtest.h>
+#include "SessionctlProcess.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <sodium.h>
 
-#include <chrono>
-#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 using Kind = SessionStore::ErrorKind;
-
-QByteArray readAll(const QByteArray& path)
-{
-    QFile f(QFile::decodeName(path));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeAll(const QByteArray& path, const QByteArray& bytes)
-{
-    QFile f(QFile::decodeName(path));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 mode_t modeOf(const QByteArray& path)
 {
@@ -52,18 +34,13 @@ QString userName(const SessionData& session)
     return session.getUserRuntimeData().lock()->getData<QString, UserProperty::UserName>();
 }
 
-class StorageTest : public ::testing::Test
+class StorageTest : public ScratchTest
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_tmp.isValid()); }
-
-    QByteArray dir() const { return QFile::encodeName(m_tmp.path()) + "/state"; }
-    QByteArray file(const char* name) const { return dir() + '/' + name; }
-
     // Stores a session signed in as `user`; returns the generation.
     std::uint64_t storeAs(const QString& user, const QByteArray& keyFile = {}) const
     {
-        SessionStore store(dir(), keyFile);
+        SessionStore store(state(), keyFile);
         const SessionStore::Lock lock = store.lock();
         EXPECT_FALSE(lock.error()) << qPrintable(lock.error().message);
         SessionData session;
@@ -75,18 +52,10 @@ protected:
 
     SessionStore::Restored restore(SessionData& session, const QByteArray& keyFile = {}) const
     {
-        SessionStore store(dir(), keyFile);
+        SessionStore store(state(), keyFile);
         const SessionStore::Lock lock = store.lock();
         EXPECT_FALSE(lock.error()) << qPrintable(lock.error().message);
         return store.restore(lock, session);
-    }
-
-    std::map<QByteArray, QByteArray> snapshot() const
-    {
-        std::map<QByteArray, QByteArray> files;
-        for (const QString& name : QDir(QFile::decodeName(dir())).entryList(QDir::Files | QDir::System))
-            files[name.toUtf8()] = readAll(dir() + '/' + QFile::encodeName(name));
-        return files;
     }
 
     // A restore is refused with `kind`, names `naming`, and changes no file.
@@ -100,8 +69,6 @@ protected:
         EXPECT_TRUE(userName(session).isEmpty());
         EXPECT_EQ(snapshot(), before);
     }
-
-    QTemporaryDir m_tmp;
 };
 
 } // namespace
@@ -117,51 +84,52 @@ TEST_F(StorageTest, StoredSessionComesBackUnderGrowingGenerations)
     EXPECT_EQ(r.generation(), 2u);
     EXPECT_EQ(userName(session), QStringLiteral("bob"));
     // The user is kept in the encrypted half only.
-    EXPECT_FALSE(readAll(file("session.enc")).contains("bob"));
-    EXPECT_FALSE(readAll(file("session.json")).contains("bob"));
+    EXPECT_FALSE(readFile(file("session.enc")).contains("bob"));
+    EXPECT_FALSE(readFile(file("session.json")).contains("bob"));
     for (const char* name : {"session.enc", "session.json", "session.key", "session.lock"})
         EXPECT_EQ(modeOf(file(name)), 0600u) << name;
-    EXPECT_EQ(modeOf(dir()), 0700u);
+    EXPECT_EQ(modeOf(state()), 0700u);
 }
 
 TEST_F(StorageTest, DamagedFilesAreRefusedAndLeftAsTheyWere)
 {
     storeAs(QStringLiteral("ada"));
-    const QByteArray enc = readAll(file("session.enc"));
-    const QByteArray plain = readAll(file("session.json"));
+    const QByteArray enc = readFile(file("session.enc"));
+    const QByteArray plain = readFile(file("session.json"));
     // Every byte of the encrypted file counts, header included.
     for (int i = 0; i < enc.size(); i += 7) {
         QByteArray flipped = enc;
         flipped[i] = static_cast<char>(flipped[i] ^ 0x01);
-        writeAll(file("session.enc"), flipped);
+        writeFile(file("session.enc"), flipped);
         expectRefused(Kind::BadStoredFile, file("session.enc"));
     }
     for (int size : {0, 19, 36, 60, int(enc.size()) - 1})
-        writeAll(file("session.enc"), enc.left(size)),
+        writeFile(file("session.enc"), enc.left(size)),
             expectRefused(Kind::BadStoredFile, file("session.enc"));
-    writeAll(file("session.enc"), enc);
+    writeFile(file("session.enc"), enc);
     for (int size = 0; size < plain.size() - 2; size += 37)
-        writeAll(file("session.json"), plain.left(size)),
+        writeFile(file("session.json"), plain.left(size)),
             expectRefused(Kind::BadStoredFile, file("session.json"));
 
     // Newer formats are named as such, whatever follows the version.
     QByteArray newer = enc;
     newer[11] = 3;
-    writeAll(file("session.enc"), newer);
+    writeFile(file("session.enc"), newer);
     expectRefused(Kind::BadStoredFile, "newer");
-    writeAll(file("session.enc"), enc);
-    writeAll(file("session.json"), QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 3"));
+    writeFile(file("session.enc"), enc);
+    writeFile(file("session.json"),
+              QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 3"));
     expectRefused(Kind::BadStoredFile, "newer");
-    writeAll(file("session.json"),
-             QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 9, [x"));
+    writeFile(file("session.json"),
+              QByteArray(plain).replace("\"formatVersion\": 2", "\"formatVersion\": 9, [x"));
     expectRefused(Kind::BadStoredFile, "newer");
-    writeAll(file("session.json"), plain);
+    writeFile(file("session.json"), plain);
 
     // A wrong key, a key of the wrong size, no key: refused, and no new key is made.
-    const QByteArray key = readAll(file("session.key"));
-    writeAll(file("session.key"), QByteArray(32, 'k'));
+    const QByteArray key = readFile(file("session.key"));
+    writeFile(file("session.key"), QByteArray(32, 'k'));
     expectRefused(Kind::BadStoredFile, "wrong key");
-    writeAll(file("session.key"), key.left(31));
+    writeFile(file("session.key"), key.left(31));
     expectRefused(Kind::BadStoredFile, file("session.key"));
     ASSERT_EQ(::unlink(file("session.key").constData()), 0);
     expectRefused(Kind::BadStoredFile, "missing");
@@ -187,12 +155,12 @@ TEST_F(StorageTest, FilesOfTheFirstFormatStillOpen)
     crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(sealed.data()), &sealedSize,
                                                u(cbor), cbor.size(), u(head), head.size(), nullptr, u(nonce),
                                                u(key));
-    ASSERT_EQ(::mkdir(dir().constData(), 0700), 0);
-    writeAll(file("session.key"), key);
+    ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
+    writeFile(file("session.key"), key);
     ASSERT_EQ(::chmod(file("session.key").constData(), 0600), 0);
-    writeAll(file("session.enc"), head + nonce + sealed);
-    writeAll(file("session.json"),
-             R"({"format": "sessionconfig-plain", "formatVersion": 1, "generation": "6", "session": {}})");
+    writeFile(file("session.enc"), head + nonce + sealed);
+    writeFile(file("session.json"),
+              R"({"format": "sessionconfig-plain", "formatVersion": 1, "generation": "6", "session": {}})");
 
     SessionData session;
     const SessionStore::Restored r = restore(session);
@@ -207,11 +175,11 @@ TEST_F(StorageTest, FilesOfTheFirstFormatStillOpen)
 
 TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
 {
-    const QByteArray sharedKey = QFile::encodeName(m_tmp.path()) + "/shared.key";
+    const QByteArray sharedKey = path("shared.key");
     storeAs(QStringLiteral("ada"), sharedKey);
-    const QByteArray oldPlain = readAll(file("session.json"));
+    const QByteArray oldPlain = readFile(file("session.json"));
     storeAs(QStringLiteral("bob"), sharedKey);
-    const QByteArray newEnc = readAll(file("session.enc"));
+    const QByteArray newEnc = readFile(file("session.enc"));
 
     struct Case
     {
@@ -220,7 +188,7 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
         QByteArray plain;
     };
     // Another store of the same generation: only the pair id tells.
-    const QByteArray otherDir = QFile::encodeName(m_tmp.path()) + "/other";
+    const QByteArray otherDir = path("other");
     {
         SessionStore other(otherDir, sharedKey);
         const SessionStore::Lock lock = other.lock();
@@ -229,9 +197,9 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
     }
     for (const Case& c :
          {Case{"older plain", newEnc, oldPlain},
-          Case{"same generation, another store", newEnc, readAll(otherDir + "/session.json")}}) {
-        writeAll(file("session.enc"), c.enc);
-        writeAll(file("session.json"), c.plain);
+          Case{"same generation, another store", newEnc, readFile(otherDir + "/session.json")}}) {
+        writeFile(file("session.enc"), c.enc);
+        writeFile(file("session.json"), c.plain);
         SessionData session;
         const SessionStore::Restored r = restore(session, sharedKey);
         ASSERT_FALSE(r.error) << c.what << ": " << qPrintable(r.error.message);
@@ -246,18 +214,16 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
 
 TEST_F(StorageTest, LargestGenerationIsRefusedRatherThanWrapped)
 {
-    ASSERT_EQ(::mkdir(dir().constData(), 0700), 0);
-    writeAll(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
-                                   R"("generation": "18446744073709551615", "session": {}})");
+    ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
+    writeFile(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
+                                    R"("generation": "18446744073709551615", "session": {}})");
     const auto before = snapshot();
-    SessionStore store(dir());
+    SessionStore store(state());
     const SessionStore::Lock lock = store.lock();
     const SessionStore::Stored stored = store.store(lock, SessionData());
     EXPECT_EQ(stored.error.kind, Kind::BadStoredFile);
     EXPECT_TRUE(stored.error.message.contains(QStringLiteral("largest"))) << qPrintable(stored.error.message);
-    auto after = snapshot();
-    after.erase("session.lock");
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(snapshot(), before);
 }
 
 TEST_F(StorageTest, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
@@ -271,7 +237,7 @@ TEST_F(StorageTest, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
     for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
         setDataValue(*settings, QString::number(i), int(i));
     grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
-    SessionStore store(dir());
+    SessionStore store(state());
     const SessionStore::Lock lock = store.lock();
     const SessionStore::Stored stored = store.store(lock, grown);
     EXPECT_EQ(stored.error.kind, Kind::Io);
@@ -286,17 +252,17 @@ TEST_F(StorageTest, HousekeepingUnderTheLock)
     storeAs(QStringLiteral("ada"));
     // Left by a store killed while writing, by this library or an earlier program.
     for (const char* stale : {"session.json.4f2a9c", "session.enc.a1b2c3d4e5f6", "session.key.x"})
-        writeAll(file(stale), "partial");
-    writeAll(file("session.notes"), "not ours");
-    ASSERT_EQ(::chmod(dir().constData(), 0755), 0);
+        writeFile(file(stale), "partial");
+    writeFile(file("session.notes"), "not ours");
+    ASSERT_EQ(::chmod(state().constData(), 0755), 0);
     ASSERT_EQ(::chmod(file("session.key").constData(), 0644), 0);
 
-    SessionStore store(dir());
+    SessionStore store(state());
     const SessionStore::Lock lock = store.lock();
     ASSERT_EQ(lock.warnings().size(), 1);
     EXPECT_TRUE(lock.warnings().first().contains(QStringLiteral("0755")));
-    EXPECT_EQ(modeOf(dir()), 0700u);
-    QStringList left = QDir(QFile::decodeName(dir())).entryList(QDir::Files);
+    EXPECT_EQ(modeOf(state()), 0700u);
+    QStringList left = QDir(QFile::decodeName(state())).entryList(QDir::Files);
     EXPECT_EQ(left,
               (QStringList{"session.enc", "session.json", "session.key", "session.lock", "session.notes"}));
 
@@ -309,8 +275,8 @@ TEST_F(StorageTest, HousekeepingUnderTheLock)
 
 TEST_F(StorageTest, OneLockPerStateDirectoryHandedOverByMoves)
 {
-    SessionStore first(dir());
-    SessionStore second(dir());
+    SessionStore first(state());
+    SessionStore second(state());
     SessionStore::Lock held = first.lock();
     ASSERT_TRUE(held.isHeld());
 

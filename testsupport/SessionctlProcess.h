@@ -3,7 +3,7 @@
 // Runs the built sessionctl (or another program) as a user would, as a child of its
 // own: arguments and environment as bytes, optionally under a wrapper such as strace
 // and with a file size limit; collects its output, exit, time and peak memory.
-// SessionctlTest gives each test a scratch directory holding the state directory.
+// ScratchTest gives each test a scratch directory holding the state directory.
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <map>
 #include <ostream>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -138,29 +137,24 @@ inline Running start(const Spawn& s)
     return r;
 }
 
-// Collects a started child's output, exit and peak memory.
+// Collects a started child's output, exit and peak memory. Its error stream carries a
+// line or two, which fit their pipe while the output is read to its end.
 inline Outcome finish(const Running& r)
 {
+    const auto drain = [](int fd) {
+        QByteArray all;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;)
+            if (n > 0)
+                all.append(buffer, n);
+            else if (errno != EINTR)
+                break;
+        ::close(fd);
+        return all;
+    };
     Outcome o;
-    pollfd fds[2] = {{r.out, POLLIN, 0}, {r.err, POLLIN, 0}};
-    QByteArray* into[2] = {&o.out, &o.err};
-    for (int open = 2; open > 0;) {
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                into[i]->append(buffer, n);
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
+    o.out = drain(r.out);
+    o.err = drain(r.err);
     int status = 0;
     rusage usage{};
     ::wait4(r.pid, &status, 0, &usage);
@@ -204,7 +198,7 @@ inline void writeFile(const QByteArray& path, const QByteArray& bytes)
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
-class SessionctlTest : public ::testing::Test
+class ScratchTest : public ::testing::Test
 {
 protected:
     void SetUp() override
