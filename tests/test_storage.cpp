@@ -212,39 +212,29 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
     EXPECT_EQ(restore(session, sharedKey).warnings.size(), 1);
 }
 
-TEST_F(StorageTest, LargestGenerationIsRefusedRatherThanWrapped)
+TEST_F(StorageTest, StoresThatCannotBeWrittenChangeNoFile)
 {
-    ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
+    const auto refused = [&](const SessionData& session, Kind kind, const QString& says) {
+        const auto before = snapshot();
+        SessionStore store(state());
+        const SessionStore::Stored stored = store.store(store.lock(), session);
+        EXPECT_EQ(stored.error.kind, kind) << qPrintable(stored.error.message);
+        EXPECT_TRUE(stored.error.message.contains(says)) << qPrintable(stored.error.message);
+        EXPECT_EQ(snapshot(), before);
+    };
+    storeAs(QStringLiteral("ada"));
+    // A set beyond the entry limit is refused before any file is touched.
+    SessionData grown;
+    const DataSets::DataSet settings = DataSets::Impl::createDS(false);
+    for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
+        DataSets::Impl::setDataValue(*settings, QString::number(i), int(i));
+    grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
+    refused(grown, Kind::Io,
+            QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576"));
+    // The largest generation is refused rather than wrapped.
     writeFile(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
                                     R"("generation": "18446744073709551615", "session": {}})");
-    const auto before = snapshot();
-    SessionStore store(state());
-    const SessionStore::Lock lock = store.lock();
-    const SessionStore::Stored stored = store.store(lock, SessionData());
-    EXPECT_EQ(stored.error.kind, Kind::BadStoredFile);
-    EXPECT_TRUE(stored.error.message.contains(QStringLiteral("largest"))) << qPrintable(stored.error.message);
-    EXPECT_EQ(snapshot(), before);
-}
-
-TEST_F(StorageTest, SessionBeyondTheLimitsIsRefusedBeforeAnyFileIsTouched)
-{
-    using namespace DataSets::Impl;
-    storeAs(QStringLiteral("ada"));
-    const auto before = snapshot();
-
-    SessionData grown;
-    const DataSets::DataSet settings = createDS(false);
-    for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
-        setDataValue(*settings, QString::number(i), int(i));
-    grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
-    SessionStore store(state());
-    const SessionStore::Lock lock = store.lock();
-    const SessionStore::Stored stored = store.store(lock, grown);
-    EXPECT_EQ(stored.error.kind, Kind::Io);
-    EXPECT_TRUE(stored.error.message.contains(
-        QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576")))
-        << qPrintable(stored.error.message);
-    EXPECT_EQ(snapshot(), before);
+    refused(SessionData(), Kind::BadStoredFile, QStringLiteral("largest"));
 }
 
 TEST_F(StorageTest, HousekeepingUnderTheLock)
