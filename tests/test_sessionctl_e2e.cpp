@@ -1,54 +1,49 @@
-// sessionctl as a user runs it: the printed summary, changes watched as they land,
-// secrets that never reach a file or the screen, altered state and command-line
-// mistakes refused, signing out, and a grown session.
+// sessionctl as a user and a support engineer run it: the printed summary, changes
+// watched as they land, secrets that never reach a file or the screen, the admin's
+// list, get, set and reset, refusals that change no file, signing out, and a grown
+// session.
+#include <AppRuntimeData.h>
+#include <CallFlowRuntimeData.h>
+#include <ChatRuntimeData.h>
 #include <DataSetCodec.h>
+#include <DeskRuntimeData.h>
+#include <PhoneRuntimeData.h>
 #include <SessionStore.h>
+#include <UserRuntimeData.h>
 
 #include "SessionctlProcess.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+
+#include <array>
+#include <iterator>
 
 namespace {
 
-const QByteArray kSecrets[] = {"Pa55-never-stored-7d1e", "phone-token-never-stored-31c",
-                               "chat-token-never-stored-9aa"};
+// Signs carol in. Every secret's value says "never-stored".
+const char kProfile[] = R"({
+  "provisioned": ["app", "appMeeting", "callFlow", "chat", "phone", "user", "desk"],
+  "user": {"UserName": "carol", "Password": "Pa55-never-stored-7d1e", "FirstName": "Carol", "LastName": "Tester"},
+  "phone": {"SipAccount": "carol@sip.test", "Token": "phone-never-stored-31c", "UnseenMissedCalls": 5,
+            "Licence": 1, "Callback": true, "LastPhoneBookSync": "2026-03-01T08:15:30.250Z"},
+  "chat": {"JID": "carol@chat.test", "Token": "chat-never-stored-9aa", "Enabled": true},
+  "app": {"MeetingURL": "https://meet.test/carol", "Version": "9.1", "OptOutMessages": ["tips", "news"],
+          "UserSettings": {"theme": "dark", "panes": {"left": 200, "pinned": true}}},
+  "desk": {"Enabled": true},
+  "callFlow": {"MSISDN": "+15550100", "Extension": "77",
+               "SetCallForwardOnBusyMobileURL": "https://cf.test/busy?to=%NEWVALUE%"}
+})";
 
-class SessionctlRun : public ScratchTest
+QJsonObject parsed(const Outcome& o)
 {
-protected:
-    void SetUp() override
-    {
-        ScratchTest::SetUp();
-        writeFile(path("profile.json"), R"({
-          "provisioned": ["app", "appMeeting", "callFlow", "chat", "phone", "user", "desk"],
-          "user": {"UserName": "carol", "Password": ")" +
-                                            kSecrets[0] +
-                                            R"(", "FirstName": "Carol", "LastName": "Tester"},
-          "phone": {"SipAccount": "carol@sip.test", "Token": ")" +
-                                            kSecrets[1] +
-                                            R"(", "UnseenMissedCalls": 5, "Licence": 1},
-          "chat": {"JID": "carol@chat.test", "Token": ")" +
-                                            kSecrets[2] + R"(", "Enabled": true},
-          "app": {"MeetingURL": "https://meet.test/carol", "Version": "9.1"},
-          "desk": {"Enabled": true},
-          "callFlow": {"MSISDN": "+15550100", "Extension": "77",
-                       "SetCallForwardOnBusyMobileURL": "https://cf.test/busy?to=%NEWVALUE%"}
-        })");
-    }
-
-    Outcome runProfile(const QList<QByteArray>& more = {}) const
-    {
-        return sessionctl("run", more, "profile.json");
-    }
-
-    // The encrypted file's data set, as JSON text.
-    QByteArray decrypted() const
-    {
-        const SessionStore::ReadFile read = SessionStore::readFile(file("session.enc"));
-        EXPECT_FALSE(read.error) << qPrintable(read.error.message);
-        return DataSets::DataSetCodec::toJson(read.file.data).bytes;
-    }
-};
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(o.out, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << o;
+    return doc.object();
+}
 
 // The summary with the state directory and the counts the threads race for masked.
 std::string masked(const QByteArray& out, const QByteArray& state)
@@ -60,10 +55,45 @@ std::string masked(const QByteArray& out, const QByteArray& state)
         .toStdString();
 }
 
+class Sessionctl : public ScratchTest
+{
+protected:
+    void SetUp() override
+    {
+        ScratchTest::SetUp();
+        writeFile(path("profile.json"), kProfile);
+        const Outcome run = verb("run");
+        ASSERT_EQ(run.exitCode, 0) << run;
+    }
+
+    // A command on the state directory; a run provisions from the profile above.
+    Outcome verb(const char* line) const
+    {
+        const QList<QByteArray> args = words(line);
+        return sessionctl(args[0], args.mid(1), "profile.json");
+    }
+
+    QJsonObject get(const QByteArray& name) const
+    {
+        const Outcome o = sessionctl("get", {"--json", name});
+        EXPECT_EQ(o.exitCode, 0) << o;
+        return parsed(o);
+    }
+
+    // The encrypted file's data set, as JSON text.
+    QByteArray decrypted() const
+    {
+        const SessionStore::ReadFile read = SessionStore::readFile(file("session.enc"));
+        EXPECT_FALSE(read.error) << qPrintable(read.error.message);
+        return DataSets::DataSetCodec::toJson(read.file.data).bytes;
+    }
+};
+
 } // namespace
 
-TEST_F(SessionctlRun, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
+TEST_F(Sessionctl, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
 {
+    m_stateName = "fresh";
     for (const char* golden : {"sessionctl-run-fresh.txt", "sessionctl-run-restored.txt"}) {
         const Outcome o = sessionctl("run", {}, nullptr);
         ASSERT_EQ(o.exitCode, 0) << o;
@@ -73,66 +103,141 @@ TEST_F(SessionctlRun, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
 }
 
 // --watch prints each change by name as it lands, and the summary counts them. No
-// secret is shown or kept in clear, on the first run or on one that restores.
-TEST_F(SessionctlRun, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
+// secret is shown or kept in clear: not by a run, a restore, show or get.
+TEST_F(Sessionctl, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
 {
-    const Outcome watched = runProfile({"--watch"});
+    m_stateName = "watched";
+    const Outcome watched = verb("run --watch");
     ASSERT_EQ(watched.exitCode, 0) << watched;
     for (const QByteArray change : {"phone.SipAccount", "user.Password", "callFlow.CallFlowConfiguration"})
         EXPECT_TRUE(watched.out.contains("\n  changed: " + change + '\n')) << watched;
     const QByteArray count = QByteArray::number(watched.out.count("\n  changed: "));
     EXPECT_TRUE(watched.out.contains("received " + count + " changes while")) << watched;
-    const Outcome again = runProfile();
 
-    QByteArray everything = watched.out + watched.err + again.out + again.err + decrypted();
+    const Outcome again = verb("run");
+    const Outcome secrets = verb("get user.Password phone.Token phone.HostName");
+    EXPECT_EQ(secrets.out.count("(hidden)"), 2) << secrets;
+    EXPECT_TRUE(secrets.out.contains("phone.HostName: not stored")) << secrets;
+    QByteArray everything = watched.out + watched.err + again.out + again.err + secrets.out + decrypted();
     for (const char* name : {"session.enc", "session.json"})
         everything += spawn({{"show", file(name)}}).out + readFile(file(name));
-    for (const QByteArray& secret : kSecrets)
-        EXPECT_FALSE(everything.contains(secret)) << secret.constData();
+    EXPECT_FALSE(everything.contains("never-stored"));
     EXPECT_TRUE(decrypted().contains("carol"));
     EXPECT_FALSE(readFile(file("session.enc")).contains("carol"));
 }
 
-TEST_F(SessionctlRun, AlteredStateOrProfileIsRefusedInOneLineAndChangesNothing)
+TEST_F(Sessionctl, ListNamesEveryRowWithItsTypeAndStoredPart)
 {
-    ASSERT_EQ(runProfile().exitCode, 0);
+    const QJsonArray listed = parsed(spawn({{"list", "--json"}}))[QStringLiteral("properties")].toArray();
+    using SessionConfigDetail::PropertyTable;
+    const auto rows =
+        std::size(PropertyTable<AppProperty>::rows) + std::size(PropertyTable<CallFlowProperty>::rows) +
+        std::size(PropertyTable<ChatProperty>::rows) + std::size(PropertyTable<PhoneProperty>::rows) +
+        std::size(PropertyTable<UserProperty>::rows) + std::size(PropertyTable<DeskProperty>::rows);
+    EXPECT_EQ(std::size_t(listed.size()), rows);
+    EXPECT_EQ(std::size_t(spawn({{"list"}}).out.count('\n')), rows);
+    // One of each stored part; a key other than the name; a property that cannot be set.
+    for (const char* row :
+         {R"({"domain": "user", "name": "UserName", "number": 0, "type": "text", "stored": "encrypted",
+              "key": "user", "settable": true})",
+          R"({"domain": "chat", "name": "LastChatSync", "number": 3, "type": "integer", "stored": "plain",
+              "key": "chatLastSynch", "settable": true})",
+          R"({"domain": "app", "name": "AnalyticsURL", "number": 4, "type": "text", "stored": "none",
+              "key": "", "settable": false})"})
+        EXPECT_TRUE(listed.contains(QJsonDocument::fromJson(row).object())) << row;
+}
+
+// Each stored kind reads back as the restored session holds it, which is what the
+// stored file holds under the row's key.
+TEST_F(Sessionctl, GetOfEachStoredKindMatchesShow)
+{
+    const QJsonObject plain = parsed(spawn({{"show", "--json", file("session.json")}}))["data"].toObject();
+    for (const auto& [name, type, key] :
+         {std::array<const char*, 3>{"phone.SipAccount", "text", "sipAccount"},
+          {"phone.Callback", "flag", "callback"},
+          {"phone.UnseenMissedCalls", "integer", "unseenMissedCalls"},
+          {"phone.LastPhoneBookSync", "date-time", "lastPhoneBookSync"},
+          {"app.OptOutMessages", "list", "optOutMessages"},
+          {"app.UserSettings", "nested set", "userSettings"}}) {
+        const QJsonObject p = get(name)[QStringLiteral("properties")][0].toObject();
+        EXPECT_EQ(p[QStringLiteral("type")].toString(), QLatin1String(type)) << name;
+        const QJsonObject domain =
+            plain[QString::fromLatin1(name).section(QLatin1Char('.'), 0, 0)].toObject();
+        ASSERT_TRUE(domain.contains(QLatin1String(key))) << key;
+        EXPECT_EQ(p[QStringLiteral("value")], domain[QLatin1String(key)]) << name;
+    }
+}
+
+TEST_F(Sessionctl, SetAndResetRoundTripAndCountGenerations)
+{
+    const struct
+    {
+        const char* line;
+        QJsonValue expected; // of the first property named
+    } cases[] = {
+        {"set phone.SipAccount eve@sip.test", QStringLiteral("eve@sip.test")},
+        {"set phone.RingToneVolume 80 phone.Callback false", 80},
+        {R"(set app.OptOutMessages ["a","b"])", QJsonArray{QStringLiteral("a"), QStringLiteral("b")}},
+        {R"(set user.FirstName "42")", QStringLiteral("42")},
+        {"reset phone.SipAccount", QString()},
+    };
+    double generation = get("phone.SipAccount")[QStringLiteral("generation")].toDouble();
+    for (const auto& c : cases) {
+        const Outcome o = verb(c.line);
+        ASSERT_EQ(o.exitCode, 0) << c.line << o;
+        const QJsonObject got = get(words(c.line)[1]);
+        EXPECT_EQ(got[QStringLiteral("properties")][0][QStringLiteral("value")], c.expected) << c.line;
+        EXPECT_EQ(got[QStringLiteral("generation")].toDouble(), ++generation) << c.line;
+    }
+}
+
+// Refused in one line with the documented exit code, naming the culprit, and no file
+// changes: mistaken verbs, then a damaged stored file and a malformed profile.
+TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
+{
+    const auto refused = [this](const Outcome& o, int code, const QByteArray& naming) {
+        EXPECT_TRUE(exited(o, code, naming));
+        EXPECT_EQ(o.err.count('\n'), 1) << o;
+        EXPECT_FALSE(o.out.contains("Stored generation")) << o;
+    };
+    auto before = snapshot();
+    for (const auto& [line, says] :
+         {std::pair<const char*, const char*>{"set phone.HostName x", "would not survive"},
+          {"set phone.SipAcount x", "did you mean phone.SipAccount"},
+          {"get Phone.sipaccount", "phone.SipAccount"},
+          {"set phone.UnseenMissedCalls many", "phone.UnseenMissedCalls"},
+          {"set phone.RingToneVolume -1", "phone.RingToneVolume"},
+          // The first assignment is good, the second refused: neither is written.
+          {"set phone.SipAccount x app.AnalyticsURL y", "app.AnalyticsURL"},
+          {"reset user.Password", "not stored"},
+          {"set phone.SipAccount", "pairs"}}) {
+        refused(verb(line), 1, says);
+        EXPECT_EQ(snapshot(), before) << line;
+    }
+
     QByteArray flipped = readFile(file("session.enc"));
     flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x20);
     writeFile(file("session.enc"), flipped);
     writeFile(path("bad.json"), R"({"phone": {"HostPort": "5061"}})");
-    const auto altered = snapshot();
-    const struct
-    {
-        Spawn spawn;
-        int exitCode;
-        QByteArray naming;
-    } cases[] = {
-        {command("run"), 2, file("session.enc")},
-        {command("sign-out"), 2, file("session.enc")},
-        {Spawn{{"show", file("session.enc")}}, 2, file("session.enc")},
-        // The profile is read before the state: a malformed one is refused first.
-        {command("run", {}, "bad.json"), 3, path("bad.json")},
-    };
-    for (const auto& c : cases) {
-        const Outcome o = spawn(c.spawn);
-        EXPECT_TRUE(exited(o, c.exitCode, c.naming));
-        EXPECT_EQ(o.err.count('\n'), 1) << o;
-        EXPECT_FALSE(o.out.contains("Stored generation")) << o;
-    }
-    EXPECT_EQ(snapshot(), altered);
+    before = snapshot();
+    refused(verb("run"), 2, file("session.enc"));
+    refused(verb("sign-out"), 2, file("session.enc"));
+    refused(spawn({{"show", file("session.enc")}}), 2, file("session.enc"));
+    // The profile is read before the state: a malformed one is refused first.
+    refused(sessionctl("run", {}, "bad.json"), 3, path("bad.json"));
+    EXPECT_EQ(snapshot(), before);
 }
 
-TEST_F(SessionctlRun, SignOutStoresTheEmptySession)
+TEST_F(Sessionctl, SignOutStoresTheEmptySession)
 {
-    ASSERT_EQ(runProfile().exitCode, 0);
-    const Outcome out = sessionctl("sign-out");
+    const Outcome out = verb("sign-out");
     ASSERT_EQ(out.exitCode, 0) << out;
     EXPECT_TRUE(out.out.contains("Signed out carol")) << out;
     EXPECT_TRUE(sessionctl("run").out.contains("nobody"));
     EXPECT_FALSE(decrypted().contains("carol"));
 }
 
-TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
+TEST(SessionctlUsage, CommandLineMistakesAreUsageErrors)
 {
     const Outcome help = spawn({{"--help"}});
     EXPECT_EQ(help.exitCode, 0);
@@ -147,8 +252,9 @@ TEST(Sessionctl, CommandLineMistakesAreUsageErrors)
     }
 }
 
-TEST_F(SessionctlRun, GrownSessionIsStoredAndRestored)
+TEST_F(Sessionctl, GrownSessionIsStoredAndRestored)
 {
+    m_stateName = "grown";
     // 100,000 user settings and 10,000 opt-out messages.
     QByteArray json = R"({"provisioned": ["app"], "app": {"UserSettings": {"pane/0/width": 0)";
     for (int i = 1; i < 100000; ++i)
@@ -162,7 +268,6 @@ TEST_F(SessionctlRun, GrownSessionIsStoredAndRestored)
     const Outcome second = sessionctl("run");
     ASSERT_EQ(second.exitCode, 0) << second;
     EXPECT_TRUE(second.out.contains("opt-out messages:   10000")) << second;
-
     // Stored again by the second run from what it restored.
     const QByteArray stored = readFile(file("session.json"));
     EXPECT_EQ(stored.count("/width\": "), 100000);
