@@ -28,13 +28,14 @@
 
 struct Spawn
 {
-    Spawn(QList<QByteArray> arguments = {})
+    Spawn(QList<QByteArray> arguments = {}, QByteArray program = SESSIONCTL_PROGRAM)
         : args(std::move(arguments))
+        , program(std::move(program))
     {}
 
     QList<QByteArray> args;   // after the program
     QList<QByteArray> prefix; // a wrapper such as strace, before the program
-    QByteArray program = SESSIONCTL_PROGRAM;
+    QByteArray program;
     QList<QByteArray> env; // "NAME=value" sets NAME, "NAME" removes it
     rlim_t fileSizeLimit = RLIM_INFINITY;
     const char* stdoutPath = nullptr; // default: a pipe read back into `out`
