@@ -9,10 +9,6 @@
 
 #include "SessionctlProcess.h"
 
-#include <QtEndian>
-
-#include <sodium.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,31 +133,11 @@ TEST_F(StorageTest, DamagedFilesAreRefusedAndLeftAsTheyWere)
 
 TEST_F(StorageTest, FilesOfTheFirstFormatStillOpen)
 {
-    // Format 1: no pair id, a 20-byte header.
-    SessionData source;
-    source.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(QStringLiteral("old"));
-    const QByteArray cbor = DataSets::DataSetCodec::toCbor(source.serializeEncrypted()).bytes;
-    QByteArray key(32, Qt::Uninitialized);
-    randombytes_buf(key.data(), 32);
-    QByteArray head("SCSESENC");
-    char buffer[8];
-    qToBigEndian<quint32>(1, buffer), head.append(buffer, 4);
-    qToBigEndian<quint64>(6, buffer), head.append(buffer, 8);
-    QByteArray nonce(crypto_aead_xchacha20poly1305_ietf_NPUBBYTES, Qt::Uninitialized);
-    randombytes_buf(nonce.data(), static_cast<size_t>(nonce.size()));
-    QByteArray sealed(cbor.size() + crypto_aead_xchacha20poly1305_ietf_ABYTES, Qt::Uninitialized);
-    unsigned long long sealedSize = 0;
-    const auto u = [](const QByteArray& b) { return reinterpret_cast<const unsigned char*>(b.constData()); };
-    crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(sealed.data()), &sealedSize,
-                                               u(cbor), cbor.size(), u(head), head.size(), nullptr, u(nonce),
-                                               u(key));
+    // Stored in the first format (no pair id, a 20-byte header): "old" at generation 6.
     ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
-    writeFile(file("session.key"), key);
+    for (const char* name : {"session.enc", "session.json", "session.key"})
+        writeFile(file(name), readFile(SESSIONCONFIG_GOLDEN_DIR "/format1/" + QByteArray(name)));
     ASSERT_EQ(::chmod(file("session.key").constData(), 0600), 0);
-    writeFile(file("session.enc"), head + nonce + sealed);
-    writeFile(file("session.json"),
-              R"({"format": "sessionconfig-plain", "formatVersion": 1, "generation": "6", "session": {}})");
-
     SessionData session;
     const SessionStore::Restored r = restore(session);
     ASSERT_FALSE(r.error) << qPrintable(r.error.message);
