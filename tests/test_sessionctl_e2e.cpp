@@ -29,7 +29,8 @@ const char kProfile[] = R"({
   "user": {"UserName": "carol", "Password": "Pa55-never-stored-7d1e", "FirstName": "Carol", "LastName": "Tester"},
   "phone": {"SipAccount": "carol@sip.test", "Token": "phone-never-stored-31c", "UnseenMissedCalls": 5,
             "Licence": 1, "Callback": true, "LastPhoneBookSync": "2026-03-01T08:15:30.250Z"},
-  "chat": {"JID": "carol@chat.test", "Token": "chat-never-stored-9aa", "Enabled": true},
+  "chat": {"JID": "carol@chat.test", "Token": "chat-never-stored-9aa", "Enabled": true,
+           "LastChatSync": "9007199254740993"},
   "app": {"MeetingURL": "https://meet.test/carol", "Version": "9.1", "OptOutMessages": ["tips", "news"],
           "UserSettings": {"theme": "dark", "panes": {"left": 200, "pinned": true}}},
   "desk": {"Enabled": true},
@@ -115,8 +116,10 @@ TEST_F(Sessionctl, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
     EXPECT_TRUE(watched.out.contains("received " + count + " changes while")) << watched;
 
     const Outcome again = verb("run");
-    const Outcome secrets = verb("get user.Password phone.Token phone.HostName");
+    const Outcome secrets =
+        verb("get user.Password phone.Token phone.HostName phone.SipAccount phone.Licence");
     EXPECT_EQ(secrets.out.count("(hidden)"), 2) << secrets;
+    EXPECT_TRUE(secrets.out.contains("phone.SipAccount = \"carol@sip.test\"")) << secrets;
     EXPECT_TRUE(secrets.out.contains("phone.HostName: not stored")) << secrets;
     QByteArray everything = watched.out + watched.err + again.out + again.err + secrets.out + decrypted();
     for (const char* name : {"session.enc", "session.json"})
@@ -157,6 +160,7 @@ TEST_F(Sessionctl, GetOfEachStoredKindMatchesShow)
           {"phone.Callback", "flag", "callback"},
           {"phone.UnseenMissedCalls", "integer", "unseenMissedCalls"},
           {"phone.LastPhoneBookSync", "date-time", "lastPhoneBookSync"},
+          {"chat.LastChatSync", "integer", "chatLastSynch"},
           {"app.OptOutMessages", "list", "optOutMessages"},
           {"app.UserSettings", "nested set", "userSettings"}}) {
         const QJsonObject p = get(name)[QStringLiteral("properties")][0].toObject();
@@ -225,7 +229,10 @@ TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
     refused(spawn({{"show", file("session.enc")}}), 2, file("session.enc"));
     // The profile is read before the state: a malformed one is refused first.
     refused(sessionctl("run", {}, "bad.json"), 3, path("bad.json"));
+    refused(sessionctl("run", {}, "missing.json"), 4, path("missing.json"));
     EXPECT_EQ(snapshot(), before);
+    m_stateName = "empty";
+    refused(verb("rotate-key"), 2, "nothing is stored, so there is no key to rotate");
 }
 
 TEST_F(Sessionctl, SignOutStoresTheEmptySession)
@@ -255,8 +262,10 @@ TEST(SessionctlUsage, CommandLineMistakesAreUsageErrors)
 TEST_F(Sessionctl, GrownSessionIsStoredAndRestored)
 {
     m_stateName = "grown";
-    // 100,000 user settings and 10,000 opt-out messages.
-    QByteArray json = R"({"provisioned": ["app"], "app": {"UserSettings": {"pane/0/width": 0)";
+    // 100,000 user settings and 10,000 opt-out messages, on the staging endpoint.
+    QByteArray json =
+        R"({"provisioned": ["app"], "app": {"EndpointDirectory": [{"type": 2, "ws": "wss://st"}],
+        "CurrentRemoteType": 2, "UserSettings": {"pane/0/width": 0)";
     for (int i = 1; i < 100000; ++i)
         json += ",\"pane/" + QByteArray::number(i) + "/width\":" + QByteArray::number(i);
     json += R"(}, "OptOutMessages": ["message 0")";
@@ -265,6 +274,7 @@ TEST_F(Sessionctl, GrownSessionIsStoredAndRestored)
     writeFile(path("grown.json"), json + "]}}");
     const Outcome first = sessionctl("run", {}, "grown.json");
     ASSERT_EQ(first.exitCode, 0) << first;
+    EXPECT_TRUE(first.out.contains("staging, wss://st")) << first;
     const Outcome second = sessionctl("run");
     ASSERT_EQ(second.exitCode, 0) << second;
     EXPECT_TRUE(second.out.contains("opt-out messages:   10000")) << second;

@@ -73,6 +73,9 @@ TEST_F(StorageTest, StoredSessionComesBackUnderGrowingGenerations)
 {
     EXPECT_EQ(storeAs(QStringLiteral("ada")), 1u);
     EXPECT_EQ(storeAs(QStringLiteral("bob")), 2u);
+    const SessionStore store(state());
+    EXPECT_EQ(store.encryptedPath() + ' ' + store.plainPath() + ' ' + store.keyPath(),
+              file("session.enc") + ' ' + file("session.json") + ' ' + file("session.key"));
     SessionData session;
     const SessionStore::Restored r = restore(session);
     ASSERT_FALSE(r.error) << qPrintable(r.error.message);
@@ -198,8 +201,14 @@ TEST_F(StorageTest, StoresThatCannotBeWrittenChangeNoFile)
         EXPECT_TRUE(stored.error.message.contains(says)) << qPrintable(stored.error.message);
         EXPECT_EQ(snapshot(), before);
     };
-    storeAs(QStringLiteral("ada"));
+    // The largest generation is refused rather than wrapped (here with the plain file only).
+    ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
+    writeFile(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
+                                    R"("generation": "18446744073709551615", "session": {}})");
+    refused(SessionData(), Kind::BadStoredFile, QStringLiteral("largest"));
     // A set beyond the entry limit is refused before any file is touched.
+    m_stateName = "grown";
+    storeAs(QStringLiteral("ada"));
     SessionData grown;
     const DataSets::DataSet settings = DataSets::Impl::createDS(false);
     for (qsizetype i = 0; i <= DataSets::DataSetCodec::kMaxEntries; ++i)
@@ -207,10 +216,6 @@ TEST_F(StorageTest, StoresThatCannotBeWrittenChangeNoFile)
     grown.getAppSessionData().lock()->setData<DataSets::DataSet, AppProperty::UserSettings>(settings);
     refused(grown, Kind::Io,
             QStringLiteral("app.userSettings: 1048577 entries in one set, more than the limit of 1048576"));
-    // The largest generation is refused rather than wrapped.
-    writeFile(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
-                                    R"("generation": "18446744073709551615", "session": {}})");
-    refused(SessionData(), Kind::BadStoredFile, QStringLiteral("largest"));
 }
 
 TEST_F(StorageTest, HousekeepingUnderTheLock)

@@ -36,7 +36,7 @@ struct Spawn
     QList<QByteArray> args;   // after the program
     QList<QByteArray> prefix; // a wrapper such as strace, before the program
     QByteArray program;
-    QList<QByteArray> env; // "NAME=value" sets NAME, "NAME" removes it
+    QList<QByteArray> env; // "NAME=value" sets NAME, "NAME" removes it; "--chdir=DIR" too
     rlim_t fileSizeLimit = RLIM_INFINITY;
     const char* stdoutPath = nullptr; // default: a pipe read back into `out`
     bool closeStdout = false;
