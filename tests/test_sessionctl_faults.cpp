@@ -1,7 +1,7 @@
 // sessionctl under real faults: a full disk, failing syncs and renames, a kill at
 // system calls of a store, processes racing on one directory, hostile files in place
 // of the state files, names that are not UTF-8, output that cannot be written, a busy
-// directory and no place for one.
+// directory and the default place for one.
 #include <SessionStore.h>
 
 #include "SessionctlProcess.h"
@@ -231,11 +231,22 @@ TEST_F(SessionctlFaults, LostOutputBusyDirectoryAndNoHomeAreReported)
         EXPECT_TRUE(exited(sessionctl("sign-out", {"--wait=0.2"}), 4,
                            "busy (held by process " + QByteArray::number(::getpid())));
     }
-    // Without --state: under $XDG_STATE_HOME, or refused when there is no home at all.
-    Spawn xdg{{"run", "--profile", path("empty.json")}};
-    xdg.env = {"XDG_STATE_HOME=" + path("xdg")};
-    EXPECT_EQ(spawn(xdg).exitCode, 0);
-    EXPECT_TRUE(QFile::exists(QFile::decodeName(path("xdg/sessionconfig/session.enc"))));
-    xdg.env = {"HOME", "XDG_STATE_HOME"};
-    EXPECT_TRUE(exited(spawn(xdg), 1, "--state"));
+    // Without --state: under an absolute $XDG_STATE_HOME, else under ~/.local/state, both
+    // named in bytes; refused without a usable home. Run where a wrong guess would show.
+    const QByteArray home = path("home\xff"), xdg = path("xdg\xff");
+    for (const auto& [env, dir] : std::initializer_list<std::pair<QList<QByteArray>, QByteArray>>{
+             {{"HOME=" + home, "XDG_STATE_HOME=" + xdg}, xdg + "/sessionconfig"},
+             {{"HOME=" + home, "XDG_STATE_HOME=relative"}, home + "/.local/state/sessionconfig"},
+             {{"HOME=" + home, "XDG_STATE_HOME"}, home + "/.local/state/sessionconfig"},
+             {{"HOME=", "XDG_STATE_HOME="}, {}},
+             {{"HOME=relative", "XDG_STATE_HOME"}, {}},
+             {{"HOME", "XDG_STATE_HOME"}, {}}}) {
+        Spawn run{{"run", "--profile", path("empty.json")}};
+        run.env = QList<QByteArray>{"--chdir=" + path("")} + env;
+        const Outcome o = spawn(run);
+        EXPECT_TRUE(dir.isEmpty() ? exited(o, 1, "--state") : exited(o, 0)) << env.join(' ').constData();
+        EXPECT_TRUE(dir.isEmpty() || ::access((dir + "/session.enc").constData(), F_OK) == 0)
+            << dir.constData();
+    }
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(path("relative"))));
 }

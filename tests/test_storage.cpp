@@ -275,27 +275,3 @@ TEST_F(StorageTest, OneLockPerStateDirectoryHandedOverByMoves)
     EXPECT_TRUE(taken.isHeld()) << qPrintable(taken.error().message);
     EXPECT_EQ(second.store(taken, SessionData()).generation, 1u);
 }
-
-TEST(StorageDefaults, StateDirectoryFromTheEnvironment)
-{
-    const QByteArray home = qgetenv("HOME");
-    const QByteArray xdg = qgetenv("XDG_STATE_HOME");
-    struct Case
-    {
-        const char* home;
-        const char* xdg;
-        QByteArray expected; // empty: no usable directory
-    };
-    for (const Case& c : {Case{"/h", "/x/\xff", "/x/\xff/sessionconfig"},
-                          Case{"/h", "relative", "/h/.local/state/sessionconfig"},
-                          Case{"/h", nullptr, "/h/.local/state/sessionconfig"}, Case{"", "", {}},
-                          Case{"relative", nullptr, {}}, Case{nullptr, nullptr, {}}}) {
-        c.home ? qputenv("HOME", c.home) : qunsetenv("HOME");
-        c.xdg ? qputenv("XDG_STATE_HOME", c.xdg) : qunsetenv("XDG_STATE_HOME");
-        const SessionStore::Directory d = SessionStore::defaultStateDirectory();
-        EXPECT_EQ(d.path, c.expected);
-        EXPECT_EQ(d.error.kind, c.expected.isEmpty() ? Kind::NoStateDirectory : Kind::None);
-    }
-    qputenv("HOME", home);
-    xdg.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", xdg);
-}
