@@ -199,7 +199,7 @@ TEST_F(Sessionctl, SetAndResetRoundTripAndCountGenerations)
 // changes: mistaken verbs, then a damaged stored file and a malformed profile.
 TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
 {
-    const auto refused = [this](const Outcome& o, int code, const QByteArray& naming) {
+    const auto refused = [](const Outcome& o, int code, const QByteArray& naming) {
         EXPECT_TRUE(exited(o, code, naming));
         EXPECT_EQ(o.err.count('\n'), 1) << o;
         EXPECT_FALSE(o.out.contains("Stored generation")) << o;
