@@ -1,8 +1,8 @@
 // Writes the seed corpus: `seed_corpus <fuzz/corpus>` fills <fuzz/corpus>/<target>/
 // with inputs that describe real stored sessions and deliberately wrong ones. Run it
 // again after the stored layout changes and commit the result.
-#include "Provisioning.h"
 #include "FuzzSupport.h"
+#include "Provisioning.h"
 
 #include <DataSetCodec.h>
 #include <SessionData.h>
