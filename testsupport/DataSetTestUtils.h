@@ -1,21 +1,18 @@
 #pragma once
 
-// Test aids for data sets: building small ones, reading them back and comparing two of
-// them deeply.
+// Test aids for data sets: building small ones, reading them back, comparing two deeply.
 
 #include "DataSetDiff.h"
 
 #include <DataSets.h>
 #include <gtest/gtest.h>
 
-#include <QString>
 #include <QStringList>
 
 #include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <utility>
-#include <vector>
 
 // Lets failure messages show text instead of raw bytes.
 inline void PrintTo(const QString& text, std::ostream* os)
@@ -36,9 +33,7 @@ inline DataSets::DataSet setOf(std::initializer_list<std::pair<QString, DataSets
 template <class T> std::optional<T> valueOf(const DataSets::DataSet& ds, const QString& key)
 {
     T value{};
-    if (!DataSets::Impl::getDataValue(ds.get(), key, value))
-        return std::nullopt;
-    return value;
+    return DataSets::Impl::getDataValue(ds.get(), key, value) ? std::optional<T>(value) : std::nullopt;
 }
 
 inline QStringList keysOf(const DataSets::DataSet& ds)
@@ -50,11 +45,10 @@ inline QStringList keysOf(const DataSets::DataSet& ds)
     return keys;
 }
 
-// Deep equality: both null, or the same kind of set with the same keys, each holding
-// a value of the same kind and content; the failure names the first difference.
+// Deep equality (see firstDifference); the failure names the first difference.
 inline testing::AssertionResult sameContent(const DataSets::DataSet& a, const DataSets::DataSet& b)
 {
-    if (const std::optional<QString> difference = firstDifference(a, b))
-        return testing::AssertionFailure() << "top" << qPrintable(*difference);
-    return testing::AssertionSuccess();
+    const std::optional<QString> difference = firstDifference(a, b);
+    return difference ? testing::AssertionFailure() << "top" << qPrintable(*difference)
+                      : testing::AssertionSuccess();
 }
