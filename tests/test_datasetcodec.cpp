@@ -37,10 +37,8 @@ struct Form
     Decode decode;
 };
 
+// Indented JSON differs only in its layout, which the layout test pins.
 const Form kForms[] = {
-    {"JSON indented",
-     [](const DataSet& ds, const Limits& l) { return DataSetCodec::toJson(ds, QJsonDocument::Indented, l); },
-     &DataSetCodec::fromJson},
     {"JSON compact",
      [](const DataSet& ds, const Limits& l) { return DataSetCodec::toJson(ds, QJsonDocument::Compact, l); },
      &DataSetCodec::fromJson},
@@ -150,40 +148,36 @@ TEST(DataSetCodec, LargeSetsKeepTheKeyOrder)
         }
         keys.sort();
         for (const Form& form : kForms) {
-            const DataSetCodec::DecodeResult back = form.decode(form.encode(ds, {}).bytes, {});
-            ASSERT_TRUE(back.ok()) << form.name;
-            EXPECT_EQ(keysOf(back.set), keys) << form.name << ", shared prefix " << shared;
+            const DataSet back = form.decode(form.encode(ds, {}).bytes, {}).set;
+            EXPECT_EQ(keysOf(back), keys) << form.name << ", shared prefix " << shared;
         }
     }
 }
 
 TEST(DataSetCodecEncode, RefusesWhatCannotBeReadBackFaithfullyOrIsBeyondTheLimits)
 {
-    const DataSet gappy = createDS(true);
+    const DataSet gappy = createDS(true), lone = createDS(true);
     setDataValue(*gappy, QStringLiteral("1"), 3);
+    setDataValue(*lone, QStringLiteral("0"), QString("a") + QChar(0xd83d));
     const auto decoded = [](const QByteArray& json) { return DataSetCodec::fromJson(json).set; };
     const QString unpaired = QStringLiteral(": text holds an unpaired surrogate, which UTF-8 cannot carry");
     const std::pair<DataSet, QString> cases[] = {
         {nullptr, "no data set to encode"},
         {setOf({{"a", setOf({{"l", gappy}})}}), "a.l: list set of 1 entries lacks position 0"},
         {setOf({{"t", QString(QChar(0xde00)) + QChar(0xd83d)}}), "t" + unpaired},
-        {setOf({{"u", QString("a") + QChar(0xd83d)}}), "u" + unpaired},
+        {setOf({{"u", lone}}), "u.0" + unpaired},
         {setOf({{"d", nested(kDepth)}}), QStringList(kDepth, "d").join('.') + kTooDeep},
         {setOf({{"w", decoded(jsonList(1025))}}), "w: 1025 entries in one set, more than the limit of 1024"},
         {decoded('[' + (jsonList(1000) + ',').repeated(17).chopped(1) + ']'),
          "top level: 17017 entries in all, more than the limit of 16384"},
+        // Over the byte limit (8 bytes over in both forms): the whole size is named, and no place.
+        {setOf({{"t", QString(kSmall.maxBytes, u'a')}}),
+         "the encoded form takes 1048584 bytes, more than the limit of 1048576"},
     };
-    const DataSet large = setOf({{"t", QString(kSmall.maxBytes, u'a')}});
     for (const Form& form : kForms) {
         SCOPED_TRACE(form.name);
         for (const auto& [ds, error] : cases)
             expectRefused(form.encode(ds, kSmall), error);
-        // Over the byte limit: the whole size is still named.
-        const DataSetCodec::EncodeResult over = form.encode(large, kSmall);
-        EXPECT_TRUE(over.bytes.isEmpty() && over.error.whole);
-        EXPECT_TRUE(over.error.message.startsWith(QStringLiteral("the encoded form takes 10485")) &&
-                    over.error.message.endsWith(QStringLiteral(" bytes, more than the limit of 1048576")))
-            << qPrintable(over.error.message);
     }
 }
 
@@ -227,7 +221,8 @@ TEST(DataSetCodecDecode, RefusesJsonThatIsMalformedOversizedOrHoldsWhatASetCanno
         {R"({"t":"\ud800\u0041"})",
          "not valid JSON at byte 6: a high surrogate escape without a low one after it"},
         {R"({"\udc00":1})", "not valid JSON at byte 2: a low surrogate escape without a high one before it"},
-        {R"({"p":{"":1}})", R"(p: "" is not a valid key)"},
+        {"{\"" + QByteArray(DataSets::Impl::kMaxKeyLength + 1, 'k') + "\":1}",
+         "top level: \"" + QString(DataSets::Impl::kMaxKeyLength + 1, 'k') + "\" is not a valid key"},
         // Repeated keys, which the parser would fold away; an escape spells the same key.
         {R"({"k":1,"\u006b":"x"})", "k: key appears more than once"},
         {R"({"s":"x\"y","o":{"a":[1,{}]},"k":1,"k":2})", "k: key appears more than once"},
@@ -254,6 +249,11 @@ TEST(DataSetCodecDecode, RefusesCborThatIsMalformedOversizedOrHoldsWhatASetCanno
 {
     const std::pair<QByteArray, QString> cases[] = {
         {QByteArray::fromHex("a0a0"), "unexpected data after the end, at byte 1"},
+        {QByteArray::fromHex("81ff"),
+         "not valid CBOR at byte 1: Invalid CBOR stream: unexpected 'break' byte"},
+        // A faulty head after a map's text value: the map reports it when asked for its next key.
+        {QByteArray::fromHex("a2617a6178fc"),
+         "not valid CBOR at byte 5: Invalid CBOR stream: illegal number encoding (future extension)"},
         {QByteArray(), "not valid CBOR at byte 0: Unexpected end of input data (more bytes needed)"},
         {QByteArray::fromHex("6178"), "top level: text is not a data set"},
         // Truncated inside a nested text: the place is known.
@@ -339,7 +339,7 @@ TEST(DataSetCodecScale, GrownSessionComesBackWholeThroughBothForms)
     SessionData session;
     session.getAppSessionData().lock()->setData<DataSet, AppProperty::UserSettings>(settings);
     const DataSet plain = session.serializeUnencrypted();
-    for (const Form& form : {kForms[1], kForms[2]}) {
+    for (const Form& form : kForms) {
         const DataSetCodec::DecodeResult back = form.decode(form.encode(plain, {}).bytes, {});
         ASSERT_TRUE(back.ok()) << form.name << ": " << qPrintable(back.error.toString());
         SessionData restored;
