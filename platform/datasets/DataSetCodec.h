@@ -67,9 +67,10 @@
 // 32 MiB beside the decoded set itself (about 140 bytes an entry), and an input
 // that is refused costs no more than 4x the input plus 32 MiB (BENCHMARKS.md).
 //
-// Thread safety: encoding reads each set through one snapshot of its entries, so a
-// set changed meanwhile on another thread is written as it stood at one moment;
-// different sets are not read at one common moment.
+// Thread safety: encoding reads each set under its shared lock, held until the set
+// and everything nested in it are written, so a set changed meanwhile on another
+// thread is written as it stood at one moment (a store into it waits for the
+// encode). Sets written one after another are not read at one common moment.
 
 #include "DataSets.h"
 #include "datasets_export.h"

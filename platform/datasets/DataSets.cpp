@@ -168,12 +168,12 @@ std::vector<Entry> DataSetImpl::entries() const
     return m_entries;
 }
 
-bool DataSetImpl::entryAt(int index, Entry& out) const
+bool DataSetImpl::keyAt(int index, QString& out) const
 {
     const SessionConfigSync::ReadLock lock(m_lock);
     if (index < 0 || static_cast<size_t>(index) >= m_entries.size())
         return false;
-    out = m_entries[static_cast<size_t>(index)];
+    out = m_entries[static_cast<size_t>(index)].key;
     return true;
 }
 
@@ -344,13 +344,11 @@ const DataIterator* DataIterator::next()
 {
     if (m_end)
         return nullptr;
-    Impl::Entry e;
-    if (!m_ds->entryAt(++m_index, e)) {
+    if (!m_ds->keyAt(++m_index, m_key)) {
         m_end = true;
         m_key = QString();
         return nullptr;
     }
-    m_key = std::move(e.key);
     return this;
 }
 

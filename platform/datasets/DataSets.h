@@ -32,7 +32,8 @@
 namespace DataSets {
 namespace Codec {
 class Decoder;
-}
+template <class Writer> class Encoder;
+} // namespace Codec
 namespace Impl {
 
 class DataSetImpl;
@@ -93,8 +94,8 @@ public:
     // A snapshot of the entries, in insertion order.
     std::vector<Entry> entries() const SESSIONCONFIG_EXCLUDES(m_lock);
 
-    // The entry at a position in insertion order, or false past the end.
-    bool entryAt(int index, Entry& out) const SESSIONCONFIG_EXCLUDES(m_lock);
+    // The key at a position in insertion order, or false past the end.
+    bool keyAt(int index, QString& out) const SESSIONCONFIG_EXCLUDES(m_lock);
 
     // The value under a key; false when the key is absent.
     bool value(const QString& key, Value& out) const SESSIONCONFIG_EXCLUDES(m_lock);
@@ -112,6 +113,18 @@ public:
 
 private:
     friend class Codec::Decoder;
+    template <class Writer> friend class Codec::Encoder;
+
+    // For the stored forms' writer: hands `read` the entries under the set's shared
+    // lock, so that a large set is written without copying it first. Writers of this
+    // set wait meanwhile; readers do not. `read` must not write to any set (nested
+    // sets may be read the same way: a set never contains itself, so no lock is
+    // taken twice, and a store holds only one set's lock at a time).
+    template <class Read> auto readEntries(Read&& read) const SESSIONCONFIG_EXCLUDES(m_lock)
+    {
+        const SessionConfigSync::ReadLock lock(m_lock);
+        return read(m_entries);
+    }
 
     // For the stored forms' reader, which has checked every key and value: takes the
     // entries of a set nobody else holds yet and indexes them in one pass, so that
