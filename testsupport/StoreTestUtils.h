@@ -1,8 +1,6 @@
 #pragma once
 
-// Test aids for the runtime stores, driven by their property tables: a value other
-// than a given one for every property type, changing every property of a store at
-// once, and naming the properties on which two stores disagree.
+// Test aids for the runtime stores, driven by their property tables.
 
 #include "DataSetTestUtils.h"
 #include "Provisioning.h"
@@ -56,13 +54,6 @@ template <class Enum, class F> void forEachHeld(F&& f)
     });
 }
 
-template <class Enum> std::size_t heldCount()
-{
-    std::size_t n = 0;
-    forEachHeld<Enum>([&n](auto, const char*) { ++n; });
-    return n;
-}
-
 template <class S, class = void> constexpr bool kHasClear = false;
 template <class S> constexpr bool kHasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> = true;
 
@@ -70,7 +61,7 @@ using Names = std::vector<std::string>;
 
 // Sets every held property of `store` to a value other than the one `from` holds; text
 // becomes `from`'s text followed by "-" and the property's name.
-template <class Enum, class Store> void changeEvery(Store& store, const Store& from)
+template <class Enum, class Store> void changeEvery(Store& store, const Store& from = Store())
 {
     forEachHeld<Enum>([&](auto tag, const char* name) {
         using Tag = decltype(tag);
@@ -81,11 +72,6 @@ template <class Enum, class Store> void changeEvery(Store& store, const Store& f
         else
             store.template setData<T, Tag::property>(otherThan(current));
     });
-}
-
-template <class Enum, class Store> void changeEvery(Store& store)
-{
-    changeEvery<Enum>(store, Store());
 }
 
 // The names of the held properties on which `a` and `b` disagree, in table order.
