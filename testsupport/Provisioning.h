@@ -18,6 +18,16 @@
 #include <set>
 #include <type_traits>
 
+// Calls f(tag, name) for each property that holds a value of its own: settable and
+// not derived from others.
+template <class Enum, class F> void forEachHeld(F&& f)
+{
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
+        if constexpr (decltype(tag)::settable && !decltype(tag)::derived)
+            f(tag, name);
+    });
+}
+
 namespace Provisioning {
 
 template <class T> T sample(int n)
@@ -71,11 +81,10 @@ template <class Enum> constexpr int heldRank(int number)
 template <class Store> void provision(Store& store)
 {
     using Enum = typename Store::Property;
-    SessionConfigDetail::PropertyTable<Enum>::forEach([&store](auto tag, const char*) {
+    forEachHeld<Enum>([&store](auto tag, const char*) {
         using Tag = decltype(tag);
-        if constexpr (Tag::settable && !Tag::derived)
-            store.template setData<typename Tag::Type, Tag::property>(
-                sample<typename Tag::Type>(heldRank<Enum>(static_cast<int>(Tag::property))));
+        store.template setData<typename Tag::Type, Tag::property>(
+            sample<typename Tag::Type>(heldRank<Enum>(static_cast<int>(Tag::property))));
     });
 }
 

@@ -44,16 +44,6 @@ template <class T> T otherThan(const T& v)
     }
 }
 
-// Calls f(tag, name) for each property that holds a value of its own: settable and
-// not derived from others.
-template <class Enum, class F> void forEachHeld(F&& f)
-{
-    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
-        if constexpr (decltype(tag)::settable && !decltype(tag)::derived)
-            f(tag, name);
-    });
-}
-
 template <class S, class = void> constexpr bool kHasClear = false;
 template <class S> constexpr bool kHasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> = true;
 
