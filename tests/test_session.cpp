@@ -16,12 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void roundTrip(const SessionData& from, SessionData& to)
-{
-    to.deserializeEncrypted(from.serializeEncrypted());
-    to.deserializeUnencrypted(from.serializeUnencrypted());
-}
-
 using Flag = void (SessionData::*)(bool);
 const Flag kFlags[] = {&SessionData::setAppConfigurationDataProvisioned,
                        &SessionData::setAppMeetingConfigurationDataProvisioned,
@@ -50,17 +44,14 @@ TEST(Session, ProvisionedOnlyWhenAllSevenSectionsAreTheCallbackRunsOnRequestOnly
     int calls = 0;
     session.setConfigurationReadyCallback([&] { ++calls; });
     for (size_t i = 0; i < std::size(kFlags); ++i) {
-        const Flag flag = kFlags[i];
-        provisionAll(session, i);
-        (session.*flag)(false);
-        EXPECT_FALSE(session.isProvisioned()) << "flag " << i << " missing";
-        (session.*flag)(true);
-        EXPECT_TRUE(session.isProvisioned());
         for (void (SessionData::*op)() : {&SessionData::resetConfigurationData, &SessionData::clear}) {
             provisionAll(session);
             (session.*op)();
             provisionAll(session, i);
-            EXPECT_FALSE(session.isProvisioned()) << "a reset or clear clears flag " << i;
+            EXPECT_FALSE(session.isProvisioned()) << "flag " << i << " is needed, and cleared";
+            const Flag flag = kFlags[i];
+            (session.*flag)(true);
+            EXPECT_TRUE(session.isProvisioned());
         }
     }
     EXPECT_EQ(calls, 0) << "setting the last flag runs no callback";
@@ -99,22 +90,7 @@ TEST(Session, CopiesShareTheStoresAndMovesHandThemOver)
     EXPECT_EQ(target.getPhoneSessionData().lock(), phone);
 }
 
-TEST(Session, ResetKeepsTheUserAndTheApplicationClearDropsThem)
-{
-    SessionData session;
-    Provisioning::provision(session);
-    const auto app = session.getAppSessionData().lock();
-    const QString privacy = app->getData<QString, AppProperty::PrivacyURL>();
-    session.resetConfigurationData();
-    EXPECT_TRUE(session.isValidSession());
-    EXPECT_EQ((app->getData<QString, AppProperty::PrivacyURL>()), privacy);
-    EXPECT_TRUE((session.getDeskSessionData().lock()->getData<QString, DeskProperty::Host>()).isEmpty());
-    session.clear();
-    EXPECT_FALSE(session.isValidSession());
-    EXPECT_TRUE((app->getData<QString, AppProperty::PrivacyURL>()).isEmpty());
-}
-
-TEST(SessionStorage, AnEmptyOrMalformedTopLevelSetKeepsWhatTheStoresHeld)
+TEST(Session, ResetKeepsTheUserAndTheApplicationClearDropsThemMalformedSetsKeepAll)
 {
     SessionData session;
     Provisioning::provision(session);
@@ -126,6 +102,15 @@ TEST(SessionStorage, AnEmptyOrMalformedTopLevelSetKeepsWhatTheStoresHeld)
         session.deserializeUnencrypted(ds);
         EXPECT_TRUE(sameContent(session.serializeEncrypted(), before));
     }
+    const auto app = session.getAppSessionData().lock();
+    const QString privacy = app->getData<QString, AppProperty::PrivacyURL>();
+    session.resetConfigurationData();
+    EXPECT_TRUE(session.isValidSession());
+    EXPECT_EQ((app->getData<QString, AppProperty::PrivacyURL>()), privacy);
+    EXPECT_TRUE((session.getDeskSessionData().lock()->getData<QString, DeskProperty::Host>()).isEmpty());
+    session.clear();
+    EXPECT_FALSE(session.isValidSession());
+    EXPECT_TRUE((app->getData<QString, AppProperty::PrivacyURL>()).isEmpty());
 }
 
 TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
@@ -133,38 +118,21 @@ TEST(SessionConcurrency, MixedOperationsFromManyThreadsNeverDeadlock)
     SessionData session;
     std::atomic<int> alerts{0};
     session.setConfigurationReadyCallback([&] { ++alerts; });
+    void (*const ops[])(SessionData&) = {
+        [](SessionData& s) { s.deserializeEncrypted(s.serializeEncrypted()); },
+        [](SessionData& s) { s.deserializeUnencrypted(s.serializeUnencrypted()); },
+        [](SessionData& s) { Provisioning::provision(s); },
+        [](SessionData& s) { s.resetConfigurationData(); },
+        [](SessionData& s) { s.clear(); },
+        [](SessionData& s) { s.alertConfigurationReady(); },
+        [](SessionData& s) { provisionAll(s); },
+    };
     std::vector<std::future<void>> workers;
-    for (int t = 0; t < 4; ++t) {
-        workers.push_back(std::async(std::launch::async, [&session, t] {
-            std::minstd_rand pick(100 + unsigned(t));
-            for (int i = 0; i < 1000; ++i) {
-                SessionData other;
-                switch (pick() % 6) {
-                case 0:
-                    roundTrip(session, other);
-                    break;
-                case 1:
-                    Provisioning::provision(other);
-                    roundTrip(other, session);
-                    break;
-                case 2:
-                    session.resetConfigurationData();
-                    break;
-                case 3:
-                    if (pick() % 4 == 0)
-                        session.clear();
-                    break;
-                case 4:
-                    session.alertConfigurationReady();
-                    provisionAll(session);
-                    break;
-                default:
-                    (void)session.getCallFlowSessionData()
-                        .lock()
-                        ->getData<CallFlowConfigurationDTO, CallFlowProperty::CallFlowConfiguration>();
-                    (void)session.isValidSession();
-                }
-            }
+    for (unsigned t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [&session, &ops, t] {
+            std::minstd_rand pick(100 + t);
+            for (int i = 0; i < 1000; ++i)
+                ops[pick() % std::size(ops)](session);
         }));
     }
     for (auto& w : workers)
