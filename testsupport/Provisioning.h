@@ -18,8 +18,7 @@
 #include <set>
 #include <type_traits>
 
-// Calls f(tag, name) for each property that holds a value of its own: settable and
-// not derived from others.
+// Calls f(tag, name) for each held row: settable, not derived from others.
 template <class Enum, class F> void forEachHeld(F&& f)
 {
     SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
@@ -68,8 +67,7 @@ template <class T> T sample(int n)
     }
 }
 
-// The place of a held row among the held rows in number order: a property's value does
-// not depend on where its row stands in the table.
+// A held row's place among the held rows in number order, whatever the table's order.
 template <class Enum> constexpr int heldRank(int number)
 {
     int rank = 0;

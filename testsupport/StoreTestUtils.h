@@ -48,9 +48,10 @@ template <class S, class = void> constexpr bool kHasClear = false;
 template <class S> constexpr bool kHasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> = true;
 
 using Names = std::vector<std::string>;
+using AllStores = testing::Types<AppRuntimeData, CallFlowRuntimeData, ChatRuntimeData, DeskRuntimeData,
+                                 PhoneRuntimeData, UserRuntimeData>;
 
-// Sets every held property of `store` to a value other than the one `from` holds; text
-// becomes `from`'s text followed by "-" and the property's name.
+// Sets every held row of `store` to a value unlike `from`'s; text gets "-" and the row's name.
 template <class Enum, class Store> void changeEvery(Store& store, const Store& from = Store())
 {
     forEachHeld<Enum>([&](auto tag, const char* name) {
