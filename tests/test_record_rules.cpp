@@ -12,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <thread>
-#include <vector>
 
 using DataSets::DataSet;
 using DataSets::Impl::Value;
@@ -31,16 +30,11 @@ DataSet written(const SessionData& session, const char* domain, const char* key)
     return out;
 }
 
-Value text(const char* s)
-{
-    return QString::fromLatin1(s);
-}
-
 Value list(std::initializer_list<const char*> items)
 {
     DataSet ds = DataSets::Impl::createDS(true);
     for (const char* item : items)
-        ds->set(QString::number(ds->size()), text(item));
+        ds->set(QString::number(ds->size()), QString(item));
     return ds;
 }
 
@@ -57,44 +51,40 @@ TEST(StoredRules, HookedAndMistypedValuesReadBackAsTheirRulesSay)
         std::optional<Value> expected;
     } cases[] = {
         // Opt-out messages: text entries in the set's own order up to the first other one.
-        {"app", "optOutMessages", setOf({{"z", text("b")}, {"y", text("a")}, {"n", 5}, {"m", text("c")}}),
-         list({"a", "b"})},
-        {"app", "optOutMessages", text("not a set"), list({})}, // absent means none
-        {"app", "version", 3, text("")},
+        {"app", "optOutMessages",
+         setOf({{"z", QString("b")}, {"y", QString("a")}, {"n", 5}, {"m", QString("c")}}), list({"a", "b"})},
+        {"app", "optOutMessages", QString("not a set"), list({})}, // absent means none
+        {"app", "version", 3, QString("")},
         {"app", "meetingURL", false, {}},
-        {"app", "userSettings", text("not a set"), {}},
+        {"app", "userSettings", QString("not a set"), {}},
         {"phone", "phoneLicense", 4, 0}, // neither CTI nor soft phone: no rights at all
         {"phone", "phoneLicense", 0x106, 0x106},
-        {"phone", "phoneLicense", text("3"), {}},
+        {"phone", "phoneLicense", QString("3"), {}},
         {"phone", "currentMode", 0, 0}, // only the two known modes
         {"phone", "currentMode", 2, {}},
         {"phone", "currentMode", -1, {}},
         {"phone", "currentMode", true, {}},
         {"phone", "ringToneVolume", -1, -1}, // all 32 bits of the unsigned volume
-        {"phone", "lastPhoneBookSync", text("2023-11-05T08:09:10.123+05:30"),
-         text("2023-11-05T08:09:10.123+05:30")},
-        {"phone", "lastPhoneBookSync", text("yesterday"), text("")}, // no sync known any more
-        {"chat", "chatLastSynch", 42, text("0")},                    // only positive decimal text counts
-        {"chat", "chatLastSynch", text("-5"), text("0")},
-        {"chat", "chatLastSynch", text("12abc"), text("0")},
-        {"chat", "chatLastSynch", text("9223372036854775807"), text("9223372036854775807")},
-        {"desk", "enabled", text("true"), {}},
+        {"phone", "lastPhoneBookSync", QString("2023-11-05T08:09:10.123+05:30"),
+         QString("2023-11-05T08:09:10.123+05:30")},
+        {"phone", "lastPhoneBookSync", QString("yesterday"), QString("")}, // no sync known any more
+        {"chat", "chatLastSynch", 42, QString("0")}, // only positive decimal text counts
+        {"chat", "chatLastSynch", QString("-5"), QString("0")},
+        {"chat", "chatLastSynch", QString("12abc"), QString("0")},
+        {"chat", "chatLastSynch", QString("9223372036854775807"), QString("9223372036854775807")},
     };
-    SessionData provisioned;
-    Provisioning::provision(provisioned);
     for (const auto& c : cases) {
         SessionData session;
         Provisioning::provision(session);
+        const DataSet held = written(session, c.domain, c.key);
         const DataSet stored = setOf({{c.domain, setOf({{c.key, c.stored}})}});
         session.deserializeEncrypted(stored);
         session.deserializeUnencrypted(stored);
-        const DataSet expected =
-            c.expected ? setOf({{c.key, *c.expected}}) : written(provisioned, c.domain, c.key);
+        const DataSet expected = c.expected ? setOf({{c.key, *c.expected}}) : held;
         EXPECT_TRUE(sameContent(written(session, c.domain, c.key), expected)) << c.domain << '/' << c.key;
     }
-    EXPECT_FALSE(valueOf<QString>(AppSettingsDTO().serializeUnencrypted(), "meetingURL"))
-        << "written only when set";
-    // Stored user settings are taken as the very set, and copies of the store share it.
+    // An empty meeting URL is not written; stored user settings are the very set, shared by copies.
+    EXPECT_FALSE(valueOf<QString>(AppSettingsDTO().serializeUnencrypted(), "meetingURL"));
     const DataSet settings = setOf({{"volume", 3}});
     AppRuntimeData store;
     store.deserializeUnencrypted(setOf({{"userSettings", settings}}));
@@ -118,21 +108,15 @@ TEST(PhoneRules, RightsBitsChangeOnlyWhatTheyName)
     }
 }
 
-TEST(UserRules, ValidSessionNeedsExactlyUserNameAppKeyAndWid)
+TEST(UserRules, ValidSessionNeedsEachOfUserNameAppKeyAndWid)
 {
-    using P = UserProperty;
-    using Setter = void (UserRuntimeData::*)(const QString&);
-    const Setter needed[] = {&UserRuntimeData::setData<QString, P::UserName>,
-                             &UserRuntimeData::setData<QString, P::AppKey>,
-                             &UserRuntimeData::setData<QString, P::WID>};
-    UserRuntimeData store;
-    for (const Setter set : needed)
-        (store.*set)(QStringLiteral(" ")); // length counts, no trimming
-    EXPECT_TRUE(store.isValidSession()) << "password and profile play no part";
-    for (const Setter set : needed) {
-        (store.*set)(QString());
-        EXPECT_FALSE(store.isValidSession());
-        (store.*set)(QStringLiteral("x"));
+    for (int missing = 0; missing < 4; ++missing) {
+        UserRuntimeData store;
+        const auto text = [missing](int field) { return field == missing ? QString() : QStringLiteral(" "); };
+        store.setData<QString, UserProperty::UserName>(text(0));
+        store.setData<QString, UserProperty::AppKey>(text(1));
+        store.setData<QString, UserProperty::WID>(text(2));
+        EXPECT_EQ(store.isValidSession(), missing == 3) << "missing " << missing; // a blank counts
     }
 }
 
@@ -154,22 +138,18 @@ TEST(CallFlowStore, WholeRecordReadIsOneMoment)
         }
         done = true;
     });
-    std::atomic<int> failures{0};
-    std::vector<std::thread> readers;
-    for (int n = 0; n < 2; ++n) {
-        readers.emplace_back([&] {
-            do {
-                const auto r = store.getData<CallFlowConfigurationDTO, P::CallFlowConfiguration>();
-                const int pbx = r.getPBX().toInt(), extension = r.getExtension().toInt();
-                const std::int64_t stamp = r.getCallerId().getLastUpdated();
-                failures += !(pbx >= stamp && stamp >= extension && extension >= pbx - 1);
-            } while (!done);
-        });
-    }
+    int failures = 0;
+    std::thread reader([&] {
+        do {
+            const auto r = store.getData<CallFlowConfigurationDTO, P::CallFlowConfiguration>();
+            const int pbx = r.getPBX().toInt(), extension = r.getExtension().toInt();
+            const std::int64_t stamp = r.getCallerId().getLastUpdated();
+            failures += !(pbx >= stamp && stamp >= extension && extension >= pbx - 1);
+        } while (!done);
+    });
     writer.join();
-    for (std::thread& t : readers)
-        t.join();
-    EXPECT_EQ(failures.load(), 0);
+    reader.join();
+    EXPECT_EQ(failures, 0);
 }
 
 // Filled in as the sessionctl summary shows (its golden text); here what it cannot show.
