@@ -1,6 +1,5 @@
 // The session aggregate: provisioning flags, the ready callback, sharing of stores,
 // reset and clear walks, hostile stored sets and many threads at once.
-#include "Provisioning.h"
 #include "StoreTestUtils.h"
 
 #include <SessionData.h>
@@ -25,15 +24,12 @@ const Flag kFlags[] = {&SessionData::setAppConfigurationDataProvisioned,
                        &SessionData::setDeskConfigurationDataProvisioned,
                        &SessionData::setUserConfigurationDataProvisioned};
 
-// Sets every provisioning flag but the one at `except`, through a local copy: GCC's
-// bounds check misreads a member-function pointer called straight out of an array.
-void provisionAll(SessionData& s, size_t except = std::size(kFlags))
+// Sets every provisioning flag but `except`.
+void provisionAll(SessionData& s, Flag except = nullptr)
 {
-    for (size_t i = 0; i < std::size(kFlags); ++i) {
-        const Flag flag = kFlags[i];
-        if (i != except)
+    for (const Flag flag : kFlags)
+        if (flag != except)
             (s.*flag)(true);
-    }
 }
 
 } // namespace
@@ -43,13 +39,12 @@ TEST(Session, ProvisionedOnlyWhenAllSevenSectionsAreTheCallbackRunsOnRequestOnly
     SessionData session;
     int calls = 0;
     session.setConfigurationReadyCallback([&] { ++calls; });
-    for (size_t i = 0; i < std::size(kFlags); ++i) {
+    for (const Flag flag : kFlags) {
         for (void (SessionData::*op)() : {&SessionData::resetConfigurationData, &SessionData::clear}) {
             provisionAll(session);
             (session.*op)();
-            provisionAll(session, i);
-            EXPECT_FALSE(session.isProvisioned()) << "flag " << i << " is needed, and cleared";
-            const Flag flag = kFlags[i];
+            provisionAll(session, flag);
+            EXPECT_FALSE(session.isProvisioned()) << "each flag is needed, and cleared";
             (session.*flag)(true);
             EXPECT_TRUE(session.isProvisioned());
         }
