@@ -1,10 +1,7 @@
 #pragma once
 
-// Fills every settable property of a store, or of all six stores of a session, through
-// the store's property table, with values shaped like provisioned ones: distinct texts
-// of typical length allocated at run time, short lists, a caller-identity list, a small
-// endpoint directory. Used by the benchmarks (heap of a provisioned session, sets to
-// store) and by the fuzz seed writer.
+// Fills every held property of a store, or of a whole session, with values shaped like
+// provisioned ones: texts of typical length, short lists, a small endpoint directory.
 
 #include <CallerIds.h>
 #include <EndpointData.h>
@@ -21,6 +18,15 @@
 #include <set>
 #include <type_traits>
 
+// Calls f(tag, name) for each held row: settable, not derived from others.
+template <class Enum, class F> void forEachHeld(F&& f)
+{
+    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
+        if constexpr (decltype(tag)::settable && !decltype(tag)::derived)
+            f(tag, name);
+    });
+}
+
 namespace Provisioning {
 
 template <class T> T sample(int n)
@@ -29,10 +35,8 @@ template <class T> T sample(int n)
         return true;
     } else if constexpr (std::is_enum_v<T>) {
         return static_cast<T>(1);
-    } else if constexpr (std::is_integral_v<T>) {
+    } else if constexpr (std::is_integral_v<T> || std::is_same_v<T, std::optional<int>>) {
         return static_cast<T>(n + 1);
-    } else if constexpr (std::is_same_v<T, std::optional<int>>) {
-        return T(n + 1);
     } else if constexpr (std::is_same_v<T, QString>) {
         return QStringLiteral("https://provisioning.example.net/v2/value-%1").arg(n);
     } else if constexpr (std::is_same_v<T, QByteArray>) {
@@ -63,8 +67,7 @@ template <class T> T sample(int n)
     }
 }
 
-// The place of a held row among the held rows in number order, so that each property
-// gets the same value whatever the order of its table.
+// A held row's place among the held rows in number order, whatever the table's order.
 template <class Enum> constexpr int heldRank(int number)
 {
     int rank = 0;
@@ -76,11 +79,10 @@ template <class Enum> constexpr int heldRank(int number)
 template <class Store> void provision(Store& store)
 {
     using Enum = typename Store::Property;
-    SessionConfigDetail::PropertyTable<Enum>::forEach([&store](auto tag, const char*) {
+    forEachHeld<Enum>([&store](auto tag, const char*) {
         using Tag = decltype(tag);
-        if constexpr (Tag::settable && !Tag::derived)
-            store.template setData<typename Tag::Type, Tag::property>(
-                sample<typename Tag::Type>(heldRank<Enum>(static_cast<int>(Tag::property))));
+        store.template setData<typename Tag::Type, Tag::property>(
+            sample<typename Tag::Type>(heldRank<Enum>(static_cast<int>(Tag::property))));
     });
 }
 

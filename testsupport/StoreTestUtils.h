@@ -1,8 +1,6 @@
 #pragma once
 
-// Test aids for the runtime stores, driven by their property tables: a value other
-// than a given one for every property type, changing every property of a store at
-// once, and naming the properties on which two stores disagree.
+// Test aids for the runtime stores, driven by their property tables.
 
 #include "DataSetTestUtils.h"
 #include "Provisioning.h"
@@ -46,31 +44,15 @@ template <class T> T otherThan(const T& v)
     }
 }
 
-// Calls f(tag, name) for each property that holds a value of its own: settable and
-// not derived from others.
-template <class Enum, class F> void forEachHeld(F&& f)
-{
-    SessionConfigDetail::PropertyTable<Enum>::forEach([&](auto tag, const char* name) {
-        if constexpr (decltype(tag)::settable && !decltype(tag)::derived)
-            f(tag, name);
-    });
-}
-
-template <class Enum> std::size_t heldCount()
-{
-    std::size_t n = 0;
-    forEachHeld<Enum>([&n](auto, const char*) { ++n; });
-    return n;
-}
-
 template <class S, class = void> constexpr bool kHasClear = false;
 template <class S> constexpr bool kHasClear<S, std::void_t<decltype(std::declval<S&>().clear())>> = true;
 
 using Names = std::vector<std::string>;
+using AllStores = testing::Types<AppRuntimeData, CallFlowRuntimeData, ChatRuntimeData, DeskRuntimeData,
+                                 PhoneRuntimeData, UserRuntimeData>;
 
-// Sets every held property of `store` to a value other than the one `from` holds; text
-// becomes `from`'s text followed by "-" and the property's name.
-template <class Enum, class Store> void changeEvery(Store& store, const Store& from)
+// Sets every held row of `store` to a value unlike `from`'s; text gets "-" and the row's name.
+template <class Enum, class Store> void changeEvery(Store& store, const Store& from = Store())
 {
     forEachHeld<Enum>([&](auto tag, const char* name) {
         using Tag = decltype(tag);
@@ -81,11 +63,6 @@ template <class Enum, class Store> void changeEvery(Store& store, const Store& f
         else
             store.template setData<T, Tag::property>(otherThan(current));
     });
-}
-
-template <class Enum, class Store> void changeEvery(Store& store)
-{
-    changeEvery<Enum>(store, Store());
 }
 
 // The names of the held properties on which `a` and `b` disagree, in table order.
