@@ -176,10 +176,10 @@ TEST_F(SessionctlFaults, StateDirectoryNamedWithBytesThatAreNotUtf8)
 TEST_F(SessionctlFaults, LostOutputAndNoHomeAreReported)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
-    for (const char* sink : {"/dev/full", ""}) { // full, closed
-        Spawn show{{"show", file("session.json")}};
-        show.stdoutPath = sink;
-        EXPECT_EQ(spawn(show).exitCode, 4) << sink;
+    for (const QByteArray sink : {">/dev/full", ">&-"}) { // full, closed
+        const Spawn show{{"-c", "exec \"$0\" show \"$1\" " + sink, SESSIONCTL_PROGRAM, file("session.json")},
+                         "sh"};
+        EXPECT_EQ(spawn(show).exitCode, 4) << sink.constData();
     }
     // Without --state: under an absolute $XDG_STATE_HOME, else under ~/.local/state, both
     // named in bytes; refused without a usable home. Run where a wrong guess would show.

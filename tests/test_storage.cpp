@@ -47,9 +47,7 @@ protected:
     SessionStore::Restored restore(SessionData& session, const QByteArray& keyFile = {}) const
     {
         SessionStore store(state(), keyFile);
-        const SessionStore::Lock lock = store.lock();
-        EXPECT_FALSE(lock.error()) << qPrintable(lock.error().message);
-        return store.restore(lock, session);
+        return store.restore(store.lock(), session);
     }
 
     // With `name` holding `bytes` (removed for none), a restore is refused naming

@@ -28,7 +28,6 @@ struct Spawn
     QList<QByteArray> prefix{}; // a wrapper such as strace
     QList<QByteArray> env{};    // "NAME=value" sets, "NAME" removes; "--chdir=DIR" too
     rlim_t fileSizeLimit = RLIM_INFINITY;
-    const char* stdoutPath = nullptr; // instead of the pipe read into `out`; "" closes it
 };
 
 struct Outcome
@@ -77,19 +76,18 @@ inline Running start(const Spawn& s)
     for (QByteArray& a : argv)
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
-    const int sink = s.stdoutPath && *s.stdoutPath ? ::open(s.stdoutPath, O_WRONLY | O_CLOEXEC) : out[1];
     Running r{::fork(), out[0], err[0]};
     if (r.pid == 0) {
         const rlimit limit{s.fileSizeLimit, s.fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
-        s.stdoutPath && !*s.stdoutPath ? ::close(1) : ::dup2(sink, 1);
+        ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         ::execvp(cargv[0], cargv.data());
         ::_exit(127);
     }
-    for (int fd : {out[1], err[1], sink == out[1] ? -1 : sink})
-        ::close(fd);
+    ::close(out[1]);
+    ::close(err[1]);
     return r;
 }
 
