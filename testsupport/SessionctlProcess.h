@@ -11,9 +11,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <array>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
@@ -52,66 +52,60 @@ inline ::testing::AssertionResult exited(const Outcome& o, int code, const QByte
            << "expected exit " << code << " saying \"" << saying.constData() << "\", got " << o;
 }
 
-struct Running
+// Starts every child before collecting any, so that they may race. Output goes through
+// pipes, out of reach of the file size limit; env(1) sets the child's environment.
+inline std::vector<Outcome> spawnAll(const std::vector<Spawn>& children)
 {
-    pid_t pid = -1;
-    int out = -1, err = -1;
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-};
-
-// Output goes through pipes, out of reach of the file size limit. The environment is
-// changed by env(1) in front of the program, so the test's own stays as it is.
-inline Running start(const Spawn& s)
-{
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        return {};
-    QList<QByteArray> argv = {"env"};
-    for (const QByteArray& e : s.env)
-        argv << (e.contains('=') ? e : "--unset=" + e);
-    if (!s.prefix.isEmpty()) // the leak checker cannot run under ptrace
-        argv << "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") + ":detect_leaks=0";
-    argv << s.prefix << s.program << s.args;
-    std::vector<char*> cargv;
-    for (QByteArray& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    Running r{::fork(), out[0], err[0]};
-    if (r.pid == 0) {
-        const rlimit limit{s.fileSizeLimit, s.fileSizeLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        ::execvp(cargv[0], cargv.data());
-        ::_exit(127);
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::array<int, 3>> running; // pid, output, error stream
+    for (const Spawn& s : children) {
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return {};
+        QList<QByteArray> argv = {"env"};
+        for (const QByteArray& e : s.env)
+            argv << (e.contains('=') ? e : "--unset=" + e);
+        if (!s.prefix.isEmpty()) // the leak checker cannot run under ptrace
+            argv << "ASAN_OPTIONS=" + qgetenv("ASAN_OPTIONS") + ":detect_leaks=0";
+        argv << s.prefix << s.program << s.args;
+        std::vector<char*> cargv;
+        for (QByteArray& a : argv)
+            cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        running.push_back({::fork(), out[0], err[0]});
+        if (running.back()[0] == 0) {
+            const rlimit limit{s.fileSizeLimit, s.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            ::execvp(cargv[0], cargv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
     }
-    ::close(out[1]);
-    ::close(err[1]);
-    return r;
-}
-
-// The error stream carries a line or two, which fit their pipe while `out` is drained.
-inline Outcome finish(const Running& r)
-{
     const auto drain = [](int fd) {
         QFile f;
         return f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? f.readAll() : QByteArray();
     };
-    Outcome o{-1, drain(r.out), drain(r.err)};
-    int status = 0;
-    rusage usage{};
-    ::wait4(r.pid, &status, 0, &usage);
-    o.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - r.started);
-    o.peakKiB = usage.ru_maxrss;
-    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
+    std::vector<Outcome> outcomes;
+    for (const auto& [pid, out, err] : running) {
+        Outcome& o = outcomes.emplace_back(Outcome{-1, drain(out), drain(err)});
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        o.peakKiB = usage.ru_maxrss;
+        o.elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    }
+    return outcomes;
 }
 
 inline Outcome spawn(const Spawn& s)
 {
-    return finish(start(s));
+    return spawnAll({s}).front();
 }
 
 // `s` under strace with the filter or fault `expression`, its trace written to `log`.
@@ -119,12 +113,6 @@ inline Spawn traced(Spawn s, const QByteArray& expression, const QByteArray& log
 {
     s.prefix = {"strace", "-f", "-qq", "-o", log, "-e", expression};
     return s;
-}
-
-// strace needs ptrace, which some containers forbid: its cases are skipped there.
-inline bool straceWorks()
-{
-    return std::system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0;
 }
 
 inline QList<QByteArray> words(const char* line) // none in an empty one
