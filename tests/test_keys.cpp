@@ -10,26 +10,19 @@
 
 namespace {
 
-const QByteArray kNoBus = "DBUS_SESSION_BUS_ADDRESS";
+// Run under tests/with-secret-store.sh, which gives the test a bus of its own.
+using KeyCustody = ScratchTest;
 
-class KeyCustody : public ScratchTest
+bool exists(const QByteArray& path)
 {
-protected:
-    void SetUp() override
-    {
-        ScratchTest::SetUp();
-        ASSERT_FALSE(qEnvironmentVariableIsEmpty(kNoBus.constData()))
-            << "run under tests/with-secret-store.sh";
-    }
+    return QFile::exists(QFile::decodeName(path));
+}
 
-    bool exists(const char* name) const { return QFile::exists(QFile::decodeName(file(name))); }
-
-    Outcome withoutBus(Spawn s) const
-    {
-        s.env = {kNoBus};
-        return spawn(s);
-    }
-};
+Outcome withoutBus(Spawn s)
+{
+    s.env = {"DBUS_SESSION_BUS_ADDRESS"};
+    return spawn(s);
+}
 
 } // namespace
 
@@ -76,7 +69,7 @@ TEST_F(KeyCustody, ACopyOrACommandAskingForAMissingSecretStoreIsRefused)
     EXPECT_EQ(snapshot(), stored);
     m_stateName = "fresh"; // not even a state directory is made for it
     EXPECT_EQ(withoutBus(command("sign-out", {"--key-store", "secret-store"})).exitCode, 4);
-    EXPECT_FALSE(QFile::exists(QFile::decodeName(state())));
+    EXPECT_FALSE(exists(state()));
 }
 
 TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
@@ -97,8 +90,8 @@ TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
     // The sealed session whose key is locked away is refused and left as it was; a new
     // one keeps its key in the file.
     EXPECT_TRUE(o.out.contains("exit 2\n") && o.out.contains("exit 0\n")) << o;
-    EXPECT_FALSE(exists("a/session.key"));
-    EXPECT_TRUE(exists("b/session.key"));
+    EXPECT_FALSE(exists(file("a/session.key")));
+    EXPECT_TRUE(exists(file("b/session.key")));
 }
 
 TEST_F(KeyCustody, AStoreThatNeverAnswersCostsTheLimitOnly)
@@ -149,7 +142,7 @@ TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreThroughFailuresAndKills)
         EXPECT_TRUE(o.exitCode != 0 || o.err.contains("its old file stays")) << o;
     }
     EXPECT_TRUE(sessionctl("run").out.contains("key: platform secret store"));
-    EXPECT_FALSE(exists("session.key"));
+    EXPECT_FALSE(exists(file("session.key")));
     EXPECT_EQ(sessionctl("run", {"--key-store", "secret-store"}).exitCode, 0);
 
     // Killed at any of its questions to the secret store, each in a directory of its own.
@@ -165,7 +158,7 @@ TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreThroughFailuresAndKills)
         const Outcome next = sessionctl("run");
         EXPECT_TRUE(next.out.contains("(generation 1)") || next.out.contains("(generation 2)"))
             << when << next;
-        EXPECT_FALSE(exists("session.key")) << when;
+        EXPECT_FALSE(exists(file("session.key"))) << when;
     }
     // A run asks a little more or less depending on what it finds; most are killed.
     EXPECT_GT(kills, calls / 2);
@@ -190,8 +183,8 @@ TEST_F(KeyCustody, AKillAtAnyStepOfARotationLeavesFilesThatOpen)
                     "inject=" + syscall + ":signal=KILL:when=" + QByteArray::number(when);
                 kills += spawn(traced(command("rotate-key", mode), fault)).exitCode == -1;
                 ASSERT_EQ(sessionctl("run", mode).exitCode, 0) << fault.constData();
-                EXPECT_EQ(exists("session.key"), !secret);
-                EXPECT_FALSE(exists("session.key-next"));
+                EXPECT_EQ(exists(file("session.key")), !secret);
+                EXPECT_FALSE(exists(file("session.key-next")));
             }
             EXPECT_GE(kills, (calls + 1) / 2) << syscall.constData();
         }
