@@ -1,6 +1,5 @@
-// SessionStore on real files (a plain store and restore: the sessionctl tests): what is
-// damaged is refused and left as it was, pairs not written together are told apart,
-// and the lock keeps a second store out.
+// SessionStore on real files: damaged files refused and left as they were, pairs not
+// written together told apart, one lock per state directory.
 #include <AppRuntimeData.h>
 #include <DataSetCodec.h>
 #include <SessionData.h>
@@ -81,8 +80,8 @@ TEST_F(StorageTest, DamagedFilesAreRefusedAndLeftAsTheyWere)
     }
     for (int size : {0, 19, 36, 60, int(enc.size()) - 1})
         expectRefused("session.enc", enc.left(size), file("session.enc"));
-    for (int size = 0; size < plain.size() - 2; size += 37)
-        expectRefused("session.json", plain.left(size), file("session.json"));
+    expectRefused("session.json", plain.left(plain.size() / 2),
+                  file("session.json")); // JSON: the fuzz targets
     // Newer formats are named as such, whatever follows the version.
     QByteArray newer = enc;
     newer[11] = 3;
