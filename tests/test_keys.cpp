@@ -1,6 +1,5 @@
-// Key custody with real processes: a private keyring daemon (tests/with-secret-store.sh
-// starts one), no session bus at all, a daemon that is stopped, and kills during a
-// key move and a key rotation.
+// Key custody with real processes: a private keyring daemon (tests/with-secret-store.sh),
+// no bus, a stopped daemon, a locked collection, kills during a key move and rotation.
 #include "SessionctlProcess.h"
 
 namespace {

@@ -1,7 +1,5 @@
-// sessionctl as a user and a support engineer run it: the printed summary, changes
-// watched as they land, secrets that never reach a file or the screen, the admin's
-// list, get, set and reset, refusals that change no file, signing out, and a grown
-// session.
+// sessionctl as a user and a support engineer run it: the golden summary, watched
+// changes, secrets kept off files and screen, list, get, set, reset and refusals.
 #include <DataSetCodec.h>
 #include <SessionStore.h>
 
