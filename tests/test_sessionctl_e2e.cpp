@@ -155,15 +155,13 @@ TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
 TEST(SessionctlUsage, CommandLineMistakesAreUsageErrors)
 {
     const Outcome help = spawn({{"--help"}});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains("Exit codes"));
+    EXPECT_TRUE(help.exitCode == 0 && help.out.contains("Exit codes")) << help;
     for (const char* line :
          {"", "launch", "show", "run --state", "run --colour x", "sign-out --profile=p.json",
           "run --wait soon", "show --wait=1 f", "run --watch=yes", "sign-out --watch",
           "forget --key-store=keyring", "rotate-key --key-store=secret-store --key-file=k"}) {
         const Outcome o = spawn({words(line)});
-        EXPECT_EQ(o.exitCode, 1) << line;
-        EXPECT_EQ(o.err.count('\n'), 1) << o;
+        EXPECT_TRUE(o.exitCode == 1 && o.err.count('\n') == 1) << line << o;
     }
 }
 

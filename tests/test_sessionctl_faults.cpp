@@ -14,10 +14,8 @@ namespace {
 
 // Built with sanitizers or for coverage: slower, and with writes of the runtime's own
 // that counting system calls must not take for the store's.
-#ifdef SESSIONCONFIG_INSTRUMENTED
-constexpr bool kInstrumented = true;
-#else
-constexpr bool kInstrumented = false;
+#ifndef SESSIONCONFIG_INSTRUMENTED
+#define SESSIONCONFIG_INSTRUMENTED 0
 #endif
 
 using SessionctlFaults = ScratchTest;
@@ -65,7 +63,7 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
     int kills = 0, mixed = 0; // mixed: kills between the two renames
     for (const QByteArray syscall : {"openat", "write", "fsync", "renameat"}) {
         const int calls = countCalls(command("run"), syscall);
-        for (int back = 0; back < (kInstrumented ? 2 : 4) && back < calls; ++back) {
+        for (int back = 0; back < (SESSIONCONFIG_INSTRUMENTED ? 2 : 4) && back < calls; ++back) {
             const std::uint64_t before = generation(file("session.enc"));
             const QByteArray fault =
                 "inject=" + syscall + ":signal=KILL:when=" + QByteArray::number(calls - back);
@@ -134,8 +132,9 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
             const Outcome o = sessionctl("run");
             EXPECT_TRUE(exited(o, 2, file(target))) << target << " as " << kind;
             // Refused at once; sanitizers add their own shadow and time.
-            EXPECT_LT(o.elapsed, std::chrono::seconds(kInstrumented ? 5 : 1)) << target << " as " << kind;
-            EXPECT_LT(o.peakKiB, (kInstrumented ? 512 : 64) * 1024) << target << " as " << kind;
+            EXPECT_LT(o.elapsed, std::chrono::seconds(SESSIONCONFIG_INSTRUMENTED ? 5 : 1))
+                << target << " as " << kind;
+            EXPECT_LT(o.peakKiB, (SESSIONCONFIG_INSTRUMENTED ? 512 : 64) * 1024) << target << " as " << kind;
             ASSERT_EQ(::unlink(file(target).constData()), 0);
             ASSERT_EQ(::rename(other.constData(), file(target).constData()), 0);
         }

@@ -96,7 +96,6 @@ TEST(SessionctlProfile, MalformedProfilesAreRefusedInOneLineWithTheirPlace)
         {R"({"app": {"AnalyticsURL": "https://x"}})", "app.AnalyticsURL: derived"},
         {R"({"user": {"UserName": 5}})", "user.UserName: expected text, found the number 5"},
         {R"({"desk": {"Tls": "yes"}})", "desk.Tls: expected true or false, found text"},
-        {R"({"phone": {"HostPort": 50.5}})", "phone.HostPort: expected a whole number"},
         {R"({"desk": {"Port": 65536}})", "desk.Port: expected a whole number from 0 to 65535"},
         {R"({"chat": {"LastChatSync": "12abc"}})", "chat.LastChatSync: expected a whole number"},
         {R"({"phone": {"DTMFDuration": "160"}})", "phone.DTMFDuration: expected a whole number"},

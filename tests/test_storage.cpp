@@ -20,8 +20,7 @@ using Kind = SessionStore::ErrorKind;
 mode_t modeOf(const QByteArray& path)
 {
     struct stat st = {};
-    EXPECT_EQ(::lstat(path.constData(), &st), 0) << path.constData();
-    return st.st_mode & 07777;
+    return ::lstat(path.constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 QString userName(const SessionData& session)
@@ -59,8 +58,9 @@ protected:
         const auto before = snapshot();
         SessionData session;
         const SessionStore::Restored r = restore(session);
-        EXPECT_EQ(r.error.kind, Kind::BadStoredFile) << qPrintable(r.error.message);
-        EXPECT_TRUE(r.error.message.contains(QString::fromUtf8(naming))) << qPrintable(r.error.message);
+        EXPECT_TRUE(r.error.kind == Kind::BadStoredFile &&
+                    r.error.message.contains(QString::fromUtf8(naming)))
+            << qPrintable(r.error.message);
         EXPECT_TRUE(userName(session).isEmpty());
         EXPECT_EQ(snapshot(), before);
         writeFile(file(name), original);

@@ -46,9 +46,8 @@ inline std::ostream& operator<<(std::ostream& os, const Outcome& o)
 // Exited with `code`, saying `saying` on the error stream.
 inline ::testing::AssertionResult exited(const Outcome& o, int code, const QByteArray& saying = {})
 {
-    if (o.exitCode == code && o.err.contains(saying))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
+    const bool ok = o.exitCode == code && o.err.contains(saying);
+    return (ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
            << "expected exit " << code << " saying \"" << saying.constData() << "\", got " << o;
 }
 
