@@ -70,13 +70,13 @@ TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
 {
     // In a keyring of its own: a locked collection opens again only through a prompt.
     Spawn s{{"sh", "-c",
-             "\"$1\" run --state \"$2/a\" --profile \"$3\" >/dev/null || exit 10\n"
+             "\"$1\" run --state \"$2/a\" >/dev/null || exit 10\n"
              "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
              "--method org.freedesktop.Secret.Service.Lock \"['/org/freedesktop/secrets/collection/login']\" "
              ">/dev/null || exit 11\n"
-             "\"$1\" run --state \"$2/a\" --profile \"$3\"; echo \"exit $?\"\n"
-             "\"$1\" run --state \"$2/b\" --profile \"$3\"; echo \"exit $?\"\n",
-             "sh", SESSIONCTL_PROGRAM, state(), path("empty.json")},
+             "\"$1\" run --state \"$2/a\"; echo \"exit $?\"\n"
+             "\"$1\" run --state \"$2/b\"; echo \"exit $?\"\n",
+             "sh", SESSIONCTL_PROGRAM, state()},
             WITH_SECRET_STORE};
     const Outcome o = spawn(s);
     EXPECT_EQ(o.exitCode, 0) << o;

@@ -18,17 +18,13 @@ const char* const kSecrets[] = {"correct-horse-battery-staple", "chat-token-demo
 class Sessionctl : public ScratchTest
 {
 protected:
-    void SetUp() override
-    {
-        ScratchTest::SetUp();
-        ASSERT_EQ(verb("run").exitCode, 0);
-    }
+    void SetUp() override { ASSERT_EQ(verb("run").exitCode, 0); }
 
-    // A command on the state directory; a run provisions from the built-in profile.
+    // A command on the state directory.
     Outcome verb(const char* line) const
     {
         const QList<QByteArray> args = words(line);
-        return sessionctl(args[0], args.mid(1), nullptr);
+        return sessionctl(args[0], args.mid(1));
     }
 
     QJsonObject get(const QByteArray& name) const
@@ -51,7 +47,7 @@ TEST_F(Sessionctl, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
     const QRegularExpression counts(QStringLiteral("read \\d+ properties and received \\d+ changes"));
     m_stateName = "fresh";
     for (const char* golden : {"sessionctl-run-fresh.txt", "sessionctl-run-restored.txt"}) {
-        const QString out = QString::fromUtf8(sessionctl("run", {}, nullptr).out)
+        const QString out = QString::fromUtf8(sessionctl("run").out)
                                 .replace(QString::fromUtf8(state()), QStringLiteral("STATE"))
                                 .replace(counts, QStringLiteral("read N properties and received N changes"));
         EXPECT_EQ(out.toStdString(),
@@ -85,8 +81,8 @@ TEST_F(Sessionctl, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
     EXPECT_FALSE(readFile(file("session.enc")).contains("alice"));
     // Signing out stores the empty session.
     EXPECT_TRUE(verb("sign-out").out.contains("Signed out alice"));
-    EXPECT_TRUE(sessionctl("run").out.contains("nobody"));
     EXPECT_FALSE(decrypted().contains("alice"));
+    EXPECT_TRUE(sessionctl("run").out.contains("signed-in user:     nobody"));
 }
 
 // The rows of every domain, one line each (the rows themselves: test_rows.cpp).
@@ -145,8 +141,8 @@ TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
 
     // A malformed profile, a missing one.
     writeFile(path("bad.json"), R"({"phone": {"HostPort": "5061"}})");
-    refused(sessionctl("run", {}, "bad.json"), 3, path("bad.json"));
-    refused(sessionctl("run", {}, "missing.json"), 4, path("missing.json"));
+    refused(sessionctl("run", {"--profile", path("bad.json")}), 3, path("bad.json"));
+    refused(sessionctl("run", {"--profile", path("missing.json")}), 4, path("missing.json"));
     EXPECT_EQ(snapshot(), before);
     m_stateName = "empty";
     refused(verb("rotate-key"), 2, "nothing is stored, so there is no key to rotate");
@@ -176,9 +172,10 @@ TEST_F(Sessionctl, GrownSessionIsStoredAndRestored)
     for (int i = 1; i < 10000; ++i)
         json += ",\"message " + QByteArray::number(i) + '"';
     writeFile(path("grown.json"), json + "]}}");
-    ASSERT_EQ(sessionctl("run", {}, "grown.json").exitCode, 0);
-    // Stored again by the second run from what it restored.
-    const Outcome second = sessionctl("run");
+    ASSERT_EQ(sessionctl("run", {"--profile", path("grown.json")}).exitCode, 0);
+    // Stored again by a second run, which provisions nothing, from what it restored.
+    writeFile(path("grown.json"), "{}");
+    const Outcome second = sessionctl("run", {"--profile", path("grown.json")});
     EXPECT_TRUE(second.out.contains("opt-out messages:   10000")) << second;
     const QByteArray stored = readFile(file("session.json"));
     EXPECT_EQ(stored.count("/width\": "), 100000);

@@ -32,7 +32,7 @@ std::uint64_t generation(const QByteArray& path)
 // failed write(2) as ENOSPC), a failing fsync or rename: nothing changes.
 TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
 {
-    ASSERT_EQ(sessionctl("run", {}, nullptr).exitCode, 0);
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
     const auto stored = snapshot();
     const std::pair<rlim_t, QByteArray> cases[] = {
         {0, {}},                                                         // no space at all
@@ -48,7 +48,7 @@ TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
         EXPECT_EQ(snapshot(), stored) << limit << inject.constData(); // no temporary file left either
     }
     // A first run on a full disk cannot even keep the key: nothing is stored.
-    Spawn first = command("run", {}, nullptr);
+    Spawn first = command("run");
     first.args[2] = path("fresh");
     first.fileSizeLimit = 0;
     EXPECT_EQ(spawn(first).exitCode, 4);
@@ -58,7 +58,7 @@ TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
 
 TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
 {
-    ASSERT_EQ(sessionctl("run", {}, nullptr).exitCode, 0);
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
     // The store is the last part of a run, so the last calls of each kind matter.
     int kills = 0, mixed = 0; // mixed: kills between the two renames
     for (const QByteArray syscall : {"openat", "write", "fsync", "renameat"}) {
@@ -105,7 +105,7 @@ TEST_F(SessionctlFaults, RacingProcessesEachStoreOnce)
 
 TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
 {
-    ASSERT_EQ(sessionctl("run", {}, nullptr).exitCode, 0);
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
     const auto stored = snapshot();
     const QByteArray other = path("other");
     const std::pair<const char*, std::function<void(const QByteArray&)>> kinds[] = {
@@ -150,7 +150,7 @@ TEST_F(SessionctlFaults, StateDirectoryNamedWithBytesThatAreNotUtf8)
     m_stateName = "w\xff\xfe"
                   "d/state";
     ASSERT_EQ(::mkdir(work.constData(), 0700), 0);
-    Spawn relative{{"run", "--state", "state", "--profile", path("empty.json")}};
+    Spawn relative{{"run", "--state", "state"}};
     relative.env = {"--chdir=" + work};
     for (const QByteArray stored : {"Stored generation 1", "Stored generation 2"})
         EXPECT_TRUE(spawn(relative).out.contains(stored));
@@ -174,7 +174,7 @@ TEST_F(SessionctlFaults, LostOutputAndNoHomeAreReported)
              {{"HOME=" + home, "XDG_STATE_HOME=" + xdg}, xdg + "/sessionconfig"},
              {{"HOME=" + home, "XDG_STATE_HOME=relative"}, home + "/.local/state/sessionconfig"},
              {{"HOME=relative", "XDG_STATE_HOME"}, {}}}) {
-        Spawn run{{"run", "--profile", path("empty.json")}};
+        Spawn run{{"run"}};
         run.env = QList<QByteArray>{"--chdir=" + path("")} + env;
         const Outcome o = spawn(run);
         EXPECT_TRUE(dir.isEmpty() ? exited(o, 1, "--state") : exited(o, 0)) << env.join(' ').constData();

@@ -136,26 +136,19 @@ inline void writeFile(const QByteArray& path, const QByteArray& bytes)
 class ScratchTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { writeFile(path("empty.json"), "{}"); }
-
     QByteArray path(const QByteArray& name) const { return QFile::encodeName(m_tmp.path()) + '/' + name; }
     QByteArray state() const { return path(m_stateName); }
     QByteArray file(const char* name) const { return state() + '/' + name; }
 
-    // `verb --state STATE more...`; a run provisions from `profile` in the scratch
-    // directory (by default one that provisions nothing), or with nullptr the built-in one.
-    Spawn command(const QByteArray& verb, const QList<QByteArray>& more = {},
-                  const char* profile = "empty.json") const
+    // `verb --state STATE more...`; a run provisions from the built-in profile unless
+    // `more` names another.
+    Spawn command(const QByteArray& verb, const QList<QByteArray>& more = {}) const
     {
-        Spawn s{QList<QByteArray>{verb, "--state", state()} + more};
-        if (verb == "run" && profile)
-            s.args << "--profile" << path(profile);
-        return s;
+        return {QList<QByteArray>{verb, "--state", state()} + more};
     }
-    Outcome sessionctl(const QByteArray& verb, const QList<QByteArray>& more = {},
-                       const char* profile = "empty.json") const
+    Outcome sessionctl(const QByteArray& verb, const QList<QByteArray>& more = {}) const
     {
-        return spawn(command(verb, more, profile));
+        return spawn(command(verb, more));
     }
 
     // How often `s` makes the system call `syscall`.
