@@ -4,8 +4,6 @@
 
 #include "SessionctlProcess.h"
 
-#include <cstring>
-#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -108,7 +106,7 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
     ASSERT_EQ(sessionctl("run").exitCode, 0);
     const auto stored = snapshot();
     const QByteArray other = path("other");
-    const std::pair<const char*, std::function<void(const QByteArray&)>> kinds[] = {
+    const std::pair<const char*, void (*)(const QByteArray&)> kinds[] = {
         {"FIFO", [](const QByteArray& p) { ASSERT_EQ(::mkfifo(p.constData(), 0600), 0); }},
         {"link to /dev/zero",
          [](const QByteArray& p) { ASSERT_EQ(::symlink("/dev/zero", p.constData()), 0); }},
@@ -116,7 +114,7 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
          [](const QByteArray& p) {
              const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
              sockaddr_un addr{AF_UNIX, {}};
-             std::memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
+             qstrncpy(addr.sun_path, p.constData(), sizeof addr.sun_path);
              ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
              ::close(s);
          }},
