@@ -70,13 +70,11 @@ TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
 {
     // In a keyring of its own: a locked collection opens again only through a prompt.
     Spawn s{{"sh", "-c",
-             "\"$1\" run --state \"$2/a\" >/dev/null || exit 10\n"
-             "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets "
-             "--method org.freedesktop.Secret.Service.Lock \"['/org/freedesktop/secrets/collection/login']\" "
-             ">/dev/null || exit 11\n"
-             "\"$1\" run --state \"$2/a\"; echo \"exit $?\"\n"
-             "\"$1\" run --state \"$2/b\"; echo \"exit $?\"\n",
-             "sh", SESSIONCTL_PROGRAM, state()},
+             "s=$1; r() { \"$0\" run --state \"$s/$1\"; echo \"exit $?\"; }\n"
+             "r a >/dev/null && gdbus call --session --dest org.freedesktop.secrets --object-path "
+             "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
+             "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null && r a && r b",
+             SESSIONCTL_PROGRAM, state()},
             WITH_SECRET_STORE};
     const Outcome o = spawn(s);
     EXPECT_EQ(o.exitCode, 0) << o;

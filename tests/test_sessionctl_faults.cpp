@@ -140,33 +140,11 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
     EXPECT_EQ(snapshot(), stored);
 }
 
-// Named in bytes that are not UTF-8, relative to a working directory named so too.
-TEST_F(SessionctlFaults, StateDirectoryNamedWithBytesThatAreNotUtf8)
+// State directories named in bytes that are not UTF-8: under $XDG_STATE_HOME if it is
+// absolute, else under ~/.local/state (refused without an absolute home), or relative
+// to a working directory so named; run where a wrong guess would show.
+TEST_F(SessionctlFaults, StateDirectoriesNamedInBytesThatAreNotUtf8)
 {
-    const QByteArray work = path("w\xff\xfe"
-                                 "d");
-    m_stateName = "w\xff\xfe"
-                  "d/state";
-    ASSERT_EQ(::mkdir(work.constData(), 0700), 0);
-    Spawn relative{{"run", "--state", "state"}};
-    relative.env = {"--chdir=" + work};
-    for (const QByteArray stored : {"Stored generation 1", "Stored generation 2"})
-        EXPECT_TRUE(spawn(relative).out.contains(stored));
-    EXPECT_FALSE(QFile::exists(QFile::decodeName(state()))); // not where the decoded name leads
-    EXPECT_TRUE(spawn({{"show", file("session.enc")}}).out.contains("generation 2"));
-    spawn({{"-rf", work}, "rm"}); // a name Qt cannot remove
-}
-
-TEST_F(SessionctlFaults, LostOutputAndNoHomeAreReported)
-{
-    ASSERT_EQ(sessionctl("run").exitCode, 0);
-    for (const QByteArray sink : {">/dev/full", ">&-"}) { // full, closed
-        const Spawn show{{"-c", "exec \"$0\" show \"$1\" " + sink, SESSIONCTL_PROGRAM, file("session.json")},
-                         "sh"};
-        EXPECT_EQ(spawn(show).exitCode, 4) << sink.constData();
-    }
-    // Without --state: under an absolute $XDG_STATE_HOME, else under ~/.local/state, both
-    // named in bytes; refused without a usable home. Run where a wrong guess would show.
     const QByteArray home = path("home\xff"), xdg = path("xdg\xff");
     for (const auto& [env, dir] : std::initializer_list<std::pair<QList<QByteArray>, QByteArray>>{
              {{"HOME=" + home, "XDG_STATE_HOME=" + xdg}, xdg + "/sessionconfig"},
@@ -180,5 +158,21 @@ TEST_F(SessionctlFaults, LostOutputAndNoHomeAreReported)
             << dir.constData();
     }
     EXPECT_FALSE(QFile::exists(QFile::decodeName(path("relative"))));
+    Spawn relative{{"run", "--state", "state"}};
+    relative.env = {"--chdir=" + home};
+    for (const QByteArray stored : {"Stored generation 1", "Stored generation 2"})
+        EXPECT_TRUE(spawn(relative).out.contains(stored));
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(home + "/state"))); // not where the decoded name leads
+    EXPECT_TRUE(spawn({{"show", home + "/state/session.enc"}}).out.contains("generation 2"));
     spawn({{"-rf", home, xdg}, "rm"}); // names Qt cannot remove
+}
+
+TEST_F(SessionctlFaults, LostOutputIsReported)
+{
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    for (const QByteArray sink : {">/dev/full", ">&-"}) { // full, closed
+        const Spawn show{{"-c", "exec \"$0\" show \"$1\" " + sink, SESSIONCTL_PROGRAM, file("session.json")},
+                         "sh"};
+        EXPECT_EQ(spawn(show).exitCode, 4) << sink.constData();
+    }
 }
