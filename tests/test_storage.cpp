@@ -126,10 +126,9 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
                         : writeFile(file("session.json"), plain);
         SessionData session;
         const SessionStore::Restored r = restore(session, sharedKey);
-        ASSERT_FALSE(r.error) << qPrintable(r.error.message);
-        ASSERT_EQ(r.warnings.size(), 1);
-        EXPECT_TRUE(plain.isEmpty() || r.warnings.first().contains(QStringLiteral("not written together")));
-        EXPECT_EQ(userName(session), QStringLiteral("bob"));
+        EXPECT_TRUE(!r.error && r.warnings.size() == 1 && userName(session) == QStringLiteral("bob") &&
+                    (plain.isEmpty() || r.warnings.first().contains(QStringLiteral("not written together"))))
+            << qPrintable(r.error.message + r.warnings.join('\n'));
     }
 }
 
