@@ -116,11 +116,9 @@ TEST(SessionctlProfile, MalformedProfilesAreRefusedInOneLineWithTheirPlace)
             parseProfile(json, kSource);
             ADD_FAILURE() << "accepted: " << json;
         } catch (const Failure& f) {
-            EXPECT_EQ(f.code, ExitBadProfile) << json;
-            EXPECT_TRUE(f.message.startsWith(kSource + QStringLiteral(": ")) &&
-                        f.message.contains(QString::fromUtf8(mentions)))
+            EXPECT_TRUE(f.code == ExitBadProfile && f.message.startsWith(kSource + QStringLiteral(": ")) &&
+                        f.message.contains(QString::fromUtf8(mentions)) && !f.message.contains('\n'))
                 << qPrintable(f.message);
-            EXPECT_FALSE(f.message.contains(QLatin1Char('\n')));
         }
     }
 }
