@@ -91,14 +91,12 @@ TEST_F(KeyCustody, AStoreThatNeverAnswersCostsTheLimitOnly)
     ASSERT_EQ(sessionctl("run", {"--key-store", "file"}).exitCode, 0);
     const QByteArray key = readFile(file("session.key"));
     // The pid of the process that owns the secret store's bus name.
-    const QByteArray owner =
-        spawn({words("call --session --dest org.freedesktop.DBus --object-path "
-                     "/org/freedesktop/DBus --method "
-                     "org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets"),
-               "gdbus"})
-            .out;
-    const pid_t daemon =
-        static_cast<pid_t>(owner.mid(owner.indexOf(' ') + 1).split(',').first().toLongLong());
+    const Spawn owner{{"-c",
+                       "gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus "
+                       "--method org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets "
+                       "| awk '{print $2 + 0}'"},
+                      "sh"};
+    const pid_t daemon = spawn(owner).out.trimmed().toInt();
     ASSERT_GT(daemon, 0);
     ::kill(daemon, SIGSTOP);
     // The program waits its 5 s and keeps the key file.

@@ -23,7 +23,7 @@ protected:
     // A command on the state directory.
     Outcome verb(const char* line) const
     {
-        const QList<QByteArray> args = words(line);
+        const QList<QByteArray> args = QByteArray(line).split(' ');
         return sessionctl(args[0], args.mid(1));
     }
 
@@ -111,7 +111,7 @@ TEST_F(Sessionctl, SetAndResetStoreWhatGetReadsBack)
              {"reset phone.SipAccount", QString()},
          }) {
         ASSERT_EQ(verb(line).exitCode, 0) << line;
-        const QJsonObject got = get(words(line)[1]);
+        const QJsonObject got = get(QByteArray(line).split(' ')[1]);
         EXPECT_EQ(got["properties"][0]["value"], expected) << line;
         EXPECT_EQ(got["generation"].toDouble(), ++generation) << line;
     }
@@ -155,7 +155,7 @@ TEST(SessionctlUsage, CommandLineMistakesAreUsageErrors)
          {"", "launch", "show", "run --state", "run --colour x", "sign-out --profile=p.json",
           "run --wait soon", "show --wait=1 f", "run --watch=yes", "sign-out --watch",
           "forget --key-store=keyring", "rotate-key --key-store=secret-store --key-file=k"}) {
-        const Outcome o = spawn({words(line)});
+        const Outcome o = spawn({QByteArray(line).split(' ')});
         EXPECT_TRUE(o.exitCode == 1 && o.err.count('\n') == 1) << line << o;
     }
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// Runs the built sessionctl (or another program) as a child, as a user would: arguments
-// and environment as bytes, optionally under strace and with a file size limit.
-// ScratchTest gives each test a scratch directory holding the state directory.
+// Runs sessionctl (or another program) as a user would, arguments and environment as
+// bytes; ScratchTest gives each test a scratch directory holding the state directory.
 
 #include <gtest/gtest.h>
 
@@ -112,13 +111,6 @@ inline Spawn traced(Spawn s, const QByteArray& expression, const QByteArray& log
 {
     s.prefix = {"strace", "-f", "-qq", "-o", log, "-e", expression};
     return s;
-}
-
-inline QList<QByteArray> words(const char* line) // none in an empty one
-{
-    QList<QByteArray> out = QByteArray(line).split(' ');
-    out.removeAll(QByteArray());
-    return out;
 }
 
 inline QByteArray readFile(const QByteArray& path)
