@@ -12,9 +12,6 @@
 
 namespace {
 
-// The built-in profile's secrets.
-const char* const kSecrets[] = {"correct-horse-battery-staple", "chat-token-demo", "phone-token-demo"};
-
 class Sessionctl : public ScratchTest
 {
 protected:
@@ -75,7 +72,7 @@ TEST_F(Sessionctl, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
     QByteArray everything = watched.out + watched.err + again.out + again.err + secrets.out + decrypted();
     for (const char* name : {"session.enc", "session.json"})
         everything += spawn({{"show", "--json", file(name)}}).out + readFile(file(name));
-    for (const char* secret : kSecrets)
+    for (const char* secret : {"correct-horse-battery-staple", "chat-token-demo", "phone-token-demo"})
         EXPECT_FALSE(everything.contains(secret)) << secret;
     EXPECT_TRUE(decrypted().contains("alice"));
     EXPECT_FALSE(readFile(file("session.enc")).contains("alice"));
