@@ -46,8 +46,7 @@ TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
         EXPECT_EQ(snapshot(), stored) << limit << inject.constData(); // no temporary file left either
     }
     // A first run on a full disk cannot even keep the key: nothing is stored.
-    Spawn first = command("run");
-    first.args[2] = path("fresh");
+    Spawn first{{"run", "--state", path("fresh")}};
     first.fileSizeLimit = 0;
     EXPECT_EQ(spawn(first).exitCode, 4);
     EXPECT_EQ(QDir(QFile::decodeName(path("fresh"))).entryList(QDir::Files), QStringList{"session.lock"});
