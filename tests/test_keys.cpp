@@ -41,9 +41,8 @@ TEST_F(KeyCustody, SecretStoreKeepsTheKeyOffDiskThroughEveryCommandAndForgetRemo
                     !entries().contains("sessionconfig"));
 }
 
-// A copy elsewhere, so under another entry name, is refused (a copy without its key
-// file: StorageTest.DamagedFiles); without a bus, so is a command that asks for the
-// secret store (the key file otherwise: the golden summary).
+// A copy elsewhere (another entry name) is refused; without a bus, so is a command
+// that asks for the secret store.
 TEST_F(KeyCustody, ACopyOrACommandAskingForAMissingSecretStoreIsRefused)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
@@ -77,8 +76,7 @@ TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
     const Outcome o = spawn(s);
     EXPECT_EQ(o.exitCode, 0) << o;
     EXPECT_EQ(o.out.count("(no secret store: the secret store's collection is locked)"), 2) << o;
-    // The sealed session whose key is locked away is refused and left as it was; a new
-    // one keeps its key in the file.
+    // The session whose key is locked away is refused; a new one keeps its key in a file.
     EXPECT_TRUE(o.out.contains("exit 2\n") && o.out.contains("exit 0\n")) << o;
     EXPECT_FALSE(exists(file("a/session.key")));
     EXPECT_TRUE(exists(file("b/session.key")));
@@ -112,8 +110,7 @@ TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreThroughFailuresAndKills)
 {
     ASSERT_EQ(sessionctl("run", {"--key-store", "file"}).exitCode, 0);
     const QByteArray key = readFile(file("session.key"));
-    // The file cannot be removed, or the process is killed there: the key is in both
-    // places, and the next run finishes the move.
+    // Failing or killed at removing the file: the key is in both places until the next run.
     for (const char* fault : {"error=EIO", "signal=KILL"}) {
         const Outcome o = spawn(traced(command("run"), "inject=unlinkat:" + QByteArray(fault)));
         EXPECT_EQ(readFile(file("session.key")), key) << fault;
@@ -141,8 +138,7 @@ TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreThroughFailuresAndKills)
     EXPECT_GT(kills, calls / 2);
 }
 
-// Killed at each rename (the pending key file, both stored files, the key) and each
-// question to the secret store: the next run opens the files.
+// Killed at each rename and each question to the secret store: the next run opens the files.
 TEST_F(KeyCustody, AKillAtAnyStepOfARotationLeavesFilesThatOpen)
 {
     for (const bool secret : {true, false}) {
@@ -150,8 +146,7 @@ TEST_F(KeyCustody, AKillAtAnyStepOfARotationLeavesFilesThatOpen)
         ASSERT_EQ(sessionctl("run", mode).exitCode, 0);
         for (const QByteArray syscall : {"renameat", "sendmsg"}) {
             const int calls = countCalls(command("rotate-key", mode), syscall);
-            // Both stored files, and in a file the pending key and its rename over the
-            // old one; at least a read, write and read back of each entry.
+            // Both stored files (and the key file's two); a read, write and read back per entry.
             ASSERT_GE(calls, syscall == "renameat" ? (secret ? 2 : 4) : (secret ? 10 : 0))
                 << syscall.constData();
             int kills = 0;

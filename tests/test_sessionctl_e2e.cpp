@@ -17,7 +17,6 @@ class Sessionctl : public ScratchTest
 protected:
     void SetUp() override { ASSERT_EQ(verb("run").exitCode, 0); }
 
-    // A command on the state directory.
     Outcome verb(const char* line) const
     {
         const QList<QByteArray> args = QByteArray(line).split(' ');
@@ -52,9 +51,8 @@ TEST_F(Sessionctl, BuiltInProfilePrintsTheGoldenSummaryFreshAndRestored)
     }
 }
 
-// --watch prints each change by name as it lands, and the summary counts them. No
-// secret is shown or kept in clear: not by a run, a restore, show or get; and none
-// of the user after signing out.
+// --watch names each change as it lands; no secret is shown or kept in clear by a run,
+// a restore, show or get, and nothing of the user after signing out.
 TEST_F(Sessionctl, WatchNamesEachChangeAndNoSecretReachesAFileOrTheScreen)
 {
     m_stateName = "watched";
@@ -92,8 +90,7 @@ TEST_F(Sessionctl, ListNamesEveryDomainsRows)
               listed.out.count('\n'));
 }
 
-// set and reset store what get reads back next, a generation each, for each kind of
-// value (where each is stored: the golden stored forms).
+// set and reset store what get reads back next, a generation each, for every kind.
 TEST_F(Sessionctl, SetAndResetStoreWhatGetReadsBack)
 {
     double generation = get("phone.SipAccount")["generation"].toDouble();
@@ -114,8 +111,7 @@ TEST_F(Sessionctl, SetAndResetStoreWhatGetReadsBack)
     }
 }
 
-// Refused in one line with the documented exit code, naming the culprit, and no file
-// changes (damaged stored files: StorageTest and the hostile-file test); usage errors.
+// Refused in one line with the documented exit code, naming the culprit, changing no file.
 TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
 {
     const auto refused = [](const Outcome& o, int code, const QByteArray& naming) {

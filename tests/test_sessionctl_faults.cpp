@@ -10,8 +10,7 @@
 
 namespace {
 
-// Built with sanitizers or for coverage: slower, and with writes of the runtime's own
-// that counting system calls must not take for the store's.
+// Sanitizer and coverage builds: slower, and with writes of their own among the store's.
 #ifndef SESSIONCONFIG_INSTRUMENTED
 #define SESSIONCONFIG_INSTRUMENTED 0
 #endif
@@ -26,9 +25,8 @@ std::uint64_t generation(const QByteArray& path)
 
 } // namespace
 
-// A write that fails (here past the file size limit, as on a full disk: the same
-// failed write(2) as ENOSPC), a failing fsync or rename: nothing changes. Output that
-// cannot be written is an error too.
+// A failed write (past the file size limit: the same failed write(2) as a full disk's
+// ENOSPC), fsync or rename changes nothing; output that cannot be written is an error.
 TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
@@ -78,8 +76,7 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
             EXPECT_TRUE((enc == before || enc == before + 1) && (plain == before || plain == enc))
                 << fault.constData();
             mixed += enc != plain;
-            // The next run finishes a store stopped between its renames, so it never
-            // restores a mixed pair, and leaves no temporary file behind.
+            // The next run finishes an interrupted store: no mixed pair, no temporary file.
             const Outcome next = sessionctl("run");
             EXPECT_TRUE(exited(next, 0) && !next.err.contains("not written together")) << next;
             EXPECT_TRUE(next.out.contains("Stored generation " + QByteArray::number(enc + 1))) << next;
@@ -139,9 +136,8 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
     EXPECT_EQ(snapshot(), stored);
 }
 
-// State directories named in bytes that are not UTF-8: under $XDG_STATE_HOME if it is
-// absolute, else under ~/.local/state (refused without an absolute home), or relative
-// to a working directory so named; run where a wrong guess would show.
+// State directories named in non-UTF-8 bytes: under an absolute $XDG_STATE_HOME, else
+// ~/.local/state, else refused; or relative to a working directory so named.
 TEST_F(SessionctlFaults, StateDirectoriesNamedInBytesThatAreNotUtf8)
 {
     const QByteArray home = path("home\xff"), xdg = path("xdg\xff");

@@ -31,7 +31,6 @@ QString userName(const SessionData& session)
 class StorageTest : public ScratchTest
 {
 protected:
-    // Stores a session signed in as `user`; returns the generation.
     std::uint64_t storeAs(const QString& user, const QByteArray& keyFile = {}) const
     {
         SessionStore store(state(), keyFile);
@@ -48,8 +47,7 @@ protected:
         return store.restore(store.lock(), session);
     }
 
-    // With `name` holding `bytes` (removed for none), a restore is refused naming
-    // `naming` and changes no file; then `name` is put back.
+    // With `bytes` in `name` (none: removed), a restore is refused naming `naming`.
     void expectRefused(const char* name, const std::optional<QByteArray>& bytes,
                        const QByteArray& naming) const
     {
@@ -142,8 +140,7 @@ TEST_F(StorageTest, StoresThatCannotBeWrittenChangeNoFile)
     writeFile(file("session.json"), R"({"format": "sessionconfig-plain", "formatVersion": 1, )"
                                     R"("generation": "18446744073709551615", "session": {}})");
     refused(SessionData(), Kind::BadStoredFile, QStringLiteral("largest"));
-    // Opt-out messages past the last list position would be left out of the stored
-    // list. (A set past the entry limit: the codec's encoding tests.)
+    // Opt-out messages past the last list position would be lost from the stored list.
     m_stateName = "grown";
     storeAs(QStringLiteral("ada"));
     std::set<QString> messages;
@@ -160,7 +157,6 @@ TEST_F(StorageTest, PrivateModesAndHousekeepingUnderTheLock)
     for (const char* name : {"session.enc", "session.json", "session.key", "session.lock"})
         EXPECT_EQ(modeOf(file(name)), 0600u) << name;
     EXPECT_EQ(modeOf(state()), 0700u);
-    // (Temporary files a killed store left: the fault tests' kills.)
     writeFile(file("session.notes"), "not ours");
     ASSERT_EQ(::chmod(state().constData(), 0755), 0);
     ASSERT_EQ(::chmod(file("session.key").constData(), 0644), 0);
@@ -177,8 +173,7 @@ TEST_F(StorageTest, PrivateModesAndHousekeepingUnderTheLock)
     EXPECT_EQ(modeOf(file("session.key")), 0600u);
 }
 
-// Held until its last owner ends, whatever moves hand it over; another store's lock,
-// or a refused one, does not let a store write.
+// Held until its last owner ends; another store's lock, or a refused one, cannot write.
 TEST_F(StorageTest, OneLockPerStateDirectoryHandedOverByMoves)
 {
     SessionStore first(state()), second(state());

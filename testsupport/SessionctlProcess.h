@@ -132,8 +132,7 @@ protected:
     QByteArray state() const { return path(m_stateName); }
     QByteArray file(const char* name) const { return state() + '/' + name; }
 
-    // `verb --state STATE more...`; a run provisions from the built-in profile unless
-    // `more` names another.
+    // `verb --state STATE more...` (a run provisions from the built-in profile by default).
     Spawn command(const QByteArray& verb, const QList<QByteArray>& more = {}) const
     {
         return {QList<QByteArray>{verb, "--state", state()} + more};
