@@ -28,7 +28,6 @@ protected:
         return QJsonDocument::fromJson(sessionctl("get", {"--json", name}).out).object();
     }
 
-    // The encrypted file's data set, as JSON text.
     QByteArray decrypted() const
     {
         return DataSets::DataSetCodec::toJson(SessionStore::readFile(file("session.enc")).file.data).bytes;
@@ -131,7 +130,6 @@ TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
         EXPECT_EQ(snapshot(), before) << line;
     }
 
-    // A malformed profile, a missing one.
     writeFile(path("bad.json"), R"({"phone": {"HostPort": "5061"}})");
     refused(sessionctl("run", {"--profile", path("bad.json")}), 3, path("bad.json"));
     refused(sessionctl("run", {"--profile", path("missing.json")}), 4, path("missing.json"));

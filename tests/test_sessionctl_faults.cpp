@@ -118,7 +118,6 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
              writeFile(p, {});
              ASSERT_EQ(::truncate(p.constData(), 100'000'000), 0); // sparse
          }}};
-    // (A key file named by --key-file is read as the one in the state directory is.)
     for (const char* target : {"session.enc", "session.json", "session.key"}) {
         for (const auto& [kind, make] : kinds) {
             ASSERT_EQ(::rename(file(target).constData(), other.constData()), 0);

@@ -18,7 +18,6 @@ namespace {
 
 const QString kSource = QStringLiteral("p.json");
 
-// Parses a profile and applies every domain to a new session.
 std::unique_ptr<SessionData> provisioned(const QByteArray& json)
 {
     auto session = std::make_unique<SessionData>();

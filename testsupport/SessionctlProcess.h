@@ -142,7 +142,6 @@ protected:
         return spawn(command(verb, more));
     }
 
-    // How often `s` makes the system call `syscall`.
     int countCalls(const Spawn& s, const QByteArray& syscall) const
     {
         EXPECT_EQ(spawn(traced(s, "trace=" + syscall, path("count.log"))).exitCode, 0);
