@@ -23,11 +23,6 @@ protected:
         return sessionctl(args[0], args.mid(1));
     }
 
-    QJsonObject get(const QByteArray& name) const
-    {
-        return QJsonDocument::fromJson(sessionctl("get", {"--json", name}).out).object();
-    }
-
     QByteArray decrypted() const
     {
         return DataSets::DataSetCodec::toJson(SessionStore::readFile(file("session.enc")).file.data).bytes;
@@ -92,7 +87,9 @@ TEST_F(Sessionctl, ListNamesEveryDomainsRows)
 // set and reset store what get reads back next, a generation each, for every kind.
 TEST_F(Sessionctl, SetAndResetStoreWhatGetReadsBack)
 {
-    double generation = get("phone.SipAccount")["generation"].toDouble();
+    double generation =
+        QJsonDocument::fromJson(sessionctl("get", {"--json", "phone.SipAccount"}).out)["generation"]
+            .toDouble();
     for (const auto& [line, expected] : {
              std::pair<const char*, QJsonValue>{"set phone.SipAccount eve@sip.test", "eve@sip.test"},
              {"set phone.RingToneVolume 80 phone.Callback false", 80},
@@ -104,7 +101,8 @@ TEST_F(Sessionctl, SetAndResetStoreWhatGetReadsBack)
              {"reset phone.SipAccount", QString()},
          }) {
         ASSERT_EQ(verb(line).exitCode, 0) << line;
-        const QJsonObject got = get(QByteArray(line).split(' ')[1]);
+        const QJsonDocument got =
+            QJsonDocument::fromJson(sessionctl("get", {"--json", QByteArray(line).split(' ')[1]}).out);
         EXPECT_EQ(got["properties"][0]["value"], expected) << line;
         EXPECT_EQ(got["generation"].toDouble(), ++generation) << line;
     }

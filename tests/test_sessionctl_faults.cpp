@@ -101,7 +101,6 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
     const auto stored = snapshot();
-    const QByteArray other = path("other");
     const std::pair<const char*, void (*)(const QByteArray&)> kinds[] = {
         {"FIFO", [](const QByteArray& p) { ASSERT_EQ(::mkfifo(p.constData(), 0600), 0); }},
         {"link to /dev/zero",
@@ -120,7 +119,7 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
          }}};
     for (const char* target : {"session.enc", "session.json", "session.key"}) {
         for (const auto& [kind, make] : kinds) {
-            ASSERT_EQ(::rename(file(target).constData(), other.constData()), 0);
+            ASSERT_EQ(::rename(file(target).constData(), path("other").constData()), 0);
             make(file(target));
             const Outcome o = sessionctl("run");
             EXPECT_TRUE(exited(o, 2, file(target))) << target << " as " << kind;
@@ -129,7 +128,7 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
                 << target << " as " << kind;
             EXPECT_LT(o.peakKiB, (SESSIONCONFIG_INSTRUMENTED ? 512 : 64) * 1024) << target << " as " << kind;
             ASSERT_EQ(::unlink(file(target).constData()), 0);
-            ASSERT_EQ(::rename(other.constData(), file(target).constData()), 0);
+            ASSERT_EQ(::rename(path("other").constData(), file(target).constData()), 0);
         }
     }
     EXPECT_EQ(snapshot(), stored);
