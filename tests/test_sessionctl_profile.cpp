@@ -1,5 +1,5 @@
-// The provisioning profile reader: what it accepts, what each value becomes, and
-// the one-line refusals of a malformed profile.
+// The provisioning profile reader: what each value becomes (the kinds sessionctl set
+// reads too: the end-to-end tests), and the one-line refusals of a malformed profile.
 #include "Failure.h"
 #include "Profile.h"
 
@@ -9,9 +9,8 @@
 #include <DeskRuntimeData.h>
 #include <PhoneRuntimeData.h>
 #include <SessionData.h>
-#include <UserRuntimeData.h>
 
-#include <gtest/gtest.h>
+#include "DataSetTestUtils.h"
 
 using namespace sessionctl;
 
@@ -19,18 +18,6 @@ namespace {
 
 const QString kSource = QStringLiteral("p.json");
 
-Failure refusal(const QByteArray& json)
-{
-    try {
-        parseProfile(json, kSource);
-    } catch (const Failure& failure) {
-        return failure;
-    }
-    ADD_FAILURE() << "accepted: " << json.constData();
-    return Failure{ExitOk, QString()};
-}
-
-// Parses a profile and applies every domain to a new session.
 std::unique_ptr<SessionData> provisioned(const QByteArray& json)
 {
     auto session = std::make_unique<SessionData>();
@@ -45,12 +32,11 @@ TEST(SessionctlProfile, ValuesBecomeTheirPropertyTypes)
 {
     const auto session = provisioned(R"({
       "provisioned": ["phone", "desk"],
-      "phone": {"DTMFDuration": null, "RingToneVolume": 4294967295, "Licence": 2,
-                "LastPhoneBookSync": "2024-05-01T09:30:00.250Z"},
+      "phone": {"DTMFDuration": null, "RingToneVolume": 4294967295},
       "chat": {"LastChatSync": "9007199254740993"},
       "desk": {"Port": 65535},
-      "app": {"AppBytes": "AAEC/w==", "OptOutMessages": ["b", "a", "b"],
-              "UserSettings": {"n": 1, "list": ["x", true]},
+      "app": {"AppBytes": "AAEC/w==",
+              "UserSettings": {"list": ["x", true]},
               "CmdLineOptions": {"forceUpdate": true},
               "EndpointDirectory": [{"type": 3, "ws": "w"}], "CurrentRemoteType": 3},
       "callFlow": {"CallerId": [{"id": 5, "number": "+1", "isDefault": true}]}
@@ -58,10 +44,6 @@ TEST(SessionctlProfile, ValuesBecomeTheirPropertyTypes)
     const auto phone = session->getPhoneSessionData().lock();
     EXPECT_FALSE((phone->getData<std::optional<int>, PhoneProperty::DTMFDuration>()).has_value());
     EXPECT_EQ((phone->getData<unsigned int, PhoneProperty::RingToneVolume>()), 4294967295u);
-    EXPECT_EQ((phone->getData<PhoneDefinitions::PhoneSettingsMode, PhoneProperty::Licence>()),
-              PhoneDefinitions::PhoneSettingsMode::SoftPhone);
-    EXPECT_EQ((phone->getData<QDateTime, PhoneProperty::LastPhoneBookSync>()).toMSecsSinceEpoch(),
-              1714555800250LL);
     // Beyond 2^53 a JSON number would round; decimal text keeps every digit.
     EXPECT_EQ((session->getChatSessionData().lock()->getData<long long, ChatProperty::LastChatSync>()),
               9007199254740993LL);
@@ -69,70 +51,44 @@ TEST(SessionctlProfile, ValuesBecomeTheirPropertyTypes)
 
     const auto app = session->getAppSessionData().lock();
     EXPECT_EQ((app->getData<QByteArray, AppProperty::AppBytes>()), QByteArray("\x00\x01\x02\xff", 4));
-    EXPECT_EQ((app->getData<std::set<QString>, AppProperty::OptOutMessages>()),
-              (std::set<QString>{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_TRUE((app->getData<CommandLineOptions, AppProperty::CmdLineOptions>()).forceUpdate);
-    EXPECT_EQ((app->getData<QString, AppProperty::AnalyticsURL>()), QString());
     const DataSets::DataSet settings = app->getData<DataSets::DataSet, AppProperty::UserSettings>();
-    int n = 0;
-    EXPECT_TRUE(DataSets::Impl::getDataValue(settings.get(), QStringLiteral("n"), n));
-    EXPECT_EQ(n, 1);
-    DataSets::DataSet list = DataSets::Impl::createDS(false);
-    ASSERT_TRUE(DataSets::Impl::getDataValue(settings.get(), QStringLiteral("list"), list));
-    EXPECT_TRUE(list->isList());
-    EXPECT_EQ(list->size(), 2);
+    const auto list = valueOf<DataSets::DataSet>(settings, QStringLiteral("list"));
+    EXPECT_TRUE(list && (*list)->isList() && (*list)->size() == 2);
 
     const CallerIds ids =
         session->getCallFlowSessionData().lock()->getData<CallerIds, CallFlowProperty::CallerId>();
-    ASSERT_EQ(ids.getCallerIds().size(), 1u);
-    EXPECT_EQ(ids.getCallerIds()[0], CallerIdDto(5, QStringLiteral("+1"), true));
+    EXPECT_EQ(ids.getCallerIds(), std::vector<CallerIdDto>{CallerIdDto(5, QStringLiteral("+1"), true)});
 
     // Only the listed sections are reported.
     EXPECT_FALSE(session->isProvisioned());
-}
 
-TEST(SessionctlProfile, CallerIdsTakeTheirWholeObjectForm)
-{
-    const auto session = provisioned(R"({"callFlow": {"CallerId":
+    // Caller identities in their whole object form too.
+    const auto whole = provisioned(R"({"callFlow": {"CallerId":
         {"callerIds": [{"id": 1, "number": "a"}, {"id": 2, "number": "b", "isDefault": true}],
          "lastUpdated": 1714550400000, "readOnly": true}}})");
-    const CallerIds ids =
-        session->getCallFlowSessionData().lock()->getData<CallerIds, CallFlowProperty::CallerId>();
-    ASSERT_EQ(ids.getCallerIds().size(), 2u);
-    EXPECT_EQ(ids.getCallerIds()[1].getNumber(), QStringLiteral("b"));
-    EXPECT_EQ(ids.getLastUpdated(), 1714550400000LL);
-    EXPECT_TRUE(ids.isReadOnly());
+    const CallerIds all =
+        whole->getCallFlowSessionData().lock()->getData<CallerIds, CallFlowProperty::CallerId>();
+    EXPECT_TRUE(all.getCallerIds().size() == 2 && all.getCallerIds()[1].getNumber() == QStringLiteral("b") &&
+                all.getLastUpdated() == 1714550400000LL && all.isReadOnly());
 }
 
 TEST(SessionctlProfile, MalformedProfilesAreRefusedInOneLineWithTheirPlace)
 {
-    struct Case
-    {
-        const char* json;
-        const char* mentions;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {R"({"user": {"UserName": "a"})", "not valid JSON"},
         {R"([1, 2])", "must be a JSON object"},
         {R"({"video": {}})", "unknown domain \"video\""},
         {R"({"user": []})", "\"user\" must be an object"},
         {R"({"user": {"Nickname": "a"}})", "unknown property \"Nickname\" in \"user\""},
-        // Property names are matched exactly.
-        {R"({"user": {"username": "a"}})", "unknown property \"username\""},
         {R"({"provisioned": "all"})", "\"provisioned\" must be an array"},
         {R"({"provisioned": ["phone", "meeting"]})", "unknown section \"meeting\""},
-        {R"({"provisioned": [1]})", "unknown section the number 1"},
         {R"({"callFlow": {"CallFlowConfiguration": {}}})", "callFlow.CallFlowConfiguration: read-only"},
         {R"({"app": {"AnalyticsURL": "https://x"}})", "app.AnalyticsURL: derived"},
         {R"({"user": {"UserName": 5}})", "user.UserName: expected text, found the number 5"},
         {R"({"desk": {"Tls": "yes"}})", "desk.Tls: expected true or false, found text"},
-        {R"({"phone": {"HostPort": 50.5}})", "phone.HostPort: expected a whole number"},
-        {R"({"phone": {"HostPort": 2147483648}})", "phone.HostPort: expected a whole number"},
         {R"({"desk": {"Port": 65536}})", "desk.Port: expected a whole number from 0 to 65535"},
-        {R"({"phone": {"UnseenMissedCalls": -1}})",
-         "phone.UnseenMissedCalls: expected a whole number from 0"},
         {R"({"chat": {"LastChatSync": "12abc"}})", "chat.LastChatSync: expected a whole number"},
-        {R"({"chat": {"LastChatSync": 1e300}})", "chat.LastChatSync: expected a whole number"},
         {R"({"phone": {"DTMFDuration": "160"}})", "phone.DTMFDuration: expected a whole number"},
         {R"({"phone": {"Licence": "CTI"}})", "phone.Licence: expected a whole number"},
         {R"({"phone": {"LastPhoneBookSync": "yesterday"}})", "phone.LastPhoneBookSync: expected an ISO 8601"},
@@ -152,14 +108,16 @@ TEST(SessionctlProfile, MalformedProfilesAreRefusedInOneLineWithTheirPlace)
         {R"({"app": {"UserSettings": ["a"]}})", "app.UserSettings: expected an object"},
         {R"({"callFlow": {"CallerId": [{"id": 1, "number": 2}]}})",
          "callFlow.CallerId[0].number: expected text"},
-        {R"({"callFlow": {"CallerId": {"callerIds": [], "owner": 1}}})", "callFlow.CallerId.owner: unknown"},
         {R"({"callFlow": {"CallerId": "+1"}})", "callFlow.CallerId: expected an array of caller identities"},
     };
-    for (const Case& c : cases) {
-        const Failure f = refusal(c.json);
-        EXPECT_EQ(f.code, ExitBadProfile) << c.json;
-        EXPECT_TRUE(f.message.startsWith(kSource + QStringLiteral(": "))) << qPrintable(f.message);
-        EXPECT_TRUE(f.message.contains(QString::fromUtf8(c.mentions))) << qPrintable(f.message);
-        EXPECT_FALSE(f.message.contains(QLatin1Char('\n')));
+    for (const auto& [json, mentions] : cases) {
+        try {
+            parseProfile(json, kSource);
+            ADD_FAILURE() << "accepted: " << json;
+        } catch (const Failure& f) {
+            EXPECT_TRUE(f.code == ExitBadProfile && f.message.startsWith(kSource + QStringLiteral(": ")) &&
+                        f.message.contains(QString::fromUtf8(mentions)) && !f.message.contains('\n'))
+                << qPrintable(f.message);
+        }
     }
 }
