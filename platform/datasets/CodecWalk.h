@@ -38,6 +38,39 @@ std::vector<const Entry*> inKeyOrder(const std::vector<Entry>& entries);
 // The decimal text of a list position, as a list set's key.
 QString positionKey(qsizetype position);
 
+// Eight bytes at a time, for scanning text: each test is nonzero exactly when some
+// byte of `x` is zero, below `n` (n <= 0x80), or 0x80 and above.
+constexpr quint64 kEachByte = 0x0101010101010101ULL;
+constexpr quint64 kHighBits = 0x8080808080808080ULL;
+inline quint64 anyByteBelow(quint64 x, unsigned n)
+{
+    return (x - kEachByte * n) & ~x & kHighBits;
+}
+inline quint64 anyByteIs(quint64 x, unsigned char c)
+{
+    return anyByteBelow(x ^ (kEachByte * c), 1);
+}
+inline quint64 anyHighByte(quint64 x)
+{
+    return x & kHighBits;
+}
+inline quint64 eightBytes(const char* p)
+{
+    quint64 x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+
+// The first byte from p on that is 0x80 or above, or end.
+inline const char* skipAscii(const char* p, const char* end)
+{
+    while (end - p >= 8 && !anyHighByte(eightBytes(p)))
+        p += 8;
+    while (p != end && static_cast<unsigned char>(*p) < 0x80)
+        ++p;
+    return p;
+}
+
 // One UTF-8 sequence at p (first byte 0x80 or above) into UTF-16 at d, moving both
 // past it; strictly: no overlong forms, no surrogates, nothing beyond U+10FFFF.
 inline bool decodeUtf8(const char*& p, const char* end, char16_t*& d)

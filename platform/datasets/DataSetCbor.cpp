@@ -362,9 +362,7 @@ private:
     {
         const char* p = reinterpret_cast<const char*>(m_data) + start;
         const char* const end = p + n;
-        const char* ascii = p;
-        while (ascii != end && static_cast<uchar>(*ascii) < 0x80)
-            ++ascii;
+        const char* const ascii = skipAscii(p, end);
         // Sized exactly for the common single chunk; appending would leave room to grow.
         if (ascii == end) {
             if (out && out->isEmpty())

@@ -117,60 +117,67 @@ private:
     void putEscaped(const QString& s)
     {
         static const char hex[] = "0123456789abcdef";
-        m_scratch.clear();
-        m_scratch.push_back('"');
+        // At most six bytes a unit (an escaped control character) and two quotes.
+        const auto need = static_cast<size_t>(6 * s.size() + 2);
+        if (m_scratch.size() < need)
+            m_scratch.resize(need);
+        char* const begin = m_scratch.data();
+        char* d = begin;
+        *d++ = '"';
         const auto* p = reinterpret_cast<const char16_t*>(s.constData());
         const char16_t* const end = p + s.size();
         while (p != end) {
             const char32_t u = *p++;
             if (u < 0x80) {
                 if (u >= 0x20 && u != '"' && u != '\\') {
-                    m_scratch.push_back(static_cast<char>(u));
+                    *d++ = static_cast<char>(u);
                     continue;
                 }
-                m_scratch.push_back('\\');
+                *d++ = '\\';
                 switch (u) {
                 case '"':
                 case '\\':
-                    m_scratch.push_back(static_cast<char>(u));
+                    *d++ = static_cast<char>(u);
                     break;
                 case '\b':
-                    m_scratch.push_back('b');
+                    *d++ = 'b';
                     break;
                 case '\f':
-                    m_scratch.push_back('f');
+                    *d++ = 'f';
                     break;
                 case '\n':
-                    m_scratch.push_back('n');
+                    *d++ = 'n';
                     break;
                 case '\r':
-                    m_scratch.push_back('r');
+                    *d++ = 'r';
                     break;
                 case '\t':
-                    m_scratch.push_back('t');
+                    *d++ = 't';
                     break;
                 default:
-                    m_scratch += "u00";
-                    m_scratch.push_back(hex[u >> 4]);
-                    m_scratch.push_back(hex[u & 0xf]);
+                    *d++ = 'u';
+                    *d++ = '0';
+                    *d++ = '0';
+                    *d++ = hex[u >> 4];
+                    *d++ = hex[u & 0xf];
                 }
             } else if (u < 0x800) {
-                m_scratch.push_back(static_cast<char>(0xc0 | (u >> 6)));
-                m_scratch.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+                *d++ = static_cast<char>(0xc0 | (u >> 6));
+                *d++ = static_cast<char>(0x80 | (u & 0x3f));
             } else if (QChar::isHighSurrogate(u)) {
                 const char32_t c = QChar::surrogateToUcs4(static_cast<char16_t>(u), *p++);
-                m_scratch.push_back(static_cast<char>(0xf0 | (c >> 18)));
-                m_scratch.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3f)));
-                m_scratch.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-                m_scratch.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+                *d++ = static_cast<char>(0xf0 | (c >> 18));
+                *d++ = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+                *d++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+                *d++ = static_cast<char>(0x80 | (c & 0x3f));
             } else {
-                m_scratch.push_back(static_cast<char>(0xe0 | (u >> 12)));
-                m_scratch.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3f)));
-                m_scratch.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+                *d++ = static_cast<char>(0xe0 | (u >> 12));
+                *d++ = static_cast<char>(0x80 | ((u >> 6) & 0x3f));
+                *d++ = static_cast<char>(0x80 | (u & 0x3f));
             }
         }
-        m_scratch.push_back('"');
-        put(m_scratch.data(), static_cast<qsizetype>(m_scratch.size()));
+        *d++ = '"';
+        put(begin, d - begin);
     }
 
     const bool m_compact;
@@ -462,8 +469,17 @@ private:
         const char* const open = m_p;
         const char* const start = open + 1;
         // First find the closing quote, refusing bare control characters.
-        bool plain = true;
+        // Eight bytes at a time while none ends the string or needs a closer look.
         const char* q = start;
+        quint64 seen = 0;
+        while (m_end - q >= 8) {
+            const quint64 x = eightBytes(q);
+            if (anyByteBelow(x, 0x20) | anyByteIs(x, '"') | anyByteIs(x, '\\'))
+                break;
+            seen |= x;
+            q += 8;
+        }
+        bool plain = !anyHighByte(seen);
         for (;;) {
             if (q >= m_end)
                 return syntaxAt(open, "unterminated string");

@@ -50,7 +50,15 @@ template <class T> bool readAs(const DataSetImpl* ds, const QString& key, T& out
 
 bool isWellFormedUtf16(QStringView text) noexcept
 {
+    // Nearly every key and text holds no surrogate at all: look for one first, in a
+    // loop without branches that the compiler turns into vector instructions.
+    const char16_t* units = text.utf16();
     const qsizetype n = text.size();
+    unsigned surrogates = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        surrogates |= unsigned((units[i] & 0xF800u) == 0xD800u);
+    if (surrogates == 0)
+        return true;
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text[i];
         if (c.isHighSurrogate()) {
