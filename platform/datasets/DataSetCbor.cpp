@@ -179,10 +179,11 @@ public:
 
     // The text at the cursor into `out`, or only checked when `out` is null. False
     // when the text itself is faulty; a fault in the item after it shows in error().
-    bool readText(QString* out)
+    bool readText(QString* out, bool reuseRoom = false)
     {
+        m_reuseRoom = reuseRoom;
         if (out)
-            out->clear();
+            out->truncate(0);
         if (!m_indefinite) {
             if (!readChunk(out))
                 return false;
@@ -365,7 +366,7 @@ private:
         const char* const ascii = skipAscii(p, end);
         // Sized exactly for the common single chunk; appending would leave room to grow.
         if (ascii == end) {
-            if (out && out->isEmpty())
+            if (out && out->isEmpty() && !m_reuseRoom)
                 *out = QString::fromLatin1(p, n);
             else if (out)
                 out->append(QLatin1String(p, n));
@@ -375,7 +376,7 @@ private:
         char16_t* d = one;
         if (out) {
             const qsizetype was = out->size();
-            if (was == 0)
+            if (was == 0 && !m_reuseRoom)
                 *out = QString(n, Qt::Uninitialized);
             else
                 out->resize(was + n);
@@ -408,6 +409,7 @@ private:
     qint64 m_size;
     qint64 m_at = 0;
     AfterText m_afterText = NotAfterText;
+    bool m_reuseRoom = false; // the text read goes into the room `out` has already
     bool m_phantom = false;
     Kind m_kind = None;
     bool m_indefinite = false;
@@ -551,11 +553,11 @@ private:
         if (!m_cursor.enter())
             return readerOk();
         qsizetype count = 0;
+        QString key; // moved into its entry when building
         while (m_cursor.hasNext()) {
             const qint64 at = m_cursor.offset();
             if (!countEntry(count, at))
                 return false;
-            QString key;
             if (isList) {
                 if (m_build)
                     key = positionKey(count);
@@ -563,7 +565,8 @@ private:
                 if (m_cursor.kind() != CborCursor::Text)
                     return fail(QStringLiteral("a map key must be text, not %1").arg(kindOfItem()), at);
                 // Keys were all checked in the first pass.
-                if (!readText(&key) || (!m_build && !checkKey(key, at)))
+                // A key only checked reuses the room of the one before it.
+                if (!readText(&key, !m_build) || (!m_build && !checkKey(key, at)))
                     return false;
             }
             if (!readEntry(isList, count, key, checkKeys, [&] { return readValue(out, key, depth); }))
@@ -575,7 +578,10 @@ private:
         return readerOk() && closeSet(ordinal, count, ds, built) && (!checkKeys || closed(open));
     }
 
-    bool readText(QString* out) { return m_cursor.readText(out) || readerOk(); }
+    bool readText(QString* out, bool reuseRoom = false)
+    {
+        return m_cursor.readText(out, reuseRoom) || readerOk();
+    }
 
     bool readValue(std::vector<Entry>* out, QString& key, int depth)
     {

@@ -266,12 +266,12 @@ private:
             ++m_p;
             return !checkKeys || closed(open);
         }
+        QString key; // moved into its entry when building
         for (qsizetype count = 0;; ++m_p) {
             skipSpace();
             if (m_p == m_end)
                 return syntax(unterminated);
             const char* const at = m_p;
-            QString key;
             if (isArray) {
                 if (m_build)
                     key = positionKey(count);
@@ -497,15 +497,24 @@ private:
             ++q;
         }
         m_p = q + 1;
+        // A text kept in a set gets a string of its own, sized exactly; a key only
+        // checked reuses the room of the one before it.
         if (plain) {
-            if (keep)
+            if (keep && m_build) {
                 out = QString::fromLatin1(start, q - start);
+            } else if (keep) {
+                out.truncate(0);
+                out.append(QLatin1String(start, q - start));
+            }
             return true;
         }
         // UTF-16 never takes more units than UTF-8 or an escape takes bytes.
         char16_t* d = nullptr;
         if (keep) {
-            out = QString(q - start, Qt::Uninitialized);
+            if (m_build)
+                out = QString(q - start, Qt::Uninitialized);
+            else
+                out.resize(q - start);
             d = reinterpret_cast<char16_t*>(out.data());
         } else {
             if (m_scratch.size() < static_cast<size_t>(q - start))
