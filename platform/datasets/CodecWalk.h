@@ -61,11 +61,28 @@ inline quint64 eightBytes(const char* p)
     return x;
 }
 
+// How many bytes in memory come before the first one a test above marks. Exact on
+// little-endian machines, where a borrow only marks bytes after the first marked
+// one; elsewhere 0, so that the caller looks at each byte itself.
+inline int bytesBeforeMark(quint64 marks)
+{
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    return __builtin_ctzll(marks) / 8;
+#else
+    Q_UNUSED(marks);
+    return 0;
+#endif
+}
+
 // The first byte from p on that is 0x80 or above, or end.
 inline const char* skipAscii(const char* p, const char* end)
 {
-    while (end - p >= 8 && !anyHighByte(eightBytes(p)))
-        p += 8;
+    for (; end - p >= 8; p += 8) {
+        if (const quint64 high = anyHighByte(eightBytes(p))) {
+            p += bytesBeforeMark(high);
+            break;
+        }
+    }
     while (p != end && static_cast<unsigned char>(*p) < 0x80)
         ++p;
     return p;

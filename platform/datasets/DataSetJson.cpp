@@ -16,6 +16,17 @@ namespace {
 
 using namespace Codec;
 
+// Nonzero when one of the four UTF-16 units in `x` is not written as it is: 0x80
+// and above (encoded), below 0x20, a quote or a backslash (escaped).
+inline quint64 anyUnitToEscapeOrEncode(quint64 x)
+{
+    constexpr quint64 kEachUnit = 0x0001000100010001ULL;
+    constexpr quint64 kUnitHighBits = 0x8000800080008000ULL;
+    const auto below = [](quint64 v, unsigned n) { return (v - kEachUnit * n) & ~v & kUnitHighBits; };
+    return (x & 0xff80ff80ff80ff80ULL) | below(x, 0x20) | below(x ^ (kEachUnit * '"'), 1) |
+           below(x ^ (kEachUnit * '\\'), 1);
+}
+
 class JsonWriter
 {
 public:
@@ -127,6 +138,17 @@ private:
         const auto* p = reinterpret_cast<const char16_t*>(s.constData());
         const char16_t* const end = p + s.size();
         while (p != end) {
+            // Four units at a time while all are written as they are.
+            for (; end - p >= 4; p += 4, d += 4) {
+                quint64 x;
+                std::memcpy(&x, p, sizeof x);
+                if (anyUnitToEscapeOrEncode(x))
+                    break;
+                for (int i = 0; i < 4; ++i)
+                    d[i] = static_cast<char>(p[i]);
+            }
+            if (p == end)
+                break;
             const char32_t u = *p++;
             if (u < 0x80) {
                 if (u >= 0x20 && u != '"' && u != '\\') {
@@ -474,8 +496,13 @@ private:
         quint64 seen = 0;
         while (m_end - q >= 8) {
             const quint64 x = eightBytes(q);
-            if (anyByteBelow(x, 0x20) | anyByteIs(x, '"') | anyByteIs(x, '\\'))
+            if (const quint64 marks = anyByteBelow(x, 0x20) | anyByteIs(x, '"') | anyByteIs(x, '\\')) {
+                // Up to the marked byte, which the loop below looks at.
+                const int before = bytesBeforeMark(marks);
+                seen |= x & ((quint64(1) << (8 * before)) - 1);
+                q += before;
                 break;
+            }
             seen |= x;
             q += 8;
         }
