@@ -1,5 +1,7 @@
 # The headers explain themselves in plain // comments; this turns them into
 # documentation comments for the reference, leaving the sources as they are.
+# A namespace's closing comment names the namespace; it documents nothing.
+/^[[:space:]]*}[[:space:]]*\/\/ namespace/b
 # Whole-line comments document what follows them.
 s|^\([[:space:]]*\)//\([^/!]\)|\1///\2|
 s|^\([[:space:]]*\)//$|\1///|
