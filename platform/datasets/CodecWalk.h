@@ -2,7 +2,8 @@
 
 // The walk shared by both stored forms: where it stands in the set, what it has
 // counted against the limits, the first error, and the encoding walk itself, which
-// hands each set's snapshot to a form's writer in the order the form fixes.
+// hands each set's entries, read under the set's shared lock, to a form's writer in
+// the order the form fixes.
 
 #include "DataSetCodec.h"
 #include "WellFormedText.h"
