@@ -177,15 +177,16 @@ public:
         advanced();
     }
 
-    // The text at the cursor into `out`, or only checked when `out` is null. False
-    // when the text itself is faulty; a fault in the item after it shows in error().
+    // The text at the cursor into `out`, or only checked when `out` is null; with
+    // `reuseRoom`, into the room `out` has already rather than a string sized for it.
+    // False when the text itself is faulty; a fault in the item after it shows in
+    // error().
     bool readText(QString* out, bool reuseRoom = false)
     {
-        m_reuseRoom = reuseRoom;
         if (out)
             out->truncate(0);
         if (!m_indefinite) {
-            if (!readChunk(out))
+            if (!readChunk(out, reuseRoom))
                 return false;
             advancedPastText();
             return true;
@@ -202,7 +203,7 @@ public:
                 return fail(QCborError::IllegalType);
             if ((b & 0x1f) >= 28)
                 return fail(QCborError::IllegalNumber);
-            if (!readHead(b) || !readChunk(out))
+            if (!readHead(b) || !readChunk(out, reuseRoom))
                 return false;
         }
         ++m_at;
@@ -343,7 +344,7 @@ private:
     }
 
     // Appends the text whose head has been read and moves past it.
-    bool readChunk(QString* out)
+    bool readChunk(QString* out, bool reuseRoom)
     {
         const qint64 start = m_at + m_headLength;
         if (m_value > quint64(std::numeric_limits<qint64>::max()) - 16)
@@ -351,7 +352,7 @@ private:
         if (m_value > quint64(m_size - start))
             return fail(QCborError::EndOfFile);
         const auto n = static_cast<qint64>(m_value);
-        if (!appendUtf8(start, n, out))
+        if (!appendUtf8(start, n, out, reuseRoom))
             return false;
         m_at = start + n;
         return true;
@@ -359,14 +360,14 @@ private:
 
     // Appends the UTF-8 at [start, start + n) to `out` (only checks it when null);
     // a fault is placed at its first byte, as Qt's reader places it.
-    bool appendUtf8(qint64 start, qint64 n, QString* out)
+    bool appendUtf8(qint64 start, qint64 n, QString* out, bool reuseRoom)
     {
         const char* p = reinterpret_cast<const char*>(m_data) + start;
         const char* const end = p + n;
         const char* const ascii = skipAscii(p, end);
         // Sized exactly for the common single chunk; appending would leave room to grow.
         if (ascii == end) {
-            if (out && out->isEmpty() && !m_reuseRoom)
+            if (out && out->isEmpty() && !reuseRoom)
                 *out = QString::fromLatin1(p, n);
             else if (out)
                 out->append(QLatin1String(p, n));
@@ -376,7 +377,7 @@ private:
         char16_t* d = one;
         if (out) {
             const qsizetype was = out->size();
-            if (was == 0 && !m_reuseRoom)
+            if (was == 0 && !reuseRoom)
                 *out = QString(n, Qt::Uninitialized);
             else
                 out->resize(was + n);
@@ -409,7 +410,6 @@ private:
     qint64 m_size;
     qint64 m_at = 0;
     AfterText m_afterText = NotAfterText;
-    bool m_reuseRoom = false; // the text read goes into the room `out` has already
     bool m_phantom = false;
     Kind m_kind = None;
     bool m_indefinite = false;
