@@ -129,7 +129,21 @@ Fd openStateDirectory(const QByteArray& path, QStringList& warnings)
         };
         if (::fstat(existing->get(), &st) != 0)
             failSystem(path, "examine the directory", errno);
-        if ((st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
+        const uid_t me = ::geteuid();
+        if ((st.st_mode & S_ISVTX) != 0 || (st.st_uid != me && (st.st_mode & 022) != 0))
+            failIo(QStringLiteral("%1 is a shared directory (mode %2%3): a state directory must be a "
+                                  "directory of its own; nothing was changed")
+                       .arg(shown(path))
+                       .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'))
+                       .arg((st.st_mode & S_ISVTX) != 0
+                                ? QStringLiteral(", sticky")
+                                : QStringLiteral(", owned by user %1").arg(st.st_uid)));
+        if (st.st_uid != me && me != 0)
+            failIo(QStringLiteral("%1 belongs to user %2: only that user or root may write it; nothing was "
+                                  "changed")
+                       .arg(shown(path))
+                       .arg(st.st_uid));
+        if ((st.st_mode & 077) != 0 && st.st_uid == me) {
             if (::fchmod(existing->get(), kDirMode) != 0)
                 failSystem(path, "make the state directory owner-only", errno);
             warnings << QStringLiteral("the state directory %1 was open to others (mode %2); it is now "
@@ -152,6 +166,8 @@ Fd openStateDirectory(const QByteArray& path, QStringList& warnings)
         failSystem(path, "open the directory", ENOENT);
     if (::fchmod(created->get(), kDirMode) != 0)
         failSystem(path, "make the state directory owner-only", errno);
+    if (const std::optional<Fd> parent = openDirectory(parts.dir))
+        giveToDirectoryOwner(parent->get(), created->get(), path);
     return std::move(*created);
 }
 
@@ -204,6 +220,19 @@ std::optional<FileRead> readStateFile(int dir, const QByteArray& name, const QBy
     return file;
 }
 
+void giveToDirectoryOwner(int dir, int fd, const QByteArray& path)
+{
+    if (::geteuid() != 0)
+        return;
+    struct stat st
+    {
+    };
+    if (::fstat(dir, &st) != 0)
+        failSystem(path, "examine the directory of", errno);
+    if (st.st_uid != 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+        failSystem(path, "give to the directory's owner", errno);
+}
+
 PendingFile::PendingFile(int dir, QByteArray name, QByteArray path, const QByteArray& bytes)
     : m_dir(dir)
     , m_name(std::move(name))
@@ -223,6 +252,7 @@ PendingFile::PendingFile(int dir, QByteArray name, QByteArray path, const QByteA
         // The mode given to openat is narrowed by the umask only; set it outright.
         if (::fchmod(fd.get(), kFileMode) != 0)
             failSystem(m_path, "make the file owner-only", errno);
+        giveToDirectoryOwner(dir, fd.get(), m_path);
         writeAll(fd.get(), bytes, m_path);
         if (::fsync(fd.get()) != 0)
             failSystem(m_path, "sync", errno);

@@ -57,9 +57,15 @@ QByteArray joinPath(const QByteArray& dir, const QByteArray& name);
 
 // Opens an existing directory (it may be a symbolic link); nullopt when it is missing.
 std::optional<Fd> openDirectory(const QByteArray& path);
-// Opens the state directory, creating it and missing parents (0700) when missing.
-// An existing directory that others can enter is tightened to 0700 with a warning.
+// Opens the state directory to write it, creating it and missing parents (0700) when
+// missing. A directory of the caller's own that others can enter is tightened to 0700
+// with a warning. A shared directory (sticky, or another user's that others may
+// write) is refused, and so is another user's directory unless the caller is root.
 Fd openStateDirectory(const QByteArray& path, QStringList& warnings);
+
+// Root repairing a user's state directory: a file it creates there is given to the
+// directory's owner, so that the user can still open it. Nothing for anyone else.
+void giveToDirectoryOwner(int dir, int fd, const QByteArray& path);
 
 struct FileRead
 {
@@ -88,6 +94,8 @@ public:
     void commit();
     // Links it as `name` unless that exists; false (and nothing changed) when it does.
     bool commitIfAbsent();
+    // Leaves it under its temporary name when it goes, for the next lock() to finish.
+    void keep() { m_pending = false; }
 
 private:
     int m_dir;
