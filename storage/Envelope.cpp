@@ -101,11 +101,34 @@ qint64 maxEncryptedFileBytes()
     return DataSets::DataSetCodec::kMaxInputBytes + kHeaderSize + kNonceSize + kTagSize;
 }
 
-SecretKey SecretKey::generate()
+// sodium_malloc places the key on pages of its own between guard pages, locks them
+// into memory and marks them as not to be dumped; sodium_free wipes them.
+struct SecretKey::Guarded
+{
+    unsigned char* bytes = nullptr;
+    Guarded()
+        : bytes(static_cast<unsigned char*>(sodium_malloc(kSize)))
+    {
+        if (!bytes)
+            failIo(QStringLiteral("cannot allocate protected memory for the key"));
+    }
+    ~Guarded() { sodium_free(bytes); }
+    Guarded(const Guarded&) = delete;
+    Guarded& operator=(const Guarded&) = delete;
+    void seal() { sodium_mprotect_readonly(bytes); }
+};
+
+SecretKey::SecretKey()
 {
     initSodium();
+    m_key = std::make_shared<Guarded>();
+}
+
+SecretKey SecretKey::generate()
+{
     SecretKey key;
-    crypto_aead_xchacha20poly1305_ietf_keygen(key.m_key.data());
+    crypto_aead_xchacha20poly1305_ietf_keygen(key.m_key->bytes);
+    key.m_key->seal();
     return key;
 }
 
@@ -113,20 +136,34 @@ SecretKey SecretKey::fromBytes(const QByteArray& bytes, const QString& path)
 {
     if (bytes.size() != kSize)
         refuse(path,
-               QStringLiteral("not a key file (expected %1 bytes, found %2)").arg(kSize).arg(bytes.size()));
+               QStringLiteral("holds no key (expected %1 bytes, found %2)").arg(kSize).arg(bytes.size()));
     SecretKey key;
-    std::memcpy(key.m_key.data(), bytes.constData(), kSize);
+    std::memcpy(key.m_key->bytes, bytes.constData(), kSize);
+    key.m_key->seal();
     return key;
 }
 
-SecretKey::~SecretKey()
+const unsigned char* SecretKey::data() const
 {
-    sodium_memzero(m_key.data(), m_key.size());
+    return m_key->bytes;
 }
 
 QByteArray SecretKey::toBytes() const
 {
-    return QByteArray(reinterpret_cast<const char*>(m_key.data()), kSize);
+    return QByteArray(reinterpret_cast<const char*>(m_key->bytes), kSize);
+}
+
+bool SecretKey::operator==(const SecretKey& other) const
+{
+    return m_key == other.m_key || sodium_memcmp(m_key->bytes, other.m_key->bytes, kSize) == 0;
+}
+
+void wipe(QByteArray& bytes)
+{
+    // Only a buffer of its own: a shared one would be copied by data(), leaving the original.
+    if (!bytes.isEmpty() && bytes.isDetached())
+        sodium_memzero(bytes.data(), static_cast<size_t>(bytes.size()));
+    bytes.clear();
 }
 
 QByteArray newPairId()

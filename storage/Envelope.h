@@ -30,8 +30,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
 #include <cstdint>
+#include <memory>
 
 namespace storage {
 
@@ -43,7 +43,8 @@ inline constexpr int kPairIdSize = 16;
 qint64 maxPlainFileBytes();
 qint64 maxEncryptedFileBytes();
 
-// A 256-bit key, wiped from memory when it goes away.
+// A 256-bit key in memory of its own: locked (never swapped), left out of core
+// dumps, read-only once filled, and wiped when the last copy goes. Copies share it.
 class SecretKey
 {
 public:
@@ -53,17 +54,23 @@ public:
     // The key held in a key file's bytes; throws StoreFailure when they are no key.
     static SecretKey fromBytes(const QByteArray& bytes, const QString& path);
 
-    SecretKey(const SecretKey&) = default;
-    SecretKey& operator=(const SecretKey&) = default;
-    ~SecretKey();
-
+    // The key's bytes in an ordinary array, for a write that needs them; the caller
+    // wipes it (wipe()) once written.
     QByteArray toBytes() const;
-    const unsigned char* data() const { return m_key.data(); }
+    const unsigned char* data() const;
+
+    // Constant-time comparison.
+    bool operator==(const SecretKey& other) const;
+    bool operator!=(const SecretKey& other) const { return !(*this == other); }
 
 private:
-    SecretKey() = default;
-    std::array<unsigned char, kSize> m_key{};
+    struct Guarded;
+    SecretKey();
+    std::shared_ptr<Guarded> m_key;
 };
+
+// Overwrites the bytes of `bytes` (which held a key or a secret) before it goes.
+void wipe(QByteArray& bytes);
 
 // A new random pair id.
 QByteArray newPairId();

@@ -4,15 +4,19 @@
 // and removes it.
 //
 // Secret-store custody: the key is an entry of the platform secret store named after
-// the canonical state directory; no byte of it is written to disk. A key file found
-// there is the key of an earlier run: it is moved into the store (written, read back,
-// compared, then the file removed), and stays as it was when any step fails.
-// File custody: the key file (0600), as when no secret store answers.
+// the state directory's identity (a random id kept in session.id, so that a renamed,
+// moved or bind-mounted directory finds its entry); no byte of it is written to disk.
+// The key leaves a key file only for a collection that is kept on disk: a store
+// whose default collection lives in memory only would lose it at its next restart.
+// File custody: the key file (0600), as when no secret store keeps keys.
 //
-// A key rotation keeps the new key under a second name (the entry "<account> next",
-// or the file "<key file>-next") until the stored session is sealed with it and the
-// key has replaced the old one, so a kill at any moment leaves a key that opens the
-// stored file: the opener tries the kept key, then the pending one.
+// A key rotation keeps the new key under a second name (the entry "<name> next", or
+// the file "<key file>-next") until the stored session is sealed with it and the key
+// has replaced the old one. Opening tries every key that could open the session,
+// newest first: the pending entry and file, the kept entry (and an entry this
+// directory had under an earlier name), then the kept file. Whatever is not the key
+// that opened the session is removed under the lock, so a kill or a failure at any
+// moment leaves a key that opens the stored file, and nothing stale stays behind.
 
 #include "Envelope.h"
 #include "SecretStore.h"
@@ -29,11 +33,19 @@ namespace storage {
 class KeyCustody
 {
 public:
-    enum class Source { Kept, Pending, EarlierFile };
+    enum class Source {
+        PendingEntry, // a rotation's new key in the secret store
+        PendingFile,  // a rotation's new key beside the key file
+        KeptEntry,    // the key in the secret store
+        EarlierEntry, // an entry under an earlier name (the path, or a copy's original)
+        KeptFile,     // the key file
+    };
     struct Candidate
     {
         SecretKey key;
         Source source;
+        QString entry;     // the entry's name, for the entries
+        bool owned = true; // false for the entry of the directory this one was copied from
     };
 
     KeyCustody(QByteArray stateDirectory, QByteArray keyFile, bool keyFileGiven,
@@ -44,20 +56,34 @@ public:
     const SessionStore::KeyPlace& place() const { return *m_place; }
 
     // Throws StoreFailure (I/O) when the secret store is required and cannot be asked
-    // at all; cheap, and touches nothing, so it can come before the directory is made.
+    // at all, (bad options) when the key file given is one of the state files; cheap,
+    // and touches nothing, so it can come before the directory is made.
     void checkRequired() const;
+
+    // Under the lock: reads the directory's identity, or gives it one (a new one for a
+    // copy, which so gets an entry of its own and leaves the original's alone).
+    void adopt(int dir);
 
     // Decides where the key lives, asking the secret store at most once per object.
     // Throws StoreFailure (I/O) when the secret store is required and none answers.
     const SessionStore::KeyPlace& settle();
 
-    // The keys that may open the stored file, the kept one first. Throws StoreFailure.
+    // Every key that may open the stored file, newest first; entries and files that
+    // hold no key are skipped with a warning. Throws StoreFailure.
     std::vector<Candidate> candidates(QStringList& warnings);
 
-    // Under the lock, once the stored file opened with `opened` (nullopt: nothing is
-    // stored): finishes a move into the secret store or a rotation that a kill or a
-    // failure interrupted, and drops a pending key nothing uses.
-    void tidy(const std::vector<Candidate>& candidates, std::optional<Source> opened, QStringList& warnings);
+    // Why the last candidates() found no key in an entry or file that was there
+    // (empty, wrong length), one line each.
+    QStringList skipped() const;
+
+    // Why an unopenable file may still have a key elsewhere (a store that could not be
+    // asked), as a clause to append to the refusal; empty when there is nothing to add.
+    QString whereElse() const;
+
+    // Under the lock, once the stored file opened with `opened` (null: nothing is
+    // stored): makes the opening key the kept one in the place settled, and removes
+    // pending keys and old copies that no longer open anything.
+    void tidy(const std::vector<Candidate>& candidates, const Candidate* opened, QStringList& warnings);
 
     // The key to seal with: the kept one, or a new one, kept before it is used.
     SecretKey obtain(QStringList& warnings);
@@ -67,16 +93,21 @@ public:
     void keepPending(const SecretKey& key);
     void promote(const SecretKey& key);
 
-    // Removes every kept key of the state directory; warnings for what may remain.
-    void forget(QStringList& warnings);
+    // Removes every key the state directory owns (never a key file given by the
+    // caller that lies elsewhere, which other directories may share) and its identity.
+    void forget(int dir, QStringList& warnings);
 
 private:
     std::optional<SecretKey> loadFile(const QByteArray& path, QStringList& warnings) const;
-    std::optional<SecretKey> loadEntry(const QString& name);
+    std::optional<SecretKey> loadEntry(const QString& name, QStringList& warnings);
     void writeEntry(const QString& name, const SecretKey& key);
+    void writeKeyFile(const QByteArray& path, const SecretKey& key, bool replace) const;
     void removeFile(const QByteArray& path) const;
-    void migrate(const SecretKey& key, QStringList& warnings);
-    QString pendingEntry() const { return m_account + QStringLiteral(" next"); }
+    void removeEntry(const QString& name, QStringList& warnings);
+    bool ownsKeyFile() const;
+    void readIdentity(int dir);
+    // The kept entry's name; gives the directory its identity when it has none yet.
+    QString keptEntry();
     QByteArray pendingFile() const { return m_keyFile + "-next"; }
 
     QByteArray m_stateDirectory;
@@ -84,7 +115,15 @@ private:
     bool m_keyFileGiven;
     SessionStore::KeyStore m_mode;
     SecretStore m_store;
-    QString m_account;
+    QString m_legacy;    // the entry's name by path, before directories had an id
+    QByteArray m_id;     // this directory's identity; empty when it has none yet
+    QByteArray m_copied; // the identity of the directory this one is a copy of
+    bool m_identityRead = false;
+    int m_dir = -1; // the locked state directory (adopt)
+    bool m_storeAnswers = false;
+    QString m_unavailable; // why the store could not be asked, when it should have been
+    mutable QStringList m_skipped;
+    QStringList m_emptyEntries; // entries that held something, but no key
     std::optional<SessionStore::KeyPlace> m_place;
 };
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QThread>
@@ -79,33 +80,67 @@ QString SecretStore::ask(std::unique_ptr<QKeychain::Job>& job, const QString& ke
                : job->errorString();
 }
 
-QString SecretStore::whyNotAsk()
+namespace {
+
+#ifdef Q_OS_LINUX
+QDBusMessage askService(const QString& path, const QString& interface, const QString& method,
+                        const QVariantList& arguments, std::chrono::milliseconds limit)
 {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), path, interface, method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, static_cast<int>(limit.count()));
+}
+
+QString aliasOf(const QString& alias, std::chrono::milliseconds limit)
+{
+    const QDBusMessage reply = askService(QStringLiteral("/org/freedesktop/secrets"),
+                                          QStringLiteral("org.freedesktop.Secret.Service"),
+                                          QStringLiteral("ReadAlias"), {alias}, limit);
+    return reply.type() == QDBusMessage::ReplyMessage
+               ? reply.arguments().value(0).value<QDBusObjectPath>().path()
+               : QString();
+}
+#endif
+
+} // namespace
+
+SecretStore::Probe SecretStore::probe()
+{
+    const auto unavailable = [](QString reason) { return Probe{Probe::Unavailable, std::move(reason)}; };
     if (!m_gaveUp.isEmpty())
-        return m_gaveUp;
+        return unavailable(m_gaveUp);
     if (QString reason = cannotAsk(); !reason.isEmpty())
-        return reason;
+        return unavailable(reason);
 #ifdef Q_OS_LINUX
     // A locked collection reads as if it held no entry, and refuses new ones: ask
     // the Secret Service itself whether the collection that keeps entries is locked.
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets/aliases/default"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
     const QDBusMessage reply =
-        QDBusConnection::sessionBus().call(get, QDBus::Block, static_cast<int>(m_limit.count()));
+        askService(QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+                   QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                   {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")}, m_limit);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
-            return m_gaveUp =
-                       QStringLiteral("the secret store did not answer within %1 ms").arg(m_limit.count());
+            return unavailable(
+                m_gaveUp =
+                    QStringLiteral("the secret store did not answer within %1 ms").arg(m_limit.count()));
         if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
-            return QStringLiteral("no secret store on the D-Bus session bus");
-        return {}; // no default collection yet, for example: the store makes one when asked
+            return unavailable(QStringLiteral("no secret store on the D-Bus session bus"));
+        return {Probe::Keeps, {}}; // no default collection yet, for example: the store makes one when asked
     }
     if (reply.arguments().value(0).value<QDBusVariant>().variant().toBool())
-        return QStringLiteral("the secret store's collection is locked");
+        return unavailable(QStringLiteral("the secret store's collection is locked"));
+    // Entries go to the default collection. The session collection is held in memory
+    // and gone when the store restarts: a key moved there would be lost with it.
+    const QString defaultCollection = aliasOf(QStringLiteral("default"), m_limit);
+    const QString sessionCollection = aliasOf(QStringLiteral("session"), m_limit);
+    if (!defaultCollection.isEmpty() &&
+        (defaultCollection == sessionCollection ||
+         defaultCollection == QLatin1String("/org/freedesktop/secrets/collection/session")))
+        return {Probe::ForgetsKeys,
+                QStringLiteral("the secret store's default collection is kept in memory only")};
 #endif
-    return {};
+    return {Probe::Keeps, {}};
 }
 
 SecretAnswer SecretStore::read(const QString& key)

@@ -37,9 +37,19 @@ public:
     // Why this process cannot ask at all (no session bus, for example); empty when it can.
     static QString cannotAsk();
 
-    // Why the store cannot be used now (cannotAsk(), a locked collection, no answer
-    // in time); empty when it can. Asks the store once.
-    QString whyNotAsk();
+    // Whether the store can be used now, and whether it keeps what it is given.
+    struct Probe
+    {
+        enum State {
+            Keeps,       // answers, and its default collection is kept on disk
+            ForgetsKeys, // answers, but its default collection lives in memory only
+            Unavailable, // cannotAsk(), a locked collection, no answer in time
+        };
+        State state = Unavailable;
+        QString reason; // why not Keeps
+    };
+    // Asks the store once.
+    Probe probe();
 
     SecretAnswer read(const QString& key);
     // Empty when stored; otherwise why not.

@@ -27,6 +27,7 @@ const QByteArray kEncryptedName("session.enc");
 const QByteArray kPlainName("session.json");
 const QByteArray kKeyName("session.key");
 const QByteArray kLockName("session.lock");
+const QByteArray kIdentityName("session.id");
 
 SessionStore::Error errorOf(const StoreFailure& failure)
 {
@@ -95,14 +96,20 @@ struct OpenedWith
 OpenedWith openWithKeys(const QByteArray& bytes, const std::vector<KeyCustody::Candidate>& keys,
                         const KeyCustody& custody, const QByteArray& path)
 {
-    if (keys.empty())
+    if (keys.empty()) {
+        // A key place that held something, but no key, names the fault itself.
+        if (!custody.skipped().isEmpty())
+            failBadFile(
+                QStringLiteral("%1: cannot be decrypted: %2%3")
+                    .arg(shown(path), custody.skipped().join(QStringLiteral("; ")), custody.whereElse()));
         failBadFile(
             custody.place().secretStore
                 ? QStringLiteral("%1: cannot be decrypted: its key is not in the platform secret store "
                                  "(and there is no key file %2)")
                       .arg(shown(path), shown(custody.path()))
-                : QStringLiteral("%1: cannot be decrypted: the key file %2 is missing")
-                      .arg(shown(path), shown(custody.path())));
+                : QStringLiteral("%1: cannot be decrypted: the key file %2 is missing%3")
+                      .arg(shown(path), shown(custody.path()), custody.whereElse()));
+    }
     std::optional<StoreFailure> first;
     for (const KeyCustody::Candidate& key : keys) {
         try {
@@ -112,6 +119,7 @@ OpenedWith openWithKeys(const QByteArray& bytes, const std::vector<KeyCustody::C
                 first = failure;
         }
     }
+    first->message += custody.whereElse();
     throw *first;
 }
 
@@ -228,6 +236,7 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
         };
         if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             failIo(QStringLiteral("%1: the lock file is not a regular file").arg(shown(lockPath)));
+        giveToDirectoryOwner(d->dir.get(), fd.get(), lockPath);
 
         const auto deadline = std::chrono::steady_clock::now() + wait;
         auto pause = std::chrono::milliseconds(2);
@@ -256,7 +265,11 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
             (void)!::pwrite(fd.get(), pid.constData(), static_cast<size_t>(pid.size()), 0);
 
         d->finishInterruptedStore();
-        removeTemporaries(d->dir.get(), d->dirPath, {kEncryptedName, kPlainName, kKeyName});
+        // A rotation's or a key move's leftovers too: what an interrupted write left
+        // under a temporary name never holds the only copy of a key.
+        removeTemporaries(d->dir.get(), d->dirPath,
+                          {kEncryptedName, kPlainName, kKeyName, kKeyName + "-next", kIdentityName});
+        d->keys.adopt(d->dir.get());
         d->keys.settle();
         d->seen.reset();
         lock.m_fd = fd.release();
@@ -311,7 +324,7 @@ SessionStore::Restored SessionStore::Impl::load()
     QByteArray encPair;
     QByteArray plainPair;
     const std::vector<KeyCustody::Candidate> candidates = keys.candidates(restored.warnings);
-    std::optional<KeyCustody::Source> openedBy;
+    const KeyCustody::Candidate* openedBy = nullptr;
     if (encFile) {
         const OpenedWith with = openWithKeys(encFile->bytes, candidates, keys, encPath);
         const OpenedEncrypted& opened = with.opened;
@@ -319,7 +332,7 @@ SessionStore::Restored SessionStore::Impl::load()
                                         decodeSealedSet(opened.payload, shown(encPath))};
         encPair = opened.pairId;
         now.key = with.key->key;
-        openedBy = with.key->source;
+        openedBy = with.key;
     }
     if (plainFile) {
         OpenedPlain opened = openPlain(plainFile->bytes, shown(plainPath));
@@ -417,10 +430,25 @@ void SessionStore::Impl::storeLocked(Stored& stored, const SessionData& session)
                         sealEncrypted(cbor, generation, pairId, *seen->key));
     PendingFile plainFile(dir.get(), kPlainName, path(kPlainName), plain);
     encFile.commit();
-    plainFile.commit();
-    syncDirectory(dir.get(), dirPath);
     seen->generation = generation;
+    try {
+        plainFile.commit();
+    } catch (const StoreFailure& failure) {
+        // The new encrypted file is in place: undoing it could fail the same way. The
+        // new plain file waits whole under its temporary name, and the next lock()
+        // finishes the pair, as after a kill between the renames.
+        plainFile.keep();
+        failIo(QStringLiteral("%1; the new %2 waits beside it and the change is completed at the next start")
+                   .arg(failure.message, QString::fromLatin1(kPlainName)));
+    }
     stored.generation = generation;
+    try {
+        syncDirectory(dir.get(), dirPath);
+    } catch (const StoreFailure& failure) {
+        stored.warnings << QStringLiteral("both stored files were replaced, but their durability is not "
+                                          "confirmed: %1")
+                               .arg(failure.message);
+    }
 }
 
 SessionStore::Stored SessionStore::store(const Lock& lock, const SessionData& session)
@@ -464,7 +492,7 @@ SessionStore::Stored SessionStore::forget(const Lock& lock)
                 failIo(QStringLiteral("%1: cannot remove: %2").arg(shown(d->path(name)), systemError(errno)));
         }
         syncDirectory(d->dir.get(), d->dirPath);
-        d->keys.forget(stored.warnings);
+        d->keys.forget(d->dir.get(), stored.warnings);
         d->seen.reset();
     });
 }
@@ -498,10 +526,29 @@ SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const Opti
                         options.keyFile.isEmpty() ? joinPath(parts.dir, kKeyName) : options.keyFile,
                         !options.keyFile.isEmpty(), options);
         read.keyPlace = keys.settle();
-        const OpenedEncrypted opened =
-            openWithKeys(file->bytes, keys.candidates(read.warnings), keys, path).opened;
-        read.file.formatVersion = opened.formatVersion;
-        read.file.generation = opened.generation;
-        read.file.data = decodeSealedSet(opened.payload, shown(path));
+        // A rotation may replace the file and its key between the two reads: read
+        // both again before calling the file altered.
+        QByteArray bytes = file->bytes;
+        for (int attempt = 1;; ++attempt) {
+            QStringList warnings;
+            try {
+                const OpenedEncrypted opened =
+                    openWithKeys(bytes, keys.candidates(warnings), keys, path).opened;
+                read.warnings << warnings;
+                read.file.formatVersion = opened.formatVersion;
+                read.file.generation = opened.generation;
+                read.file.data = decodeSealedSet(opened.payload, shown(path));
+                return;
+            } catch (const StoreFailure&) {
+                if (attempt == 3)
+                    throw;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+            const std::optional<FileRead> now =
+                readStateFile(dir->get(), parts.name, path, maxEncryptedFileBytes());
+            if (!now)
+                failIo(QStringLiteral("%1: cannot read: %2").arg(shown(path), systemError(ENOENT)));
+            bytes = now->bytes;
+        }
     });
 }

@@ -23,6 +23,7 @@ class SessionData;
 //   session.key   the data key, only when it is not kept in the platform secret
 //                 store (and unless the store is given another key file)
 //   session.lock  the lock of the one process that may write the directory
+//   session.id    the directory's identity, which names its entry in the secret store
 // Files are owner-only (0600), the directory 0700. Each store replaces a file
 // atomically (written to a temporary file, synced, renamed over the old one, then the
 // directory synced), so a reader sees the old or the new file, never a mix. Both
@@ -62,6 +63,7 @@ public:
         Io,               // a file or directory cannot be read or written
         Busy,             // another process holds the state directory's lock
         NoStateDirectory, // no state directory can be derived from the environment
+        BadOptions,       // the options cannot work (a key file that is a state file); nothing was changed
     };
 
     // The failure of an outcome, if any.
@@ -204,11 +206,12 @@ public:
     QByteArray keyPath() const;
     //@}
 
-    // Creates the state directory when missing (0700; an existing one open to others
-    // is tightened, with a warning), then takes its lock, waiting at most `wait`.
-    // Under the lock, temporary files that an interrupted store left are removed and
-    // the place of the key is settled (an I/O error when the secret store is required
-    // and none answers: no stored file is changed).
+    // Creates the state directory when missing (0700; an existing one of the caller's
+    // own that is open to others is tightened, with a warning; a shared one, or another
+    // user's unless the caller is root, is refused), then takes its lock, waiting at
+    // most `wait`. Under the lock, a store interrupted between its renames is finished,
+    // temporary files are removed and the place of the key is settled (an I/O error
+    // when the secret store is required and none answers: no stored file is changed).
     Lock lock(std::chrono::milliseconds wait = kDefaultLockWait);
 
     // Where the key lives, as settled by lock().
@@ -221,7 +224,10 @@ public:
 
     // Stores both halves of `session` under the next generation, the key first when
     // there is none yet. Restores nothing; when nothing was restored under this lock,
-    // the stored generation is read first.
+    // the stored generation is read first. A failure before the first rename leaves the
+    // stored files as they were; one at the second leaves the new plain file waiting,
+    // for the next lock() to finish the pair (the error says so). A failed directory
+    // sync after both renames is a warning: the files were replaced.
     Stored store(const Lock& lock, const SessionData& session);
 
     // Seals the stored session with a new key and keeps that key in place of the old
@@ -229,9 +235,11 @@ public:
     // error (bad stored file) when nothing is stored.
     Stored rotateKey(const Lock& lock);
 
-    // Removes both stored files, the key file and the secret store's entry of this
-    // state directory (the lock file and the directory stay). Nothing stored is no
-    // error: a second forget succeeds too.
+    // Removes both stored files, the keys the state directory owns (its key file, its
+    // entries in the secret store) and its identity; the lock file and the directory
+    // stay. A key file given by the caller outside the state directory is left, with a
+    // warning: other directories may share it. Nothing stored is no error: a second
+    // forget succeeds too.
     Stored forget(const Lock& lock);
 
     // One stored file, plain or encrypted; the key is needed for the encrypted one

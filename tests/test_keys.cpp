@@ -20,38 +20,74 @@ Outcome withoutBus(Spawn s)
 
 } // namespace
 
+namespace {
+
+// The secret store's entries of this program, as "NAME" and "  secret=BYTES" lines.
+QByteArray entries()
+{
+    return spawn({{"-c", "secret-tool search --all server sessionconfig 2>&1 | "
+                         "sed -n 's/^attribute.user = //p; s/^secret = /  secret=/p'"},
+                  "sh"})
+        .out;
+}
+
+QByteArray secretStoreCall(const QByteArray& method, const QList<QByteArray>& args)
+{
+    return spawn({QList<QByteArray>{"call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                                    "/org/freedesktop/secrets", "--method",
+                                    "org.freedesktop.Secret.Service." + method} +
+                      args,
+                  "gdbus"})
+        .out;
+}
+
+} // namespace
+
 TEST_F(KeyCustody, SecretStoreKeepsTheKeyOffDiskThroughEveryCommandAndForgetRemovesIt)
 {
-    // The secret store's entries of this state directory (whose name needs no encoding).
-    const auto entries = [&] {
-        const QByteArray account = QDir(QFile::decodeName(state())).canonicalPath().toUtf8();
-        return spawn({{"search", "--all", "user", account}, "secret-tool"}).out;
-    };
     for (const char* verb : {"run", "run", "sign-out", "rotate-key", "run"}) {
         const Outcome o = sessionctl(verb);
-        // Said once; session.enc and session.json only.
-        EXPECT_TRUE(o.out.count("key: platform secret store") == 1 && snapshot().size() == 2) << verb << o;
+        // Said once; session.enc, session.json and the directory's identity only.
+        EXPECT_TRUE(o.out.count("key: platform secret store") == 1 && snapshot().size() == 3) << verb << o;
     }
-    EXPECT_TRUE(entries().contains("sessionconfig"));
+    EXPECT_EQ(entries().count("directory "), 1) << entries().constData();
     const QByteArray shown = spawn({{"show", file("session.enc")}}).out;
     EXPECT_TRUE(shown.startsWith("key: platform secret store\n") && shown.contains(", generation 5"))
         << shown.data();
     for (int i = 0; i < 2; ++i) // the second finds nothing to forget
-        EXPECT_TRUE(sessionctl("forget").exitCode == 0 && snapshot().empty() &&
-                    !entries().contains("sessionconfig"));
+        EXPECT_TRUE(sessionctl("forget").exitCode == 0 && snapshot().empty() && entries().isEmpty());
 }
 
-// A copy elsewhere (another entry name) is refused; without a bus, so is a command
-// that asks for the secret store.
-TEST_F(KeyCustody, ACopyOrACommandAskingForAMissingSecretStoreIsRefused)
+// The key follows the directory: renamed, bind-mounted or copied under the same login it
+// opens (a copy gets an entry of its own, so forgetting it leaves the original); in
+// another login's secret store a copy is refused. Without a bus, so is a command that
+// asks for the secret store.
+TEST_F(KeyCustody, TheKeyFollowsTheDirectoryNotItsPath)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
     const auto stored = snapshot();
-    m_stateName = "copy";
-    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(state())));
-    for (const auto& [name, bytes] : stored)
-        writeFile(state() + '/' + name, bytes);
-    EXPECT_TRUE(exited(sessionctl("run"), 2, "session.key"));
+    const auto opens = [&](const QByteArray& name) {
+        m_stateName = name;
+        const Outcome o = sessionctl("get", {"phone.SipAccount"});
+        return exited(o, 0) && o.out.contains("alice@sip.example.net");
+    };
+    ASSERT_TRUE(QDir().rename(QFile::decodeName(state()), QFile::decodeName(path("moved"))));
+    EXPECT_TRUE(opens("moved"));
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(path("alias"))));
+    if (spawn({{"--bind", path("moved"), path("alias")}, "mount"}).exitCode == 0) {
+        EXPECT_TRUE(opens("alias") && opens("moved"));
+        spawn({{path("alias")}, "umount"});
+        EXPECT_TRUE(opens("moved"));
+    }
+    ASSERT_EQ(spawn({{"-a", path("moved"), path("copy")}, "cp"}).exitCode, 0);
+    EXPECT_TRUE(opens("copy"));
+    EXPECT_EQ(sessionctl("forget").exitCode, 0);
+    EXPECT_TRUE(opens("moved"));
+
+    ASSERT_EQ(spawn({{"-a", path("moved"), path("elsewhere")}, "cp"}).exitCode, 0);
+    const Spawn otherLogin{{SESSIONCTL_PROGRAM, "run", "--state", path("elsewhere")}, WITH_SECRET_STORE};
+    EXPECT_TRUE(exited(spawn(otherLogin), 2, "session.key"));
+    m_stateName = "elsewhere";
     EXPECT_EQ(snapshot(), stored);
     for (const char* verb : {"run", "sign-out", "rotate-key", "forget"})
         EXPECT_TRUE(exited(withoutBus(command(verb, {"--key-store", "secret-store"})), 4,
@@ -60,6 +96,61 @@ TEST_F(KeyCustody, ACopyOrACommandAskingForAMissingSecretStoreIsRefused)
     EXPECT_EQ(snapshot(), stored);
     m_stateName = "fresh"; // not even a state directory is made for it
     EXPECT_EQ(withoutBus(command("sign-out", {"--key-store", "secret-store"})).exitCode, 4);
+    EXPECT_FALSE(exists(state()));
+}
+
+// Key places that hold something odd; each is followed by the open that must succeed.
+TEST_F(KeyCustody, EveryKeyThatCouldOpenTheSessionIsTriedAndLeftoversGo)
+{
+    const auto keyFileRun = [&](const QByteArray& name) {
+        m_stateName = name;
+        ASSERT_EQ(sessionctl("run", {"--key-store", "file"}).exitCode, 0);
+    };
+    // An entry that holds no key (an interrupted move left one) beside a good key file.
+    keyFileRun("empty-entry");
+    const QByteArray account = QDir(QFile::decodeName(state())).canonicalPath().toUtf8();
+    spawn({{"-c",
+            "printf '' | secret-tool store --label=x user \"$0\" server sessionconfig type base64 "
+            "xdg:schema org.qt.keychain",
+            account},
+           "sh"});
+    Outcome o = sessionctl("run");
+    EXPECT_TRUE(exited(o, 0, "holds no key") && o.out.contains("key: platform secret store")) << o;
+    EXPECT_TRUE(!exists(file("session.key")) && !entries().contains("secret=\n")) << entries().constData();
+
+    // Leftovers of interrupted writes of a key go at the next writing command.
+    for (const char* leftover : {"session.key-next.0123456789ab", "session.key.0123456789ab"})
+        writeFile(file(leftover), QByteArray(32, 'k'));
+    EXPECT_EQ(sessionctl("run").exitCode, 0);
+    EXPECT_EQ(snapshot().size(), 3u);
+
+    // A default collection held in memory only: the key stays in its file, and says why.
+    keyFileRun("memory");
+    const QByteArray login = "/org/freedesktop/secrets/collection/login";
+    secretStoreCall("SetAlias", {"default", "/org/freedesktop/secrets/collection/session"});
+    o = sessionctl("run");
+    secretStoreCall("SetAlias", {"default", login});
+    EXPECT_TRUE(
+        o.out.contains("key: file " + file("session.key") +
+                       " (no secret store: the secret store's default collection is kept in memory only)"))
+        << o;
+    EXPECT_TRUE(exists(file("session.key")));
+
+    // A key file shared by two directories outlives forgetting one; a key file that
+    // would be a state file is refused before anything is made.
+    const QByteArray shared = path("shared.key");
+    for (const QByteArray name : {"a", "b"}) {
+        m_stateName = name;
+        ASSERT_EQ(sessionctl("run", {"--key-file", shared}).exitCode, 0);
+    }
+    o = sessionctl("forget", {"--key-file", shared});
+    EXPECT_TRUE(exited(o, 0, "was given with --key-file") && exists(shared)) << o;
+    m_stateName = "a";
+    EXPECT_EQ(sessionctl("get", {"--key-file", shared, "phone.SipAccount"}).exitCode, 0);
+    m_stateName = "collide";
+    for (const char* name : {"session.json", "session.enc.tmp"})
+        EXPECT_TRUE(exited(sessionctl("run", {"--key-file", file(name)}), 1, "would be the state file"))
+            << name;
     EXPECT_FALSE(exists(state()));
 }
 
@@ -98,10 +189,19 @@ TEST_F(KeyCustody, AStoreThatNeverAnswersCostsTheLimitOnly)
     const Outcome hung = sessionctl("run");
     EXPECT_TRUE(exited(hung, 0) && hung.out.contains("did not answer within 5000 ms")) << hung;
     EXPECT_LT(hung.elapsed, std::chrono::seconds(9));
-    // Told to use the secret store, it is refused after the same wait.
+    // Told to use the secret store, it is refused after the same wait, and told the way out.
     const Outcome refused = sessionctl("run", {"--key-store", "secret-store"});
-    EXPECT_TRUE(exited(refused, 4, "did not answer within 5000 ms")) << refused;
+    EXPECT_TRUE(exited(refused, 4, "did not answer within 5000 ms") &&
+                refused.err.contains("exists: --key-store file uses it"))
+        << refused;
     EXPECT_EQ(readFile(file("session.key")), key);
+    // A session whose key is in the hung store is refused for that cause, not a missing file.
+    m_stateName = "kept";
+    ::kill(daemon, SIGCONT);
+    ASSERT_TRUE(sessionctl("run").out.contains("key: platform secret store"));
+    ::kill(daemon, SIGSTOP);
+    EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 2,
+                       "could not be asked: the secret store did not answer within 5000 ms"));
     ::kill(daemon, SIGCONT);
 }
 
@@ -152,9 +252,14 @@ TEST_F(KeyCustody, AKillAtAnyStepOfARotationLeavesFilesThatOpen)
                 const QByteArray fault =
                     "inject=" + syscall + ":signal=KILL:when=" + QByteArray::number(when);
                 kills += spawn(traced(command("rotate-key", mode), fault)).exitCode == -1;
-                ASSERT_EQ(sessionctl("run", mode).exitCode, 0) << fault.constData();
-                EXPECT_EQ(exists(file("session.key")), !secret);
+                // Run with the same key place, or with a store answering where there was none.
+                const Outcome next = secret || when % 2 ? sessionctl("run", mode) : sessionctl("run");
+                ASSERT_EQ(next.exitCode, 0) << fault.constData() << next;
+                EXPECT_EQ(exists(file("session.key")), !secret && when % 2);
                 EXPECT_FALSE(exists(file("session.key-next")));
+                if (!secret && !(when % 2)) { // back to a key file for the next round
+                    ASSERT_EQ(sessionctl("forget").exitCode + sessionctl("run", mode).exitCode, 0);
+                }
             }
             EXPECT_GE(kills, (calls + 1) / 2) << syscall.constData();
         }

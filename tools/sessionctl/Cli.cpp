@@ -3,6 +3,7 @@
 #include "Domains.h"
 #include "Failure.h"
 #include "Profile.h"
+#include "Secrets.h"
 #include "Summary.h"
 #include "Verbs.h"
 #include "Watch.h"
@@ -271,6 +272,7 @@ ExitCode exitCodeOf(SessionStore::ErrorKind kind)
     case SessionStore::ErrorKind::BadStoredFile:
         return ExitBadStoredFile;
     case SessionStore::ErrorKind::NoStateDirectory:
+    case SessionStore::ErrorKind::BadOptions:
         return ExitUsage;
     case SessionStore::ErrorKind::Io:
     case SessionStore::ErrorKind::Busy:
@@ -464,6 +466,7 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     printSummary(out, session);
     out.flush();
     storeSession(store, lock, session, out, err);
+    wipeSecrets(session);
     return ExitOk;
 }
 
