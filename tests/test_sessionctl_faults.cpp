@@ -86,6 +86,97 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
     EXPECT_TRUE(kills > 0 && mixed > 0) << kills << " kills, " << mixed << " between the renames";
 }
 
+// Failing after the first rename (EIO, or a file system gone read-only): the new plain
+// file waits whole and the next start completes the change. A failed directory sync
+// after both renames is no failure of the store, and says what it could not confirm.
+TEST_F(SessionctlFaults, AStoreFailingAfterItsFirstRenameIsCompletedAtTheNextStart)
+{
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    const Outcome failed = spawn(traced(command("set", {"phone.SipAccount", "new", "user.FirstName", "newf"}),
+                                        "inject=renameat:error=EIO:when=2"));
+    EXPECT_TRUE(exited(failed, 4, "the change is completed at the next start")) << failed;
+    const Outcome next = sessionctl("get", {"phone.SipAccount", "user.FirstName"});
+    EXPECT_TRUE(exited(next, 0) && !next.err.contains("not written together") &&
+                next.out.contains("\"new\"") && next.out.contains("\"newf\""))
+        << next;
+
+    const int syncs = countCalls(command("set", {"phone.SipAccount", "x"}), "fsync");
+    const Outcome unsynced = spawn(traced(command("set", {"phone.SipAccount", "y"}),
+                                          "inject=fsync:error=EIO:when=" + QByteArray::number(syncs)));
+    EXPECT_TRUE(exited(unsynced, 0, "both stored files were replaced, but their durability is not confirmed"))
+        << unsynced;
+    EXPECT_TRUE(sessionctl("get", {"phone.SipAccount"}).out.contains("\"y\""));
+}
+
+// Root repairing another user's state directory leaves it that user's; a third user is
+// refused before anything changes, and a shared directory is refused, never tightened.
+TEST_F(SessionctlFaults, OwnershipOfTheStateDirectoryIsKept)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act for other users";
+    ::chmod(path("").constData(), 0711); // the other users pass through the scratch directory
+    const QByteArray home = path("home"), dir = home + "/state";
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(home)));
+    ASSERT_EQ(::chown(home.constData(), 12345, 12345), 0);
+    const auto as = [](uid_t uid, QList<QByteArray> args) {
+        Spawn s{QList<QByteArray>{"--reuid=" + QByteArray::number(uid), "--regid=" + QByteArray::number(uid),
+                                  "--clear-groups", SESSIONCTL_PROGRAM} +
+                    args,
+                "setpriv"};
+        s.env = {"DBUS_SESSION_BUS_ADDRESS"};
+        return spawn(s);
+    };
+    ASSERT_EQ(as(12345, {"run", "--state", dir}).exitCode, 0);
+    EXPECT_TRUE(exited(spawn({{"set", "--state", dir, "phone.SipAccount", "by-root"}}), 0));
+    for (const QString& name : QDir(QFile::decodeName(dir)).entryList(QDir::Files)) {
+        struct stat st
+        {
+        };
+        ::stat((dir + '/' + QFile::encodeName(name)).constData(), &st);
+        EXPECT_TRUE(st.st_uid == 12345 && st.st_gid == 12345 && (st.st_mode & 0777) == 0600)
+            << qPrintable(name);
+    }
+    EXPECT_TRUE(as(12345, {"get", "--state", dir, "phone.SipAccount"}).out.contains("by-root"));
+    ::chmod(home.constData(), 0755);
+    const auto stored = [&] { return readFile(dir + "/session.enc") + readFile(dir + "/session.json"); };
+    const QByteArray before = stored();
+    EXPECT_TRUE(exited(as(23456, {"set", "--state", dir, "phone.SipAccount", "x"}), 4));
+    EXPECT_TRUE(
+        exited(as(23456, {"set", "--state", home, "phone.SipAccount", "x"}), 4, "belongs to user 12345"));
+    EXPECT_EQ(stored(), before);
+
+    const QByteArray shared = path("shared");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(shared)));
+    ::chmod(shared.constData(), 01777);
+    EXPECT_TRUE(exited(spawn({{"run", "--state", shared}}), 4, "is a shared directory"));
+    struct stat st
+    {
+    };
+    EXPECT_TRUE(::stat(shared.constData(), &st) == 0 && (st.st_mode & 07777) == 01777);
+}
+
+// A sessionctl that aborts while it holds the password, the tokens and the key leaves
+// no core file, where the same abort of another program does.
+TEST_F(SessionctlFaults, AnAbortLeavesNoCoreHoldingSecrets)
+{
+    const QByteArray cores = path("cores");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(cores)));
+    const auto abortIn = [&](QList<QByteArray> command) {
+        Spawn s{QList<QByteArray>{"-c", "ulimit -c unlimited; exec \"$@\"", "sh"} + command, "sh"};
+        s.env = {"--chdir=" + cores};
+        return spawn(s);
+    };
+    abortIn({"sh", "-c", "kill -ABRT $$"});
+    if (QDir(QFile::decodeName(cores)).entryList(QDir::Files).isEmpty())
+        GTEST_SKIP() << "cores do not land in the working directory here (see core_pattern)";
+    QFile::remove(QFile::decodeName(cores + "/core"));
+    const Outcome o =
+        abortIn({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=renameat:signal=ABRT:when=1",
+                 SESSIONCTL_PROGRAM, "run", "--state", state()});
+    EXPECT_EQ(o.exitCode, -1) << o;
+    EXPECT_EQ(QDir(QFile::decodeName(cores)).entryList(QDir::Files), QStringList{});
+}
+
 TEST_F(SessionctlFaults, RacingProcessesEachStoreOnce)
 {
     std::vector<Spawn> racers; // each one's output fits its pipe while the others are collected
