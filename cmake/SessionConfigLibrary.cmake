@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # sessionconfig_add_library(<target> EXPORT_NAME <name> OUTPUT_NAME <file> BASE_NAME <macro base>
 #                           SOURCES ... HEADERS ... [INCLUDE_DIR <dir>] [LINK ...])
 #

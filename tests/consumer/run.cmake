@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the freshly built tree into a scratch prefix, then configures, builds and
 # runs a separate project that finds it with find_package(SessionConfig).
 file(REMOVE_RECURSE ${WORK_DIR})
