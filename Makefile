@@ -1,33 +1,38 @@
-# Front door: `make demo` and `make test` work on a fresh Debian 12 machine.
+# SPDX-License-Identifier: MIT
+# Front door: `make demo` and `make test` work on a fresh Debian 12 machine: they run
+# `make deps` first. Every other target installs nothing: it uses the tools already
+# present and says which one is missing (`make deps-ci` installs the gates' tools).
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+CLANG_FORMAT ?= clang-format
 
-APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev strace \
-               qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
-# Further tools of the quality gates, installed by the targets that need them.
-FUZZ_PACKAGES     = clang libclang-rt-14-dev
-CLANG_PACKAGES    = clang
-TIDY_PACKAGES     = clang-tidy
-COVERAGE_PACKAGES = gcovr
-DOCS_PACKAGES     = doxygen
-# RapidJSON only as a yardstick for the stored-form benchmarks.
-BENCH_PACKAGES    = rapidjson-dev
+# Debian packages by group; `make deps DEPS="build ci"` installs both groups.
+DEPS ?= build
+DEPS_build = cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libsodium-dev strace \
+             qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
+# The quality gates' tools (.ci/run): Clang and its fuzzing runtime, clang-tidy,
+# clang-format, gcovr, Doxygen, Google Benchmark with RapidJSON as the stored-form
+# yardstick, and what the installed-package test uses to render the man page and
+# load the shell completion.
+DEPS_ci = clang libclang-rt-14-dev clang-tidy clang-format gcovr doxygen libbenchmark-dev rapidjson-dev \
+          groff-base man-db bash-completion
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test demo install clean format \
+.PHONY: all deps deps-ci configure build test demo install clean format format-check \
         test-clang tidy sanitize sanitize-address sanitize-thread fuzz coverage bench docs
 
 all: build
 
-# Installs only what is missing, so repeated runs cost nothing.
+# Installs only what is missing, so a repeated run costs nothing and needs no root.
+# Off Debian (no dpkg) it names the packages and leaves them to you.
 deps:
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(APT_PACKAGES)"
-
-.PHONY: apt-install
-apt-install:
-	@missing=""; for p in $(PACKAGES); do \
+	@packages="$(foreach g,$(DEPS),$(DEPS_$(g)))"; \
+	if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then \
+	  echo "make deps: not a Debian system; install the equivalents of:$$packages"; exit 0; \
+	fi; \
+	missing=""; for p in $$packages; do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -35,19 +40,29 @@ apt-install:
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-configure: deps
+deps-ci:
+	@$(MAKE) --no-print-directory deps DEPS="build ci"
+
+# A gate's tool, or a clear stop naming the package that brings it.
+require = @command -v $(1) >/dev/null || { echo "$(1) not found: install $(2) (make deps-ci does)"; exit 1; }
+
+configure:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSESSIONCONFIG_WERROR=ON $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: deps
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Two runs of the main program against a fresh state directory: the first starts
 # fresh and stores the session, the second restores it; then the encrypted file.
+# Only the libraries and the program are built, not the tests.
 SESSIONCTL = ./$(BUILD)/tools/sessionctl/sessionctl
-demo: build
+demo: deps
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD) -j $(JOBS) --target sessionctl
 	@state=$$(mktemp -d) && trap 'rm -rf "$$state"' EXIT && \
 	echo "== sessionctl run --state $$state" && $(SESSIONCTL) run --state "$$state" && \
 	echo && echo "== sessionctl run --state $$state (again)" && $(SESSIONCTL) run --state "$$state" && \
@@ -56,8 +71,16 @@ demo: build
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
+# The tracked C++ sources, formatted in place by the project's .clang-format;
+# format-check (in CI) fails on any file that formatting would change.
+FORMAT_SOURCES = git ls-files -z '*.h' '*.cpp'
 format:
-	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+	$(call require,$(CLANG_FORMAT),clang-format)
+	$(FORMAT_SOURCES) | xargs -0 $(CLANG_FORMAT) -i
+
+format-check:
+	$(call require,$(CLANG_FORMAT),clang-format)
+	$(FORMAT_SOURCES) | xargs -0 $(CLANG_FORMAT) --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) build-clang build-asan build-tsan build-fuzz build-cov build-bench
@@ -65,7 +88,7 @@ clean:
 # The API reference of the installed headers in $(BUILD)/docs/html; fails on any
 # undocumented public class, function or enumerator.
 docs:
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(DOCS_PACKAGES)"
+	$(call require,doxygen,doxygen)
 	@rm -rf $(BUILD)/docs && mkdir -p $(BUILD)/docs
 	DOCS_OUT=$(BUILD)/docs doxygen docs/Doxyfile
 	@echo "API reference: $(BUILD)/docs/html/index.html"
@@ -85,8 +108,8 @@ TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(
 
 # The whole suite again, built by Clang with warnings as errors; the Clang build also
 # runs the thread-safety analysis of every lock (see ThreadSafety.h).
-test-clang: deps
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES)"
+test-clang:
+	$(call require,clang++,clang)
 	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 	cmake --build build-clang -j $(JOBS)
@@ -95,8 +118,9 @@ test-clang: deps
 # clang-tidy with the checks of .clang-tidy over every source of the libraries and the
 # main program (their headers with them), from the Clang build's compile commands.
 TIDY_SOURCES = $(shell git ls-files 'src/*.cpp' 'platform/*.cpp' 'storage/*.cpp' 'tools/*.cpp')
-tidy: deps
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(CLANG_PACKAGES) $(TIDY_PACKAGES)"
+tidy:
+	$(call require,clang++,clang)
+	$(call require,run-clang-tidy,clang-tidy)
 	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 	  -DSESSIONCONFIG_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 	@# The generated export headers must exist before the sources are read.
@@ -107,12 +131,12 @@ tidy: deps
 
 sanitize: sanitize-address sanitize-thread
 
-sanitize-address: deps
+sanitize-address:
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_SANITIZE=address,undefined
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && $(ASAN_ENV) $(SANITIZE_CTEST)
 
-sanitize-thread: deps
+sanitize-thread:
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(TSAN_ENV) $(TSAN_CTEST)
@@ -122,8 +146,8 @@ sanitize-thread: deps
 # crashes to build-fuzz/artifacts/.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/fuzz_*.cpp))
-fuzz: deps
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(FUZZ_PACKAGES)"
+fuzz:
+	$(call require,clang++,clang libclang-rt-14-dev)
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DSESSIONCONFIG_WERROR=ON -DBUILD_TESTING=OFF -DSESSIONCONFIG_FUZZ=ON -DSESSIONCONFIG_SANITIZE=address,undefined
 	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
@@ -143,8 +167,8 @@ fuzz: deps
 # Line and branch coverage of the libraries (src/, platform/, storage/) and the main
 # program (tools/) over the whole suite.
 COVERAGE_MIN_LINES ?= 95
-coverage: deps
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(COVERAGE_PACKAGES)"
+coverage:
+	$(call require,gcovr,gcovr)
 	cmake -S . -B build-cov -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSESSIONCONFIG_COVERAGE=ON
 	cmake --build build-cov -j $(JOBS)
 	find build-cov -name '*.gcda' -delete
@@ -161,8 +185,7 @@ coverage: deps
 # BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
 BENCH_PROGRAMS ?= bench_stores bench_scale
 BENCH_ARGS ?=
-bench: deps
-	@$(MAKE) --no-print-directory apt-install PACKAGES="$(BENCH_PACKAGES)"
+bench:
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \
 	  -DBUILD_TESTING=OFF -DSESSIONCONFIG_BENCHMARKS=ON
 	cmake --build build-bench -j $(JOBS)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encoding and decoding of a fully provisioned session's two stored sets, in both
 // stored forms. Each iteration handles the pair: the encrypted and the plain set.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which container fits a data set of one to a dozen entries? Each candidate holds the
 // same (key, value) pairs; the benchmarks build a set the way a record serializes
 // (insert n keys) and read it the way a record deserializes (look every key up).

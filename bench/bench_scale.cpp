@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data sets at any size: the cost per entry from 10^2 to 10^6 entries, a grown
 // session against QSettings, the JSON reader against RapidJSON's SAX reader, and
 // the peak memory of decoding the worst inputs within the limits. Ends with a

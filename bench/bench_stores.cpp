@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the runtime stores cost against the bare minimum (the same work without the
 // store) and against the usual alternatives, measured in one run. After the Google
 // Benchmark table the program prints the ratios and checks them against its goals.

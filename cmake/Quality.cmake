@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Build switches of the quality gates, applied to every target defined after this
 # file is included (the three libraries, tests, examples, fuzz and bench programs).
 #

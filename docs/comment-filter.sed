@@ -1,5 +1,8 @@
+# SPDX-License-Identifier: MIT
 # The headers explain themselves in plain // comments; this turns them into
 # documentation comments for the reference, leaving the sources as they are.
+# The licence line at the top of each file documents nothing; it stays an empty line.
+s|^// SPDX-License-Identifier:.*$||
 # A namespace's closing comment names the namespace; it documents nothing.
 /^[[:space:]]*}[[:space:]]*\/\/ namespace/b
 # Whole-line comments document what follows them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Provisions a desk store, stores it, and reads it back into a second store.
 #include <DeskRuntimeData.h>
 

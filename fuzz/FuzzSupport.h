@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What the fuzz targets share: a reader that turns fuzz bytes into data sets, its

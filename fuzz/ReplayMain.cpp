@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target once over every file named on the command line, or found below
 // a directory named there, without libFuzzer: the committed corpus thereby becomes an
 // ordinary test that builds with any compiler.

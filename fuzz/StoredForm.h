@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The check shared by the stored-form decoders' fuzz targets: untrusted bytes either

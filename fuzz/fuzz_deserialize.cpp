@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary stored sets, read by every record, every store and the session: nothing
 // may crash, and whatever a subject makes of its input must survive a second trip:
 // serialize, read into a fresh subject, serialize again, and the sets are equal.

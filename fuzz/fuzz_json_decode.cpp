@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON stored form read from untrusted bytes: never a crash, and what decodes
 // encodes (compact and indented) to bytes that decode to an equal set and encode to
 // the same bytes again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpus: `seed_corpus <fuzz/corpus>` fills <fuzz/corpus>/<target>/
 // with inputs that describe real stored sessions and deliberately wrong ones. Run it
 // again after the stored layout changes and commit the result.

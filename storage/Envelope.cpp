@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Envelope.h"
 
 #include "StoreFailure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KeyCustody.h"
 
 #include "StateFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Where the data key is kept, and the one place that loads, creates, moves, replaces

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The platform secret store (Secret Service over D-Bus on Linux), asked through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SessionStore.h"
 
 #include "Envelope.h"

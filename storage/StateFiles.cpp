@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StateFiles.h"
 
 #include "StoreFailure.h"

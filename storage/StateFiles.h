@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // File access of the state directory, on descriptors and byte paths.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Common definitions: endpoints, the endpoint directory's lookups and caller identities.
 #include <CallerIds.h>
 #include <Endpoints.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stored forms of a data set: round trips, the pinned layouts, and one refusal
 // for each way of refusing, with its error text.
 #include <AppRuntimeData.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data-set behaviours the stores rely on.
 #include <DataSetCodec.h>
 #include <DataSets.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stored forms of a fully provisioned session, byte for byte against checked-in
 // files. SESSIONCONFIG_WRITE_GOLDEN=1 writes the files instead of comparing.
 #include "Provisioning.h"

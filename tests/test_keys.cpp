@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key custody with real processes: a private keyring daemon (tests/with-secret-store.sh),
 // no bus, a stopped daemon, a locked collection, kills during a key move and rotation.
 #include "SessionctlProcess.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Change notifications of the runtime stores: what a write reports, where and when the
 // callback runs, what cancelling and destroying guarantee.
 #include <SessionData.h>

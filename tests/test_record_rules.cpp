@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records' own rules beyond their property tables: hooked rows read back, phone
 // rights, the valid-session rule, URL placeholders, whole-record reads under writes.
 #include <AppSettingsDTO.h>

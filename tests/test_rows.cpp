@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every store against its own property table: stored keys, round trips, reset, clear,
 // equality, copies and moves do what each row's columns say.
 #include <SessionData.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session aggregate: provisioning flags, the ready callback, sharing of stores,
 // reset and clear walks, hostile stored sets and many threads at once.
 #include "StoreTestUtils.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sessionctl as a user and a support engineer run it: the golden summary, watched
 // changes, secrets kept off files and screen, list, get, set, reset and refusals.
 #include <DataSetCodec.h>

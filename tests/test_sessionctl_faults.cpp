@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sessionctl under real faults: full disks, failing syncs and renames, kills, racing
 // processes, hostile files, names that are not UTF-8, lost output, no home.
 #include <SessionStore.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The provisioning profile reader: what each value becomes (the kinds sessionctl set
 // reads too: the end-to-end tests), and the one-line refusals of a malformed profile.
 #include "Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SessionStore on real files: damaged files refused and left as they were, pairs not
 // written together told apart, one lock per state directory.
 #include <AppRuntimeData.h>

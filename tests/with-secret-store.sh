@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a command inside a private D-Bus session with an unlocked keyring daemon of
 # its own: its HOME and data directory are a temporary directory, so a test never
 # touches the user's keyring nor sees another test's entries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // One deep comparison of data sets for tests, benchmarks and fuzz targets: the first

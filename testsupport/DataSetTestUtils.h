@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Test aids for data sets: building small ones, reading them back, comparing two deeply.

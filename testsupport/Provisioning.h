@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Fills every held property of a store, or of a whole session, with values shaped like

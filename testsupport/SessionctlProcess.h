@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Runs sessionctl (or another program) as a user would, arguments and environment as

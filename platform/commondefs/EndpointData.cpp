@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EndpointData.h"
 
 #include <utility>

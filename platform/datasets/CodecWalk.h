@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The walk shared by both stored forms: where it stands in the set, what it has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CBOR stored form, written and read as a stream straight between the set and
 // the bytes: no QCborMap or QCborValue tree is built on either side, and no
 // QCborStreamReader or QCborStreamWriter call is made for every item.

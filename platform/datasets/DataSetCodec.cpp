@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CodecWalk.h"
 
 #include <QHash>

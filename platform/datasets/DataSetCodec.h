@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Stored forms of a data set: JSON for people to read and diff, CBOR for compact

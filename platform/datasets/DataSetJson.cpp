@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON stored form, written and read as a stream: a writer that lays the text
 // out exactly as QJsonDocument does, and a strict RFC 8259 reader that stores each
 // value as it meets it. Neither builds a QJsonObject tree, whose inserts cost time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DataSets.h"
 
 #include "WellFormedText.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Keyed data sets: the unit in which the client stores and restores state.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Lock discipline the compiler checks. Under Clang these macros become its capability

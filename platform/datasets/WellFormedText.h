@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Text that every stored form carries unchanged: UTF-16 without an unpaired

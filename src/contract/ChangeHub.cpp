@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <ChangeHub.h>
 #include <ChangeSubscription.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <IConfigurationResettable.h>
 #include <IEncryptedSerializable.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <CallFlowConfigurationDTO.h>
 #include <CallFlowRuntimeData.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <DeskConfigurationDTO.h>
 #include <DeskRuntimeData.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <PhoneConfigurationDTO.h>
 #include <PhoneRuntimeData.h>
 

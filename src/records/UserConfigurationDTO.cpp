@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <UserConfigurationDTO.h>
 #include <UserRuntimeData.h>
 

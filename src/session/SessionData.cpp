@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <SessionData.h>
 
 #include "../contract/StoredValues.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <CallFlowRuntimeData.h>
 
 #include "../contract/StoreProperties.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <ChatRuntimeData.h>
 
 #include "../contract/StoreProperties.h"

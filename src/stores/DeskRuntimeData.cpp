@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <DeskRuntimeData.h>
 
 #include "../contract/StoreProperties.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <PhoneRuntimeData.h>
 
 #include "../contract/StoreProperties.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <UserRuntimeData.h>
 
 #include "../contract/StoreProperties.h"

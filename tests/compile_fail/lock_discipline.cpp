@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compiled by the tests with Clang's -Wthread-safety -Werror, once per fault: each
 // must stop the build, and the file without a fault must build.
 #include <ThreadSafety.h>

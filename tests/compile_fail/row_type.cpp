@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A row whose type is not its member's own must stop the build: a long long row over
 // an int member would otherwise truncate silently.
 #include <IEncryptedSerializable.h>

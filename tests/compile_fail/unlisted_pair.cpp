@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A (type, property) pair the table does not list, and setData of a whole-record row,
 // must stop the build. Without SESSIONCONFIG_EXPECT_FAILURE the same calls with the
 // listed types compile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A client of the installed package: stores a desk setting and reads it back, hears
 // of the change it makes, then keeps a session on disk across two "starts" with
 // SessionStore.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The sessionctl command line: run, show, list, get, set, reset, sign-out,

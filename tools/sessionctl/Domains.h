@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The session's domains and configuration sections as sessionctl knows them, one line

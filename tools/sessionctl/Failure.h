@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // How sessionctl ends when something goes wrong: one line for the user and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Profile.h"
 
 #include "Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The provisioning profile: what the provisioning module would write into a freshly

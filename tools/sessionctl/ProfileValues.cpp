@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ProfileValues.h"
 
 #include <DataSetCodec.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Reading one provisioned value from its JSON form, one reader per value type of the

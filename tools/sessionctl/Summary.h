@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // What sessionctl prints about a session: what came back from storage, a readable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Verbs.h"
 
 #include "Domains.h"

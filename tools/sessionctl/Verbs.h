@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The admin's verbs on single properties, named "domain.Property" as the property

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Watch.h"
 
 #include "Domains.h"

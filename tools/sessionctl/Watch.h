@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The main thread's view of a session's changes while provisioning runs: it subscribes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sessionctl: restores, provisions, summarises and stores a session.
 #include "Cli.h"
 
