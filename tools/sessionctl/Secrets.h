@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The password and tokens a run provisions, wiped from the session's records before
