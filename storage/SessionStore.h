@@ -142,6 +142,13 @@ public:
         std::optional<KeyPlace> keyPlace;
     };
 
+    // What readStored found: the pair as the next restore would bring it back, and
+    // where the key was found (when something encrypted is stored).
+    struct ReadStored : Restored
+    {
+        std::optional<KeyPlace> keyPlace; // where the key was found
+    };
+
     // A state directory derived from the environment.
     struct Directory
     {
@@ -240,6 +247,15 @@ public:
     static ReadFile readFile(const QByteArray& path, const QByteArray& keyFile = {});
     // As above, with the key looked for as `options` say.
     static ReadFile readFile(const QByteArray& path, const Options& options);
+
+    // The stored pair of `stateDirectory` as the next restore would find it, read
+    // without the lock and without waiting for one, creating and changing nothing (no
+    // directory, no lock file, no tightening, no key moved). A pair caught in the
+    // middle of a store is read again; the plain file of an interrupted store, waiting
+    // whole under its temporary name, is read in place of the stored one, as the next
+    // lock() will put it there. A missing directory or no stored file is no error:
+    // then the result is empty.
+    static ReadStored readStored(const QByteArray& stateDirectory, const Options& options);
 
 private:
     struct Impl;
