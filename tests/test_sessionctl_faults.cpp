@@ -4,6 +4,8 @@
 
 #include "SessionctlProcess.h"
 
+#include <QJsonDocument>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -76,6 +78,13 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
             EXPECT_TRUE((enc == before || enc == before + 1) && (plain == before || plain == enc))
                 << fault.constData();
             mixed += enc != plain;
+            // A read meanwhile sees the pair the next run restores, and changes nothing.
+            const auto left = snapshot();
+            const Outcome read = sessionctl("get", {"--json", "phone.SipAccount"});
+            EXPECT_TRUE(exited(read, 0) && !read.err.contains("not written together") &&
+                        QJsonDocument::fromJson(read.out)["generation"].toInteger() == qint64(enc))
+                << fault.constData() << read;
+            EXPECT_EQ(snapshot(), left);
             // The next run finishes an interrupted store: no mixed pair, no temporary file.
             const Outcome next = sessionctl("run");
             EXPECT_TRUE(exited(next, 0) && !next.err.contains("not written together")) << next;
@@ -88,13 +97,16 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
 
 TEST_F(SessionctlFaults, RacingProcessesEachStoreOnce)
 {
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    // Writers queue for the lock; readers take none and never see a mixed pair.
     std::vector<Spawn> racers; // each one's output fits its pipe while the others are collected
-    for (int i = 0; i < 12; ++i)
-        racers.push_back(command(i % 2 ? "sign-out" : "run", {"--wait=60"}));
+    for (int i = 0; i < 16; ++i)
+        racers.push_back(i % 4 == 3 ? command("get", {"phone.SipAccount"})
+                                    : command(i % 2 ? "sign-out" : "run", {"--wait=60"}));
     for (const Outcome& o : spawnAll(racers))
         EXPECT_TRUE(exited(o, 0) && !o.err.contains("not written together")) << o;
-    EXPECT_EQ(generation(file("session.enc")), 12u);
-    EXPECT_EQ(generation(file("session.json")), 12u);
+    EXPECT_EQ(generation(file("session.enc")), 13u);
+    EXPECT_EQ(generation(file("session.json")), 13u);
 }
 
 TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)

@@ -96,9 +96,13 @@ Arguments parse(const QList<QByteArray>& arguments)
                         known << QLatin1String(o.name);
                 }
                 const QString given = QString::fromLocal8Bit(eq < 0 ? a : a.left(eq));
-                usage(QStringLiteral("unknown option %1%2")
-                          .arg(given, suggestion(given.mid(given.startsWith(QLatin1String("--")) ? 2 : 1),
-                                                 known, QStringLiteral("--"))));
+                const bool takesValues = args.verb && args.verb->arguments == ArgumentKind::PropertyValues;
+                usage(QStringLiteral("unknown option %1%2%3")
+                          .arg(given,
+                               suggestion(given.mid(given.startsWith(QLatin1String("--")) ? 2 : 1), known,
+                                          QStringLiteral("--")),
+                               takesValues ? QStringLiteral("; a value that starts with - goes after --")
+                                           : QString()));
             }
             QByteArray value;
             if (!option->value && eq >= 0)

@@ -29,6 +29,12 @@ const ExitCodeHelp kExitCodes[] = {
 
 const char* const kSummary = "restore, provision, inspect and change a stored session configuration";
 
+const char* const kDescription =
+    "sessionctl walks a session stored in a state directory through the library as the client does: it "
+    "restores it, provisions it from a profile, prints it, reads and writes single properties, signs out, "
+    "rotates the data key and forgets everything stored. Data goes to standard output; messages about the "
+    "key, warnings and errors go to standard error.";
+
 const char* const kValues =
     "Values are taken as typed: text as it stands, true or false, decimal numbers within the property's "
     "range, "
@@ -141,7 +147,7 @@ void printHelp(QTextStream& out, const Verb* verb)
         printOptions(out, verb->options);
     } else {
         out << "Usage: sessionctl [--version] [--help] COMMAND [OPTIONS] [ARGUMENTS]\n\n"
-            << "sessionctl: " << kSummary << ".\n\nCommands:\n";
+            << wrapped(QLatin1String(kDescription), 0) << "\nCommands:\n";
         unsigned all = 0;
         for (int i = 0; i < kVerbCount; ++i) {
             if (kVerbs[i].hidden)
@@ -156,12 +162,12 @@ void printHelp(QTextStream& out, const Verb* verb)
     }
     out << "\nExit codes:\n";
     for (const ExitCodeHelp& e : kExitCodes)
-        out << "  " << e.code << wrapped(QLatin1String(e.text), 4).mid(3);
+        out << "  " << e.code << wrapped(QLatin1String(e.text), 5).mid(3);
 }
 
 void printManPage(QTextStream& out)
 {
-    out << ".TH SESSIONCTL 1 \"\" \"sessionctl " << kVersion << "\" \"User Commands\"\n"
+    out << ".TH SESSIONCTL 1 \"\" \"sessionctl " << kVersion << "\" \"User Commands\"\n.nh\n"
         << ".SH NAME\nsessionctl \\- " << roff(QLatin1String(kSummary)) << '\n'
         << ".SH SYNOPSIS\n";
     for (int i = 0; i < kVerbCount; ++i) {
