@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <functional>
 #include <iterator>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -550,18 +551,25 @@ const char* const kVersion = SESSIONCTL_VERSION;
 
 namespace {
 
+// True when standard output is a pipe whose reader has gone.
+bool readerGone()
+{
+    struct stat st
+    {
+    };
+    pollfd fd{STDOUT_FILENO, 0, 0};
+    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode) && ::poll(&fd, 1, 0) == 1 &&
+           (fd.revents & POLLERR);
+}
+
 // The output reached its reader, or the reason why not. A reader that stopped
 // reading (a closed pipe) ends the program quietly: it has what it wanted.
 void checkOutput(QTextStream& out)
 {
-    errno = 0;
     out.flush();
     const bool failed = out.status() != QTextStream::Ok;
-    if (failed && errno == EPIPE)
-        return;
-    if (!failed && std::fflush(stdout) != 0 && errno == EPIPE)
-        return;
-    if (failed || std::ferror(stdout))
+    errno = 0;
+    if ((failed || std::fflush(stdout) != 0 || std::ferror(stdout)) && !readerGone())
         throw Failure{
             ExitIo, QStringLiteral("cannot write the output: %1")
                         .arg(failed && out.device() ? out.device()->errorString() : qt_error_string(errno))};
