@@ -28,15 +28,14 @@ std::optional<QJsonValue> hidden(const QJsonValue& v)
         const QJsonArray array = v.toArray();
         std::optional<QJsonArray> out;
         for (qsizetype i = 0; i < array.size(); ++i) {
-            std::optional<QJsonValue> item = hidden(array[i]);
-            if (item && !out)
+            const std::optional<QJsonValue> item = hidden(array[i]);
+            if (item && !out) {
                 out = QJsonArray();
-            if (out) {
-                if (out->size() < i)
-                    for (qsizetype j = out->size(); j < i; ++j)
-                        out->append(array[j]);
-                out->append(item ? *item : array[i]);
+                for (qsizetype before = 0; before < i; ++before)
+                    out->append(array[before]);
             }
+            if (out)
+                out->append(item.value_or(array[i]));
         }
         return out ? std::optional<QJsonValue>(*out) : std::nullopt;
     }
