@@ -65,16 +65,18 @@ QString optionWords(const OptionSpec& option)
                : QStringLiteral("--%1").arg(QLatin1String(option.name));
 }
 
-// `text` in lines of at most `width` columns, each indented by `indent`.
-QString wrapped(const QString& text, int indent, int width = 79)
+// `text` in lines of at most 79 columns, the first indented by `indent`, the others
+// by `hanging` (the same when negative).
+QString wrapped(const QString& text, int indent, int hanging = -1)
 {
     QString out;
     QString line;
-    const QString pad(indent, QLatin1Char(' '));
+    QString pad(indent, QLatin1Char(' '));
     for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        if (!line.isEmpty() && indent + line.size() + 1 + word.size() > width) {
+        if (!line.isEmpty() && pad.size() + line.size() + 1 + word.size() > 79) {
             out += pad + line + QLatin1Char('\n');
             line.clear();
+            pad = QString(hanging < 0 ? indent : hanging, QLatin1Char(' '));
         }
         line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
     }
@@ -139,7 +141,7 @@ void printHelp(QTextStream& out, const Verb* verb)
     if (verb) {
         out << wrapped(
                    QStringLiteral("Usage: sessionctl %1 %2").arg(QLatin1String(verb->name), synopsis(*verb)),
-                   0)
+                   0, 4)
             << '\n'
             << wrapped(QLatin1String(verb->description), 0);
         if (verb->arguments == ArgumentKind::PropertyValues)
@@ -153,7 +155,8 @@ void printHelp(QTextStream& out, const Verb* verb)
             if (kVerbs[i].hidden)
                 continue;
             all |= kVerbs[i].options;
-            out << wrapped(QStringLiteral("%1 %2").arg(QLatin1String(kVerbs[i].name), synopsis(kVerbs[i])), 2)
+            out << wrapped(QStringLiteral("%1 %2").arg(QLatin1String(kVerbs[i].name), synopsis(kVerbs[i])), 2,
+                           4)
                 << wrapped(QLatin1String(kVerbs[i].description), 6);
         }
         out << '\n' << wrapped(QLatin1String(kValues), 0);
