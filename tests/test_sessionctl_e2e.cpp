@@ -109,6 +109,7 @@ TEST_F(Sessionctl, ValuesAreCheckedAlikeThroughSetAndAProfile)
         {"chat.LastChatSync", "0", "0", "0"},
         {"phone.LastPhoneBookSync", "2024-01-02T03:04:05.678Z", R"("2024-01-02T03:04:05.678Z")",
          "2024-01-02T03:04:05.678Z"},
+        {"phone.LastPhoneBookSync", "", R"("")", ""},
         {"phone.Licence", "CTI", R"("CTI")", "CTI"},
         {"phone.Licence", "3", "3", "CTIAndSoftPhone"},
         {"phone.CurrentMode", "DeskPhoneMode", R"("DeskPhoneMode")", "DeskPhoneMode"},

@@ -33,18 +33,25 @@ TEST(SessionctlProfile, ValuesBecomeTheirPropertyTypes)
 {
     const auto session = provisioned(R"({
       "provisioned": ["phone", "desk"],
-      "phone": {"DTMFDuration": null, "RingToneVolume": 4294967295},
+      "phone": {"DTMFDuration": null, "RingToneVolume": 4294967295, "DTMFMode": 2},
       "chat": {"LastChatSync": "9007199254740993"},
       "desk": {"Port": 65535},
       "app": {"AppBytes": "AAEC/w==",
               "UserSettings": {"list": ["x", true]},
               "CmdLineOptions": {"forceUpdate": true},
-              "EndpointDirectory": [{"type": 3, "ws": "w"}], "CurrentRemoteType": 3},
+              "EndpointDirectory": [{"type": 3, "ws": "w"}], "CurrentRemoteType": "Development"},
       "callFlow": {"CallerId": [{"id": 5, "number": "+1", "isDefault": true}]}
     })");
     const auto phone = session->getPhoneSessionData().lock();
     EXPECT_FALSE((phone->getData<std::optional<int>, PhoneProperty::DTMFDuration>()).has_value());
     EXPECT_EQ((phone->getData<unsigned int, PhoneProperty::RingToneVolume>()), 4294967295u);
+    // The run-only enumerations by number and by name (the stored ones: the end-to-end value table).
+    EXPECT_EQ((phone->getData<PhoneDefinitions::DTMFMode, PhoneProperty::DTMFMode>()),
+              PhoneDefinitions::DTMFMode::InBand);
+    EXPECT_EQ((session->getAppSessionData()
+                   .lock()
+                   ->getData<ResourcesDefs::RemoteType, AppProperty::CurrentRemoteType>()),
+              ResourcesDefs::RemoteType::Development);
     // Beyond 2^53 a JSON number would round; decimal text keeps every digit.
     EXPECT_EQ((session->getChatSessionData().lock()->getData<long long, ChatProperty::LastChatSync>()),
               9007199254740993LL);

@@ -167,6 +167,11 @@ std::optional<Fault> Reader<QDateTime>::read(const QJsonValue& v, QDateTime& out
     const QString what = QStringLiteral("an ISO 8601 date and time (\"2024-05-01T09:30:00.000Z\")");
     if (!v.isString())
         return expected(what, v);
+    // No time at all, as get prints it.
+    if (v.toString().isEmpty()) {
+        out = QDateTime();
+        return std::nullopt;
+    }
     const QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
     if (!t.isValid())
         return Fault{QString(), QStringLiteral("expected %1, found \"%2\"").arg(what, v.toString())};

@@ -10,7 +10,7 @@
 //   unsigned short               whole number within the type's range
 //   long long                    whole number (below 2^53) or decimal text
 //   std::optional<int>           null (no value) or whole number
-//   QDateTime                    ISO 8601 text, milliseconds optional
+//   QDateTime                    ISO 8601 text, milliseconds optional; "" for none
 //   QByteArray                   base64 text
 //   enumerations                 a value's name ("CTI") or its listed number
 //   std::set<QString>            array of text
