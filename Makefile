@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 APT_PACKAGES = cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev strace \
-               qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
+               qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools groff-base
 # Further tools of the quality gates, installed by the targets that need them.
 FUZZ_PACKAGES     = clang libclang-rt-14-dev
 CLANG_PACKAGES    = clang
