@@ -84,6 +84,10 @@ TEST_F(Sessionctl, ListNamesEveryDomainsRows)
         EXPECT_TRUE(listed.out.contains("\n" + domain + ".")) << domain.constData();
     EXPECT_EQ(QJsonDocument::fromJson(spawn({{"list", "--json"}}).out)["properties"].toArray().size(),
               listed.out.count('\n'));
+    // A number the record stores as text says so.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\nchat.LastChatSync +integer, stored as text +plain part"))
+                    .match(QString::fromUtf8(listed.out))
+                    .hasMatch());
 }
 
 // One table of values through set and through a profile: each accepted value reads

@@ -160,6 +160,35 @@ template <class Plan> void writeAll(SessionData& session, const QStringList& nam
         write(session);
 }
 
+// How the stored form writes a stored property, read off a fresh session's part:
+// "text", "flag", "number", "set" or "list".
+template <class Store, class Tag> QString storedAs(const Domain<Store>& domain, Tag)
+{
+    const SessionData fresh;
+    const DataSets::DataSet part =
+        Tag::row.part == StoredPart::Encrypted ? fresh.serializeEncrypted() : fresh.serializeUnencrypted();
+    DataSets::Impl::Value section, value;
+    if (!part->value(QLatin1String(domain.name), section) || section.index() != 3 ||
+        !std::get<3>(section)->value(QLatin1String(Tag::row.key), value))
+        return QString();
+    static const char* const kinds[] = {"text", "flag", "number", "set"};
+    return value.index() == 3 && std::get<3>(value)->isList() ? QStringLiteral("list")
+                                                              : QLatin1String(kinds[value.index()]);
+}
+
+// The stored form a value type is written in unless its record says otherwise.
+QString naturalForm(const QString& type)
+{
+    if (type == QLatin1String("flag") || type == QLatin1String("list"))
+        return type;
+    if (type == QLatin1String("nested set"))
+        return QStringLiteral("set");
+    if (type == QLatin1String("integer") || type == QLatin1String("enumeration") ||
+        type == QLatin1String("optional integer"))
+        return QStringLiteral("number");
+    return QStringLiteral("text");
+}
+
 // The one JSON shape of a property, in list, get and show: its name, number, value
 // type (with the names an enumeration takes), where it is stored, whether set takes
 // it and whether it is a secret.
@@ -175,6 +204,11 @@ template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& 
         {QStringLiteral("key"), QLatin1String(Tag::row.key)},
         {QStringLiteral("settable"), !unwritable<Tag>().has_value()},
     };
+    // (Left out where a fresh session writes nothing to tell.)
+    if constexpr (Tag::row.part != StoredPart::None) {
+        if (const QString form = storedAs(domain, Tag{}); !form.isEmpty())
+            p.insert(QStringLiteral("storedAs"), form);
+    }
     if constexpr (std::is_enum_v<T>) {
         QJsonArray values;
         for (const auto& [value, valueName] : enumNames(T{}))
@@ -241,6 +275,9 @@ void listProperties(QTextStream& out, bool json)
         const QJsonObject row = v.toObject();
         const QString stored = row[QStringLiteral("stored")].toString();
         QString type = row[QStringLiteral("type")].toString();
+        if (row.contains(QStringLiteral("storedAs")) &&
+            naturalForm(type) != row[QStringLiteral("storedAs")].toString())
+            type += QStringLiteral(", stored as ") + row[QStringLiteral("storedAs")].toString();
         if (row.contains(QStringLiteral("values"))) {
             QStringList names;
             for (const auto& value : row[QStringLiteral("values")].toArray())
