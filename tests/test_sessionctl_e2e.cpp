@@ -294,9 +294,11 @@ TEST_F(Sessionctl, ReadVerbsCreateNothingAndNeverWait)
     while (spawn({{"-n", file("session.lock"), "true"}, "flock"}).exitCode == 0)
         ;
     const auto before = snapshot();
-    for (const Outcome& o :
-         {verb("get phone.SipAccount"), spawn({{"show", file("session.enc")}}), spawn({{"list"}})})
+    const Outcome shown = spawn({{"show", file("session.enc")}});
+    for (const Outcome& o : {verb("get phone.SipAccount"), shown, spawn({{"list"}})})
         EXPECT_TRUE(exited(o, 0) && o.elapsed < std::chrono::seconds(1) && !o.out.isEmpty()) << o;
+    EXPECT_TRUE(shown.out.contains("phoneLicense: 3 (CTIAndSoftPhone)\n"))
+        << shown; // a stored enumeration by name
     struct stat st
     {
     };

@@ -320,6 +320,8 @@ int show(const Arguments& args, QTextStream& out, QTextStream& err)
     warn(err, read.warnings);
     check(read.error);
     const SessionStore::StoredFile& file = read.file;
+    const auto part =
+        file.encrypted ? SessionConfigDetail::StoredPart::Encrypted : SessionConfigDetail::StoredPart::Plain;
     if (!args.option("json").isEmpty()) {
         const QJsonObject doc{
             {QStringLiteral("path"), QFile::decodeName(file.path)},
@@ -327,16 +329,23 @@ int show(const Arguments& args, QTextStream& out, QTextStream& err)
             {QStringLiteral("formatVersion"), static_cast<double>(file.formatVersion)},
             {QStringLiteral("generation"), static_cast<double>(file.generation)},
             {QStringLiteral("data"), dataSetJson(file.data)},
-            {QStringLiteral("properties"),
-             storedProperties(sessionOf(file), file.encrypted ? SessionConfigDetail::StoredPart::Encrypted
-                                                              : SessionConfigDetail::StoredPart::Plain)},
+            {QStringLiteral("properties"), storedProperties(sessionOf(file), part)},
         };
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         return ExitOk;
     }
     out << QFile::decodeName(file.path) << ": " << (file.encrypted ? "encrypted" : "plain")
         << " session, format " << file.formatVersion << ", generation " << file.generation << '\n';
-    printTree(out, file.data);
+    // Stored enumerations by name beside their number.
+    QHash<QString, QString> names;
+    for (const auto& v : storedProperties(sessionOf(file), part)) {
+        const QJsonObject p = v.toObject();
+        if (p.contains(QStringLiteral("valueNumber")))
+            names.insert(p[QStringLiteral("name")].toString().section(QLatin1Char('.'), 0, 0) +
+                             QLatin1Char('/') + p[QStringLiteral("key")].toString(),
+                         p[QStringLiteral("value")].toString());
+    }
+    printTree(out, file.data, names);
     return ExitOk;
 }
 

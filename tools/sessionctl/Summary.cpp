@@ -185,7 +185,8 @@ void printSummary(QTextStream& out, const SessionData& session)
         out << "    (no call-flow URLs provisioned)\n";
 }
 
-void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
+void printTree(QTextStream& out, const DataSets::DataSet& ds, const QHash<QString, QString>& names,
+               int indent, const QString& path)
 {
     const QString pad(qsizetype(indent) * 2, QLatin1Char(' '));
     if (ds->isEmpty()) {
@@ -198,7 +199,7 @@ void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
         if (const auto* nested = std::get_if<DataSets::DataSet>(&entry.value)) {
             out << pad << label << (secret ? " (hidden)\n" : "\n");
             if (!secret)
-                printTree(out, *nested, indent + 1);
+                printTree(out, *nested, names, indent + 1, path + entry.key + QLatin1Char('/'));
             continue;
         }
         out << pad << label << ": ";
@@ -210,6 +211,8 @@ void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
             out << (*b ? "true" : "false");
         else
             out << std::get<int>(entry.value);
+        if (const auto name = names.constFind(path + entry.key); name != names.constEnd())
+            out << " (" << *name << ')';
         out << '\n';
     }
 }
