@@ -11,7 +11,7 @@ CLANG_FORMAT ?= clang-format
 # Debian packages by group; `make deps DEPS="build ci"` installs both groups.
 DEPS ?= build
 DEPS_build = cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libsodium-dev strace \
-             qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools
+             qtkeychain-qt6-dev libsecret-1-0 dbus gnome-keyring libsecret-tools groff-base
 # The quality gates' tools (.ci/run): Clang and its fuzzing runtime, clang-tidy,
 # clang-format, gcovr, Doxygen, Google Benchmark with RapidJSON as the stored-form
 # yardstick, and what the installed-package test uses to render the man page and

@@ -242,7 +242,13 @@ std::optional<SecretKey> KeyCustody::loadFile(const QByteArray& path, QStringLis
         m_skipped << failure.message;
     }
     wipe(file->bytes);
-    if (key && (file->mode & 077) != 0) {
+    if (key && (file->mode & 077) != 0 && m_dir < 0) {
+        // A read changes nothing: the next writing command tightens it.
+        warnings << QStringLiteral("the key file %1 can be read by others (mode %2): the key may have been "
+                                   "exposed")
+                        .arg(shown(path))
+                        .arg(file->mode & 07777, 4, 8, QLatin1Char('0'));
+    } else if (key && (file->mode & 077) != 0) {
         if (::fchmod(file->fd.get(), 0600) != 0)
             failIo(QStringLiteral("%1: cannot make the key file owner-only: %2")
                        .arg(shown(path), systemError(errno)));

@@ -124,6 +124,33 @@ OpenedWith openWithKeys(const QByteArray& bytes, const std::vector<KeyCustody::C
     throw *first;
 }
 
+// The key custody of a state directory, as a store on it would keep the key.
+KeyCustody custodyOf(const QByteArray& dir, const SessionStore::Options& options)
+{
+    return KeyCustody(dir, options.keyFile.isEmpty() ? joinPath(dir, kKeyName) : options.keyFile,
+                      !options.keyFile.isEmpty(), options);
+}
+
+// The plain file of a store stopped between its two renames: waiting whole under
+// a temporary name, with the pair id of the encrypted file now in place.
+std::optional<OpenedPlain> waitingPlain(int dir, const QByteArray& dirPath, const QByteArray& encPair)
+{
+    for (const QByteArray& name : temporaries(dir, dirPath, {kPlainName})) {
+        try {
+            const QByteArray path = joinPath(dirPath, name);
+            const std::optional<FileRead> pending = readStateFile(dir, name, path, maxPlainFileBytes());
+            if (!pending)
+                continue;
+            OpenedPlain opened = openPlain(pending->bytes, shown(path));
+            if (opened.pairId == encPair)
+                return opened;
+        } catch (const StoreFailure&) {
+            // a leftover of another store, which the next lock() removes
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::uint64_t SessionStore::Restored::generation() const
@@ -523,9 +550,7 @@ SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const Opti
             read.file.data = opened.session;
             return;
         }
-        KeyCustody keys(parts.dir,
-                        options.keyFile.isEmpty() ? joinPath(parts.dir, kKeyName) : options.keyFile,
-                        !options.keyFile.isEmpty(), options);
+        KeyCustody keys = custodyOf(parts.dir, options);
         read.keyPlace = keys.settle();
         // A rotation may replace the file and its key between the two reads: read
         // both again before calling the file altered.
@@ -551,5 +576,64 @@ SessionStore::ReadFile SessionStore::readFile(const QByteArray& path, const Opti
                 failIo(QStringLiteral("%1: cannot read: %2").arg(shown(path), systemError(ENOENT)));
             bytes = now->bytes;
         }
+    });
+}
+
+SessionStore::ReadStored SessionStore::readStored(const QByteArray& stateDirectory, const Options& options)
+{
+    return catching<ReadStored>([&](ReadStored& read) {
+        const std::optional<Fd> dir = openDirectory(stateDirectory);
+        if (!dir)
+            return;
+        const QByteArray encPath = joinPath(stateDirectory, kEncryptedName);
+        const QByteArray plainPath = joinPath(stateDirectory, kPlainName);
+        std::optional<FileRead> enc;
+        std::optional<OpenedPlain> plain;
+        // A store renames the encrypted file, then the plain one: a look between the
+        // two renames, or across a whole store, sees files of two stores. Each file
+        // is replaced whole, so looking again soon sees one pair; no lock is waited for.
+        for (int look = 0; look < 3; ++look) {
+            enc = readStateFile(dir->get(), kEncryptedName, encPath, maxEncryptedFileBytes());
+            const std::optional<FileRead> plainFile =
+                readStateFile(dir->get(), kPlainName, plainPath, maxPlainFileBytes());
+            plain.reset();
+            if (plainFile)
+                plain = openPlain(plainFile->bytes, shown(plainPath));
+            const QByteArray encPair = enc ? encryptedPairId(enc->bytes) : QByteArray();
+            if (encPair.isEmpty() || (plain && plain->pairId == encPair))
+                break;
+            if (std::optional<OpenedPlain> waiting = waitingPlain(dir->get(), stateDirectory, encPair)) {
+                plain = std::move(waiting);
+                break;
+            }
+        }
+        QByteArray encPair;
+        if (enc) {
+            KeyCustody keys = custodyOf(stateDirectory, options);
+            read.keyPlace = keys.settle();
+            const OpenedEncrypted opened =
+                openWithKeys(enc->bytes, keys.candidates(read.warnings), keys, encPath).opened;
+            read.encrypted = StoredFile{encPath, true, opened.formatVersion, opened.generation,
+                                        decodeSealedSet(opened.payload, shown(encPath))};
+            encPair = opened.pairId;
+        }
+        if (plain)
+            read.plain =
+                StoredFile{plainPath, false, plain->formatVersion, plain->generation, plain->session};
+        if (read.encrypted && !read.plain)
+            read.warnings
+                << QStringLiteral("%1 is missing; only the encrypted part is stored").arg(shown(plainPath));
+        if (read.plain && !read.encrypted)
+            read.warnings
+                << QStringLiteral("%1 is missing; only the plain part is stored").arg(shown(encPath));
+        if (read.encrypted && read.plain &&
+            (read.encrypted->generation != read.plain->generation || encPair != plain->pairId))
+            read.warnings << QStringLiteral(
+                                 "the stored files were not written together (%1 is generation %2, "
+                                 "%3 is generation %4)")
+                                 .arg(shown(encPath))
+                                 .arg(read.encrypted->generation)
+                                 .arg(shown(plainPath))
+                                 .arg(read.plain->generation);
     });
 }

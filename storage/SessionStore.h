@@ -47,12 +47,14 @@ class SessionData;
 //
 // Thread safety: one SessionStore and its Lock belong to one thread at a time.
 // Two SessionStore objects on one directory (in one process or in two) exclude each
-// other through the lock. Reading a single stored file (readFile) needs no lock.
+// other through the lock. Reading a single stored file (readFile) or the stored pair
+// (readStored) needs no lock.
 //
 // The data key lives in the platform secret store when one answers (see KeyStore);
 // asking it needs a QCoreApplication, and the calls that may ask it (lock, restore,
-// store, rotateKey, forget, readFile) must be made on the application's thread, where
-// they run a local event loop for at most Options::secretStoreWait per question.
+// store, rotateKey, forget, readFile, readStored) must be made on the application's
+// thread, where they run a local event loop for at most Options::secretStoreWait per
+// question.
 // Without an application object, or from another thread, the key file is used.
 class STORAGE_EXPORT SessionStore
 {
@@ -143,6 +145,13 @@ public:
         Error error;          // the failure, if any
         // Where the key was found (encrypted files only).
         std::optional<KeyPlace> keyPlace;
+    };
+
+    // What readStored found: the pair as the next restore would bring it back, and
+    // where the key was found (when something encrypted is stored).
+    struct ReadStored : Restored
+    {
+        std::optional<KeyPlace> keyPlace; // where the key was found
     };
 
     // A state directory derived from the environment.
@@ -249,6 +258,16 @@ public:
     static ReadFile readFile(const QByteArray& path, const QByteArray& keyFile = {});
     // As above, with the key looked for as `options` say.
     static ReadFile readFile(const QByteArray& path, const Options& options);
+
+    // The stored pair of `stateDirectory` as the next restore would find it, read
+    // without the lock and without waiting for one, creating and changing nothing: no
+    // directory, no lock file, no directory tightened, no key moved (a key file others
+    // could read is made owner-only, as readFile does). A pair caught in the
+    // middle of a store is read again; the plain file of an interrupted store, waiting
+    // whole under its temporary name, is read in place of the stored one, as the next
+    // lock() will put it there. A missing directory or no stored file is no error:
+    // then the result is empty.
+    static ReadStored readStored(const QByteArray& stateDirectory, const Options& options);
 
 private:
     struct Impl;

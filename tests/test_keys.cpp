@@ -48,15 +48,15 @@ TEST_F(KeyCustody, SecretStoreKeepsTheKeyOffDiskThroughEveryCommandAndForgetRemo
 {
     for (const char* verb : {"run", "run", "sign-out", "rotate-key", "run"}) {
         const Outcome o = sessionctl(verb);
-        // Said once; session.enc, session.json and the directory's identity only.
-        EXPECT_TRUE(o.out.count("key: platform secret store") == 1 && snapshot().size() == 3) << verb << o;
+        // Said once, on stderr; session.enc, session.json and the directory's identity only.
+        EXPECT_TRUE(o.err.count("key: platform secret store") == 1 && snapshot().size() == 3) << verb << o;
     }
     EXPECT_EQ(entries().count("directory "), 1) << entries().constData();
-    const QByteArray shown = spawn({{"show", file("session.enc")}}).out;
-    EXPECT_TRUE(shown.startsWith("key: platform secret store\n") && shown.contains(", generation 5"))
-        << shown.data();
-    for (int i = 0; i < 2; ++i) // the second finds nothing to forget
-        EXPECT_TRUE(sessionctl("forget").exitCode == 0 && snapshot().empty() && entries().isEmpty());
+    const Outcome shown = spawn({{"show", file("session.enc")}});
+    EXPECT_TRUE(shown.err.startsWith("key: platform secret store\n") && shown.out.contains(", generation 5"))
+        << shown;
+    for (const char* says : {"Removed the stored session", "Nothing was stored"}) // the second finds nothing
+        EXPECT_TRUE(sessionctl("forget").out.startsWith(says) && snapshot().empty() && entries().isEmpty());
 }
 
 // The key follows the directory: renamed, bind-mounted or copied under the same login it
@@ -116,7 +116,7 @@ TEST_F(KeyCustody, EveryKeyThatCouldOpenTheSessionIsTriedAndLeftoversGo)
             account},
            "sh"});
     Outcome o = sessionctl("run");
-    EXPECT_TRUE(exited(o, 0, "holds no key") && o.out.contains("key: platform secret store")) << o;
+    EXPECT_TRUE(exited(o, 0, "holds no key") && o.err.contains("key: platform secret store")) << o;
     EXPECT_TRUE(!exists(file("session.key")) && !entries().contains("secret=\n")) << entries().constData();
 
     // Leftovers of interrupted writes of a key go at the next writing command.
@@ -132,7 +132,7 @@ TEST_F(KeyCustody, EveryKeyThatCouldOpenTheSessionIsTriedAndLeftoversGo)
     o = sessionctl("run");
     secretStoreCall("SetAlias", {"default", login});
     EXPECT_TRUE(
-        o.out.contains("key: file " + file("session.key") +
+        o.err.contains("key: file " + file("session.key") +
                        " (no secret store: the secret store's default collection is kept in memory only)"))
         << o;
     EXPECT_TRUE(exists(file("session.key")));
@@ -159,7 +159,7 @@ TEST_F(KeyCustody, ALockedCollectionMeansTheKeyFile)
 {
     // In a keyring of its own: a locked collection opens again only through a prompt.
     Spawn s{{"sh", "-c",
-             "s=$1; r() { \"$0\" run --state \"$s/$1\"; echo \"exit $?\"; }\n"
+             "s=$1; r() { \"$0\" run --state \"$s/$1\" 2>&1; echo \"exit $?\"; }\n"
              "r a >/dev/null && gdbus call --session --dest org.freedesktop.secrets --object-path "
              "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
              "\"['/org/freedesktop/secrets/collection/login']\" >/dev/null && r a && r b",
@@ -188,7 +188,7 @@ TEST_F(KeyCustody, AStoreThatNeverAnswersCostsTheLimitOnly)
     ::kill(daemon, SIGSTOP);
     // The program waits its 5 s and keeps the key file.
     const Outcome hung = sessionctl("run");
-    EXPECT_TRUE(exited(hung, 0) && hung.out.contains("did not answer within 5000 ms")) << hung;
+    EXPECT_TRUE(exited(hung, 0) && hung.err.contains("did not answer within 5000 ms")) << hung;
     EXPECT_LT(hung.elapsed, std::chrono::seconds(9));
     // Told to use the secret store, it is refused after the same wait, and told the way out.
     const Outcome refused = sessionctl("run", {"--key-store", "secret-store"});
@@ -199,7 +199,7 @@ TEST_F(KeyCustody, AStoreThatNeverAnswersCostsTheLimitOnly)
     // A session whose key is in the hung store is refused for that cause, not a missing file.
     m_stateName = "kept";
     ::kill(daemon, SIGCONT);
-    ASSERT_TRUE(sessionctl("run").out.contains("key: platform secret store"));
+    ASSERT_TRUE(sessionctl("run").err.contains("key: platform secret store"));
     ::kill(daemon, SIGSTOP);
     EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 2,
                        "could not be asked: the secret store did not answer within 5000 ms"));
@@ -216,7 +216,7 @@ TEST_F(KeyCustody, AKeyFileMovesIntoTheStoreThroughFailuresAndKills)
         EXPECT_EQ(readFile(file("session.key")), key) << fault;
         EXPECT_TRUE(o.exitCode != 0 || o.err.contains("its old file stays")) << o;
     }
-    EXPECT_TRUE(sessionctl("run").out.contains("key: platform secret store") && !exists(file("session.key")));
+    EXPECT_TRUE(sessionctl("run").err.contains("key: platform secret store") && !exists(file("session.key")));
 
     // Killed at any of its questions to the secret store, each in a directory of its own.
     m_stateName = "count";

@@ -5,6 +5,8 @@
 
 #include "SessionctlProcess.h"
 
+#include <QJsonDocument>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -57,6 +59,11 @@ TEST_F(SessionctlFaults, FailedWritesSyncsAndRenamesChangeNothing)
                          "sh"};
         EXPECT_EQ(spawn(show).exitCode, 4) << sink.constData();
     }
+    // A reader that stops early has what it wanted: a quiet end, and the run still stores.
+    const Spawn cut{{"-c", R"(set -o pipefail; "$0" run --state "$1" | true)", SESSIONCTL_PROGRAM, state()},
+                    "bash"};
+    const Outcome o = spawn(cut);
+    EXPECT_TRUE(exited(o, 0) && !o.err.contains("sessionctl:") && generation(file("session.enc")) == 3) << o;
 }
 
 TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
@@ -77,6 +84,13 @@ TEST_F(SessionctlFaults, KillAtAStoreSystemCallLeavesOldOrNewFiles)
             EXPECT_TRUE((enc == before || enc == before + 1) && (plain == before || plain == enc))
                 << fault.constData();
             mixed += enc != plain;
+            // A read meanwhile sees the pair the next run restores, and changes nothing.
+            const auto left = snapshot();
+            const Outcome read = sessionctl("get", {"--json", "phone.SipAccount"});
+            EXPECT_TRUE(exited(read, 0) && !read.err.contains("not written together") &&
+                        QJsonDocument::fromJson(read.out)["generation"].toInteger() == qint64(enc))
+                << fault.constData() << read;
+            EXPECT_EQ(snapshot(), left);
             // The next run finishes an interrupted store: no mixed pair, no temporary file.
             const Outcome next = sessionctl("run");
             EXPECT_TRUE(exited(next, 0) && !next.err.contains("not written together")) << next;
@@ -98,15 +112,16 @@ TEST_F(SessionctlFaults, AStoreFailingAfterItsFirstRenameIsCompletedAtTheNextSta
     EXPECT_TRUE(exited(failed, 4, "the change is completed at the next start")) << failed;
     const Outcome next = sessionctl("get", {"phone.SipAccount", "user.FirstName"});
     EXPECT_TRUE(exited(next, 0) && !next.err.contains("not written together") &&
-                next.out.contains("\"new\"") && next.out.contains("\"newf\""))
+                next.out == "phone.SipAccount = new\nuser.FirstName = newf\n")
         << next;
 
+    ASSERT_EQ(sessionctl("set", {"phone.SipAccount", "w"}).exitCode, 0); // completes the pair under the lock
     const int syncs = countCalls(command("set", {"phone.SipAccount", "x"}), "fsync");
     const Outcome unsynced = spawn(traced(command("set", {"phone.SipAccount", "y"}),
                                           "inject=fsync:error=EIO:when=" + QByteArray::number(syncs)));
     EXPECT_TRUE(exited(unsynced, 0, "both stored files were replaced, but their durability is not confirmed"))
         << unsynced;
-    EXPECT_TRUE(sessionctl("get", {"phone.SipAccount"}).out.contains("\"y\""));
+    EXPECT_EQ(sessionctl("get", {"phone.SipAccount"}).out, "phone.SipAccount = y\n");
 }
 
 // Root repairing another user's state directory leaves it that user's; a third user is
@@ -180,13 +195,16 @@ TEST_F(SessionctlFaults, AnAbortLeavesNoCoreHoldingSecrets)
 
 TEST_F(SessionctlFaults, RacingProcessesEachStoreOnce)
 {
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    // Writers queue for the lock; readers take none and never see a mixed pair.
     std::vector<Spawn> racers; // each one's output fits its pipe while the others are collected
-    for (int i = 0; i < 12; ++i)
-        racers.push_back(command(i % 2 ? "sign-out" : "run", {"--wait=60"}));
+    for (int i = 0; i < 16; ++i)
+        racers.push_back(i % 4 == 3 ? command("get", {"phone.SipAccount"})
+                                    : command(i % 2 ? "sign-out" : "run", {"--wait=60"}));
     for (const Outcome& o : spawnAll(racers))
         EXPECT_TRUE(exited(o, 0) && !o.err.contains("not written together")) << o;
-    EXPECT_EQ(generation(file("session.enc")), 12u);
-    EXPECT_EQ(generation(file("session.json")), 12u);
+    EXPECT_EQ(generation(file("session.enc")), 13u);
+    EXPECT_EQ(generation(file("session.json")), 13u);
 }
 
 TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace ResourcesDefs {
 
@@ -14,5 +15,17 @@ enum class RemoteType : std::int32_t {
     Development = 3,
     Test = 4,
 };
+
+// The values' names as a person reads and types them; found by argument-dependent
+// lookup as enumNames(RemoteType{}).
+inline constexpr std::pair<RemoteType, const char*> kRemoteTypeNames[] = {
+    {RemoteType::Unknown, "Unknown"}, {RemoteType::Production, "Production"},
+    {RemoteType::Staging, "Staging"}, {RemoteType::Development, "Development"},
+    {RemoteType::Test, "Test"},
+};
+constexpr const auto& enumNames(RemoteType)
+{
+    return kRemoteTypeNames;
+}
 
 } // namespace ResourcesDefs

@@ -1,233 +1,142 @@
 // SPDX-License-Identifier: MIT
 #include "Cli.h"
 
+#include "CommandTable.h"
 #include "Domains.h"
 #include "Failure.h"
 #include "Profile.h"
+#include "Provision.h"
 #include "Secrets.h"
 #include "Summary.h"
+#include "Values.h"
 #include "Verbs.h"
-#include "Watch.h"
 
+#include <DataSetCodec.h>
 #include <SessionStore.h>
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringDecoder>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <exception>
 #include <functional>
 #include <iterator>
-#include <map>
-#include <mutex>
-#include <thread>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace sessionctl {
 
 namespace {
 
-// One entry per command: its synopsis and what it does. `sessionctl --help` shows
-// them all, `sessionctl COMMAND --help` its own, each followed by the options and
-// exit codes.
-struct CommandHelp
-{
-    const char* name;
-    const char* text;
-};
-
-const CommandHelp kCommands[] = {
-    {"run", R"(  run [--state DIR] [--profile FILE] [KEY OPTIONS] [--wait SECONDS] [--watch]
-      Restore the stored session (or start fresh), provision it from the profile
-      (the built-in one unless --profile is given), print a summary and store it.
-      The main thread counts the changes the provisioning threads make.
-)"},
-    {"show", R"(  show [KEY OPTIONS] [--json] FILE
-      Print a stored session file as an indented tree (--json: one JSON document).
-      The key of the encrypted file is found as run finds it for the directory
-      that holds FILE.
-)"},
-    {"list", R"(  list [--json]
-      Every property of every store, one line each: DOMAIN.PROPERTY, value type,
-      and where it is stored (encrypted or plain part and its key, or run only).
-)"},
-    {"get", R"(  get [--state DIR] [KEY OPTIONS] [--wait SECONDS] [--json] DOMAIN.PROPERTY...
-      The stored value of each property as the restored session holds it, as JSON
-      (e.g. sessionctl get phone.SipAccount). A property held for the run only says
-      so. The password and tokens are never shown.
-)"},
-    {"set", R"(  set [--state DIR] [KEY OPTIONS] [--wait SECONDS] DOMAIN.PROPERTY VALUE...
-      Restore, write each value, store a new generation. VALUE is JSON as in a
-      profile (42, true, "text", ["a","b"], {...}); for a text property, a VALUE
-      that is not JSON is taken as the text itself. A property that is not stored
-      is refused: its value would not survive.
-)"},
-    {"reset", R"(  reset [--state DIR] [KEY OPTIONS] [--wait SECONDS] DOMAIN.PROPERTY...
-      Restore, return each property to the value of a fresh session, store a new
-      generation.
-)"},
-    {"sign-out", R"(  sign-out [--state DIR] [KEY OPTIONS] [--wait SECONDS]
-      Clear the session and store the empty state.
-)"},
-    {"rotate-key", R"(  rotate-key [--state DIR] [KEY OPTIONS] [--wait SECONDS]
-      Seal the stored session with a new key, which replaces the old one.
-)"},
-    {"forget", R"(  forget [--state DIR] [KEY OPTIONS] [--wait SECONDS]
-      Remove all stored data of the state directory: both stored files, the key
-      file and the key's entry in the platform secret store.
-)"},
-};
-
-const char* const kOptionsHelp = R"(
-Key options (where the data key lives):
-  --key-store auto|secret-store|file
-                   auto (default): the platform secret store when one answers,
-                   else the key file; secret-store: only there (exit 4 when none
-                   answers); file: only the key file
-
-Options:
-  --state DIR      state directory; default $XDG_STATE_HOME/sessionconfig
-                   (~/.local/state/sessionconfig when XDG_STATE_HOME is unset)
-  --key-file FILE  keep the key in this file instead of the secret store;
-                   default DIR/session.key, created with owner-only permissions
-                   when the first session is stored without a secret store
-  --profile FILE   provisioning profile (JSON)
-  --wait SECONDS   how long a command waits for another process that holds
-                   the state directory (default 5)
-  --watch          print each change as it lands ("  changed: phone.SipAccount");
-                   names only, never a value
-  --json           one JSON document on stdout (show, list, get); messages
-                   about the key go to stderr
-  -h, --help       show this help
-
-Exit codes:
-  0  success
-  1  bad command line: unknown command, option or property name (the nearest
-     names are suggested), a value that cannot be read, or a property that
-     set or reset cannot write; no file is changed
-  2  a stored file or the key cannot be used (corrupt, truncated, altered,
-     wrong key, newer format); no file is changed
-  3  the provisioning profile is malformed; no file is changed
-  4  a file or directory cannot be read or written, the secret store is
-     required and none answers, the state directory is busy, or the output
-     cannot be written; no stored file is left half-written
-)";
-
-void printHelp(QTextStream& out, const QString& command)
-{
-    out << "Usage: sessionctl <command> [options]\n\nCommand" << (command.isEmpty() ? "s" : "") << ":\n";
-    for (const CommandHelp& c : kCommands) {
-        if (command.isEmpty() || command == QLatin1String(c.name))
-            out << c.text;
-    }
-    out << kOptionsHelp;
-}
-
-struct Arguments
-{
-    QString command;
-    // Paths stay bytes as the shell gave them: decoding could name another file.
-    std::map<QString, QByteArray> options;
-    QList<QByteArray> positional;
-    bool help = false;
-
-    QByteArray option(const char* name) const
-    {
-        const auto it = options.find(QLatin1String(name));
-        return it == options.end() ? QByteArray() : it->second;
-    }
-};
-
 [[noreturn]] void usage(const QString& fault)
 {
     throw Failure{ExitUsage, fault + QStringLiteral(" (see sessionctl --help)")};
 }
 
+// "; did you mean --json?" when a known name is near `given`.
+QString suggestion(const QString& given, const QStringList& known, const QString& prefix = QString())
+{
+    const QStringList near = nearest(given, known);
+    if (near.isEmpty())
+        return QString();
+    QStringList shown;
+    for (const QString& name : near)
+        shown << prefix + name;
+    return QStringLiteral("; did you mean %1?").arg(shown.join(QStringLiteral(" or ")));
+}
+
+const OptionSpec* findOption(const QString& name)
+{
+    for (const OptionSpec& option : kOptions) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
+}
+
+bool isNumber(const QByteArray& a)
+{
+    bool ok = false;
+    (void)a.toDouble(&ok);
+    return ok;
+}
+
 Arguments parse(const QList<QByteArray>& arguments)
 {
-    static const QStringList kStateOptions = {QStringLiteral("state"), QStringLiteral("key-file"),
-                                              QStringLiteral("key-store"), QStringLiteral("wait")};
-    static const std::map<QString, QStringList> allowed = {
-        {QStringLiteral("run"),
-         kStateOptions + QStringList{QStringLiteral("profile"), QStringLiteral("watch")}},
-        {QStringLiteral("show"),
-         {QStringLiteral("key-file"), QStringLiteral("key-store"), QStringLiteral("json")}},
-        {QStringLiteral("list"), {QStringLiteral("json")}},
-        {QStringLiteral("get"), kStateOptions + QStringList{QStringLiteral("json")}},
-        {QStringLiteral("set"), kStateOptions},
-        {QStringLiteral("reset"), kStateOptions},
-        {QStringLiteral("sign-out"), kStateOptions},
-        {QStringLiteral("rotate-key"), kStateOptions},
-        {QStringLiteral("forget"), kStateOptions},
-    };
     Arguments args;
+    bool optionsEnded = false;
     for (int i = 1; i < arguments.size(); ++i) {
         const QByteArray& a = arguments[i];
-        if (a == "-h" || a == "--help") {
+        if (optionsEnded || a == "-" || !a.startsWith('-') || isNumber(a)) {
+            // (a negative number is a value for set; "-" reads it from standard input)
+            if (args.verb) {
+                args.positional << a;
+                continue;
+            }
+            const QString name = QString::fromLocal8Bit(a);
+            args.verb = findVerb(name);
+            if (!args.verb)
+                usage(QStringLiteral("unknown command \"%1\"%2").arg(name, suggestion(name, verbNames())));
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-h" || a == "--help") {
             args.help = true;
-        } else if (a.startsWith("--")) {
+        } else if (a == "--version") {
+            args.version = true;
+        } else {
             const qsizetype eq = a.indexOf('=');
             const QString name = QString::fromLocal8Bit(a.mid(2, eq < 0 ? -1 : eq - 2));
-            // The options without a value.
-            const bool flag = name == QLatin1String("watch") || name == QLatin1String("json");
+            const OptionSpec* option = a.startsWith("--") ? findOption(name) : nullptr;
+            if (!option) {
+                QStringList known{QStringLiteral("help")};
+                for (const OptionSpec& o : kOptions) {
+                    if (!args.verb || (args.verb->options & o.option))
+                        known << QLatin1String(o.name);
+                }
+                const QString given = QString::fromLocal8Bit(eq < 0 ? a : a.left(eq));
+                const bool takesValues = args.verb && args.verb->arguments == ArgumentKind::PropertyValues;
+                usage(QStringLiteral("unknown option %1%2%3")
+                          .arg(given,
+                               suggestion(given.mid(given.startsWith(QLatin1String("--")) ? 2 : 1), known,
+                                          QStringLiteral("--")),
+                               takesValues ? QStringLiteral("; a value that starts with - goes after --")
+                                           : QString()));
+            }
             QByteArray value;
-            if (flag && eq >= 0)
+            if (!option->value && eq >= 0)
                 usage(QStringLiteral("option --%1 takes no value").arg(name));
-            if (flag)
+            if (!option->value)
                 value = "yes";
             else if (eq >= 0)
                 value = a.mid(eq + 1);
             else if (i + 1 < arguments.size())
                 value = arguments[++i];
-            else
-                usage(QStringLiteral("option --%1 needs a value").arg(name));
             if (value.isEmpty())
-                usage(QStringLiteral("option --%1 needs a value").arg(name));
+                usage(
+                    QStringLiteral("option --%1 needs a value (%2)").arg(name, QLatin1String(option->value)));
             if (args.options.count(name))
                 usage(QStringLiteral("option --%1 given twice").arg(name));
             args.options[name] = value;
-        } else if (a.startsWith('-') && a.size() > 1 && !std::isdigit(static_cast<unsigned char>(a[1]))) {
-            // (a negative number is a value for set)
-            usage(QStringLiteral("unknown option %1").arg(QString::fromLocal8Bit(a)));
-        } else if (args.command.isEmpty()) {
-            args.command = QString::fromLocal8Bit(a);
-        } else {
-            args.positional << a;
         }
     }
-    if (args.help)
+    if (args.help || args.version)
         return args;
-    if (args.command.isEmpty())
+    if (!args.verb)
         usage(QStringLiteral("no command given"));
-    const auto it = allowed.find(args.command);
-    if (it == allowed.end())
-        usage(QStringLiteral("unknown command \"%1\"").arg(args.command));
+    const Verb& verb = *args.verb;
     for (const auto& [name, value] : args.options) {
-        if (!it->second.contains(name))
-            usage(QStringLiteral("%1 takes no option --%2").arg(args.command, name));
+        if (!(verb.options & findOption(name)->option))
+            usage(QStringLiteral("%1 takes no option --%2").arg(QLatin1String(verb.name), name));
     }
     const qsizetype given = args.positional.size();
-    if (args.command == QLatin1String("show")) {
-        if (given != 1)
-            usage(QStringLiteral("show needs exactly one FILE"));
-    } else if (args.command == QLatin1String("get") || args.command == QLatin1String("reset")) {
-        if (given == 0)
-            usage(QStringLiteral("%1 needs at least one DOMAIN.PROPERTY").arg(args.command));
-    } else if (args.command == QLatin1String("set")) {
-        if (given == 0 || given % 2 != 0)
-            usage(QStringLiteral("set needs pairs of DOMAIN.PROPERTY VALUE"));
-    } else if (given != 0) {
-        usage(QStringLiteral("%1 takes no argument \"%2\"")
-                  .arg(args.command, QString::fromLocal8Bit(args.positional.first())));
-    }
+    if (given < verb.minArguments || (verb.maxArguments >= 0 && given > verb.maxArguments) ||
+        (verb.arguments == ArgumentKind::PropertyValues && given % 2 != 0))
+        usage(QStringLiteral("usage: sessionctl %1 %2").arg(QLatin1String(verb.name), synopsis(verb)));
     if (const QByteArray wait = args.option("wait"); !wait.isEmpty()) {
         bool ok = false;
         const double seconds = wait.toDouble(&ok);
@@ -255,7 +164,7 @@ SessionStore::Options storeOptions(const Arguments& args)
     return options;
 }
 
-// Where the key lives, said once per command.
+// Where the key lives, said once per command (on stderr: it is no data).
 void sayKeyPlace(QTextStream& out, const SessionStore::KeyPlace& place)
 {
     if (place.secretStore)
@@ -339,10 +248,10 @@ SessionStore::Lock lockOnly(SessionStore& store, const Arguments& args, QTextStr
 
 // Says where the key lives once the command has found it (a key that could not be
 // moved into the secret store stays in its file), then its outcome.
-void report(const SessionStore& store, QTextStream& out, QTextStream& err, const QStringList& warnings,
+void report(const SessionStore& store, QTextStream& err, const QStringList& warnings,
             const SessionStore::Error& error)
 {
-    sayKeyPlace(out, store.keyPlace());
+    sayKeyPlace(err, store.keyPlace());
     warn(err, warnings);
     check(error);
 }
@@ -350,11 +259,11 @@ void report(const SessionStore& store, QTextStream& out, QTextStream& err, const
 // Takes the state directory for the whole of a command, restores what is stored
 // into the session; warnings go to `err`.
 SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, SessionData& session,
-                                  SessionStore::Restored& restored, QTextStream& out, QTextStream& err)
+                                  SessionStore::Restored& restored, QTextStream& err)
 {
     SessionStore::Lock lock = lockOnly(store, args, err);
     restored = store.restore(lock, session);
-    report(store, out, err, restored.warnings, restored.error);
+    report(store, err, restored.warnings, restored.error);
     return lock;
 }
 
@@ -365,96 +274,21 @@ void storeSession(SessionStore& store, const SessionStore::Lock& lock, const Ses
     const SessionStore::Stored stored = store.store(lock, session);
     // A new key the secret store would not keep went to the key file instead.
     if (store.keyPlace().secretStore != inSecretStore)
-        sayKeyPlace(out, store.keyPlace());
+        sayKeyPlace(err, store.keyPlace());
     warn(err, stored.warnings);
     check(stored.error);
     out << "Stored generation " << stored.generation << " in " << QFile::decodeName(store.stateDirectory())
         << ": session.enc (encrypted), session.json (plain)" << Qt::endl;
 }
 
-// Provisions every domain on a thread of its own, as the client's provisioning
-// module would, while this thread keeps reading properties like a user interface.
-// Alerts the configuration-ready callback once every section is provisioned.
-void provision(SessionData& session, const Profile& profile, bool echo, QTextStream& out)
-{
-    ChangeWatch watch(session, echo ? &out : nullptr);
-    out << "Provisioning " << profile.propertyCount() << " properties and " << profile.sectionCount()
-        << " sections from " << profile.source << " on " << profile.domains.size() << " threads" << Qt::endl;
-
-    std::mutex mutex;
-    std::condition_variable finished;
-    int running = static_cast<int>(profile.domains.size());
-    std::exception_ptr failure;
-    std::vector<std::thread> workers;
-    for (const DomainProvisioning& domain : profile.domains) {
-        workers.emplace_back([&, &domain = domain] {
-            std::exception_ptr caught;
-            try {
-                domain.apply(session);
-            } catch (...) {
-                caught = std::current_exception();
-            }
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (caught && !failure)
-                failure = caught;
-            --running;
-            finished.notify_one();
-        });
-    }
-
-    const auto app = storeOf<AppRuntimeData>(session);
-    const auto user = storeOf<UserRuntimeData>(session);
-    const auto phone = storeOf<PhoneRuntimeData>(session);
-    long reads = 0;
-    bool alerted = false;
-    for (bool done = false; !done;) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            finished.wait_for(lock, std::chrono::microseconds(200), [&] { return running == 0; });
-            done = running == 0;
-        }
-        // What a user interface shows while provisioning goes on.
-        (void)user->getData<QString, UserProperty::UserName>();
-        (void)phone->getData<QString, PhoneProperty::SipAccount>();
-        (void)app->getData<QString, AppProperty::Version>();
-        (void)session.isValidSession();
-        reads += 4;
-        watch.deliver();
-        if (!alerted && session.isProvisioned()) {
-            session.alertConfigurationReady();
-            alerted = true;
-        }
-    }
-    for (std::thread& worker : workers)
-        worker.join();
-    if (failure)
-        std::rethrow_exception(failure);
-
-    watch.deliver(); // what the threads queued before they ended
-    out << "Main thread read " << reads << " properties and received " << watch.received()
-        << " changes while provisioning ran" << Qt::endl;
-    if (!alerted) {
-        QStringList missing;
-        for (const SectionEntry& s : kSections) {
-            bool listed = false;
-            for (const auto& d : profile.domains)
-                listed =
-                    listed || std::find(d.sections.begin(), d.sections.end(), s.section) != d.sections.end();
-            if (!listed)
-                missing << QLatin1String(s.name);
-        }
-        out << "Configuration not ready: not provisioned: " << missing.join(QStringLiteral(", ")) << Qt::endl;
-    }
-}
-
 int run(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     // Everything that can be refused is checked before any file is written.
-    const Profile profile = loadProfile(QFile::decodeName(args.option("profile")));
+    const Profile profile = loadProfile(args.option("profile"));
     SessionStore store(stateDirectory(args), storeOptions(args));
     SessionData session;
     SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
     if (restored.isEmpty())
         out << "No stored session in " << QFile::decodeName(store.stateDirectory()) << ": starting fresh"
             << Qt::endl;
@@ -471,30 +305,51 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     return ExitOk;
 }
 
+// A stored part into a scratch session, to name its properties.
+SessionData sessionOf(const SessionStore::StoredFile& file)
+{
+    SessionData session;
+    if (file.encrypted)
+        session.deserializeEncrypted(file.data);
+    else
+        session.deserializeUnencrypted(file.data);
+    return session;
+}
+
 int show(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    const bool json = !args.option("json").isEmpty();
     const SessionStore::ReadFile read = SessionStore::readFile(args.positional.first(), storeOptions(args));
     if (read.keyPlace)
-        sayKeyPlace(json ? err : out, *read.keyPlace);
+        sayKeyPlace(err, *read.keyPlace);
     warn(err, read.warnings);
     check(read.error);
     const SessionStore::StoredFile& file = read.file;
-    if (json) {
+    const auto part =
+        file.encrypted ? SessionConfigDetail::StoredPart::Encrypted : SessionConfigDetail::StoredPart::Plain;
+    if (!args.option("json").isEmpty()) {
         const QJsonObject doc{
             {QStringLiteral("path"), QFile::decodeName(file.path)},
             {QStringLiteral("encrypted"), file.encrypted},
             {QStringLiteral("formatVersion"), static_cast<double>(file.formatVersion)},
             {QStringLiteral("generation"), static_cast<double>(file.generation)},
             {QStringLiteral("data"), dataSetJson(file.data)},
+            {QStringLiteral("properties"), storedProperties(sessionOf(file), part)},
         };
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         return ExitOk;
     }
     out << QFile::decodeName(file.path) << ": " << (file.encrypted ? "encrypted" : "plain")
         << " session, format " << file.formatVersion << ", generation " << file.generation << '\n';
-    printTree(out, file.data);
-    out.flush();
+    // Stored enumerations by name beside their number.
+    QHash<QString, QString> names;
+    for (const auto& v : storedProperties(sessionOf(file), part)) {
+        const QJsonObject p = v.toObject();
+        if (p.contains(QStringLiteral("valueNumber")))
+            names.insert(p[QStringLiteral("name")].toString().section(QLatin1Char('.'), 0, 0) +
+                             QLatin1Char('/') + p[QStringLiteral("key")].toString(),
+                         p[QStringLiteral("value")].toString());
+    }
+    printTree(out, file.data, names);
     return ExitOk;
 }
 
@@ -512,19 +367,29 @@ int list(const Arguments& args, QTextStream& out, QTextStream&)
     return ExitOk;
 }
 
+// Reads the stored pair without the lock, creating and changing nothing.
 int get(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    const bool json = !args.option("json").isEmpty();
     const QStringList names = propertyNames(args);
-    (void)getProperties(SessionData(), names); // unknown names before the state is touched
-    SessionStore store(stateDirectory(args), storeOptions(args));
+    checkNames(names);
+    const QByteArray dir = stateDirectory(args);
+    const SessionStore::ReadStored read = SessionStore::readStored(dir, storeOptions(args));
+    if (read.keyPlace)
+        sayKeyPlace(err, *read.keyPlace);
+    warn(err, read.warnings);
+    check(read.error);
+    if (read.isEmpty())
+        throw Failure{ExitBadStoredFile,
+                      QStringLiteral("no stored session in %1").arg(QFile::decodeName(dir))};
     SessionData session;
-    SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, json ? err : out, err);
+    if (read.encrypted)
+        session.deserializeEncrypted(read.encrypted->data);
+    if (read.plain)
+        session.deserializeUnencrypted(read.plain->data);
     const QJsonArray properties = getProperties(session, names);
-    if (json)
+    if (!args.option("json").isEmpty())
         out << QJsonDocument(
-                   QJsonObject{{QStringLiteral("generation"), static_cast<double>(restored.generation())},
+                   QJsonObject{{QStringLiteral("generation"), static_cast<double>(read.generation())},
                                {QStringLiteral("properties"), properties}})
                    .toJson(QJsonDocument::Indented);
     else
@@ -545,17 +410,43 @@ int changeStored(const Arguments& args, QTextStream& out, QTextStream& err,
     SessionStore store(stateDirectory(args), storeOptions(args));
     SessionData session;
     SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
     change(session);
     storeSession(store, lock, session, out, err);
     return ExitOk;
 }
 
+// A value from standard input, for "-": at most what the stored forms take, one
+// final line end dropped.
+QByteArray standardInput()
+{
+    QByteArray bytes = readBounded(STDIN_FILENO, DataSets::DataSetCodec::kMaxInputBytes, 0, ExitUsage,
+                                   QStringLiteral("standard input"));
+    if (bytes.endsWith('\n'))
+        bytes.chop(bytes.endsWith("\r\n") ? 2 : 1);
+    return bytes;
+}
+
 int set(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    QList<QPair<QString, QByteArray>> assignments;
-    for (qsizetype i = 0; i + 1 < args.positional.size(); i += 2)
-        assignments.append({QString::fromLocal8Bit(args.positional[i]), args.positional[i + 1]});
+    QList<QPair<QString, QString>> assignments;
+    bool stdinRead = false;
+    for (qsizetype i = 0; i + 1 < args.positional.size(); i += 2) {
+        const QString name = QString::fromLocal8Bit(args.positional[i]);
+        QByteArray value = args.positional[i + 1];
+        if (value == "-") {
+            if (stdinRead)
+                usage(QStringLiteral("only one value can be read from standard input"));
+            stdinRead = true;
+            value = standardInput();
+        }
+        // Strictly: bytes that are not UTF-8 would be stored as replacement characters.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(value);
+        if (utf8.hasError())
+            throw Failure{ExitUsage, QStringLiteral("%1: the value is not UTF-8 text").arg(name)};
+        assignments.append({name, text});
+    }
     return changeStored(args, out, err, [&](SessionData& s) { setProperties(s, assignments); });
 }
 
@@ -570,7 +461,7 @@ int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
     SessionStore store(stateDirectory(args), storeOptions(args));
     SessionData session;
     SessionStore::Restored restored;
-    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, out, err);
+    const SessionStore::Lock lock = lockAndRestore(store, args, session, restored, err);
     const QString user = storeOf<UserRuntimeData>(session)->getData<QString, UserProperty::UserName>();
     session.clear();
     out << (user.isEmpty() ? QStringLiteral("Nobody was signed in")
@@ -585,29 +476,113 @@ int rotateKey(const Arguments& args, QTextStream& out, QTextStream& err)
     SessionStore store(stateDirectory(args), storeOptions(args));
     const SessionStore::Lock lock = lockOnly(store, args, err);
     const SessionStore::Stored stored = store.rotateKey(lock);
-    report(store, out, err, stored.warnings, stored.error);
+    report(store, err, stored.warnings, stored.error);
     out << "Sealed generation " << stored.generation << " with a new key; the old key is gone" << Qt::endl;
     return ExitOk;
+}
+
+bool exists(const QByteArray& path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(path.constData(), &st) == 0;
 }
 
 int forget(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     SessionStore store(stateDirectory(args), storeOptions(args));
     const SessionStore::Lock lock = lockOnly(store, args, err);
+    const bool stored = exists(store.encryptedPath()) || exists(store.plainPath());
     const SessionStore::Stored forgotten = store.forget(lock);
-    report(store, out, err, forgotten.warnings, forgotten.error);
-    out << "Removed the stored session and its key from " << QFile::decodeName(store.stateDirectory())
-        << Qt::endl;
+    report(store, err, forgotten.warnings, forgotten.error);
+    if (stored)
+        out << "Removed the stored session and its key from ";
+    else
+        out << "Nothing was stored in ";
+    out << QFile::decodeName(store.stateDirectory()) << Qt::endl;
     return ExitOk;
 }
 
-// The output reached its reader, or the reason why not.
+int manPage(const Arguments&, QTextStream& out, QTextStream&)
+{
+    printManPage(out);
+    return ExitOk;
+}
+
+int completion(const Arguments&, QTextStream& out, QTextStream&)
+{
+    printCompletion(out);
+    return ExitOk;
+}
+
+} // namespace
+
+const Verb kVerbs[] = {
+    {"run", kWriteOptions | OptProfile | OptWatch, ArgumentKind::None, 0, 0,
+     "Restore the stored session (or start fresh), provision it from the profile (the built-in one unless "
+     "--profile is given) on one thread per domain, print a summary and store it. The main thread counts the "
+     "changes the provisioning threads make.",
+     run},
+    {"show", kKeyOptions | OptJson, ArgumentKind::File, 1, 1,
+     "Print a stored session file as an indented tree (--json: one JSON document, with the file's properties "
+     "as list and get show them). The key of an encrypted file is found as run finds it for the directory "
+     "that "
+     "holds FILE. Takes no lock.",
+     show},
+    {"list", OptJson, ArgumentKind::None, 0, 0,
+     "Every property of every store, one line each: DOMAIN.PROPERTY, its value type (with the names an "
+     "enumeration takes), and where it is stored (encrypted or plain part and its key, or run only).",
+     list},
+    {"get", OptState | kKeyOptions | OptJson, ArgumentKind::Properties, 1, -1,
+     "The stored value of each property, as set takes it back (sessionctl get phone.SipAccount). Reads the "
+     "stored files without the lock and creates or changes nothing; a directory with no stored session is "
+     "exit 2. A property held for the run only says so; the password and tokens are never shown.",
+     get},
+    {"set", kWriteOptions, ArgumentKind::PropertyValues, 2, -1,
+     "Restore, write each value, store a new generation. Each value is checked first: one that is not of the "
+     "property's type, or that would not read back as given once stored, is refused and nothing is written. "
+     "A "
+     "property that is not stored is refused: its value would not survive.",
+     set},
+    {"reset", kWriteOptions, ArgumentKind::Properties, 1, -1,
+     "Restore, return each property to the value of a fresh session, store a new generation.", reset},
+    {"sign-out", kWriteOptions, ArgumentKind::None, 0, 0, "Clear the session and store the empty state.",
+     signOut},
+    {"rotate-key", kWriteOptions, ArgumentKind::None, 0, 0,
+     "Seal the stored session with a new key, which replaces the old one.", rotateKey},
+    {"forget", kWriteOptions, ArgumentKind::None, 0, 0,
+     "Remove all stored data of the state directory: both stored files, the key file and the key's entry in "
+     "the platform secret store. Says so when nothing was stored.",
+     forget},
+    {"man", 0, ArgumentKind::None, 0, 0, "The man page, in roff.", manPage, true},
+    {"completion", 0, ArgumentKind::None, 0, 0, "The bash completion.", completion, true},
+};
+const int kVerbCount = static_cast<int>(std::size(kVerbs));
+
+const char* const kVersion = SESSIONCTL_VERSION;
+
+namespace {
+
+// True when standard output is a pipe whose reader has gone.
+bool readerGone()
+{
+    struct stat st
+    {
+    };
+    pollfd fd{STDOUT_FILENO, 0, 0};
+    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode) && ::poll(&fd, 1, 0) == 1 &&
+           (fd.revents & POLLERR);
+}
+
+// The output reached its reader, or the reason why not. A reader that stopped
+// reading (a closed pipe) ends the program quietly: it has what it wanted.
 void checkOutput(QTextStream& out)
 {
     out.flush();
     const bool failed = out.status() != QTextStream::Ok;
     errno = 0;
-    if (failed || std::fflush(stdout) != 0 || std::ferror(stdout))
+    if ((failed || std::fflush(stdout) != 0 || std::ferror(stdout)) && !readerGone())
         throw Failure{
             ExitIo, QStringLiteral("cannot write the output: %1")
                         .arg(failed && out.device() ? out.device()->errorString() : qt_error_string(errno))};
@@ -615,24 +590,15 @@ void checkOutput(QTextStream& out)
 
 int dispatch(const Arguments& args, QTextStream& out, QTextStream& err)
 {
-    if (args.help) {
-        const bool known = std::any_of(std::begin(kCommands), std::end(kCommands), [&](const CommandHelp& c) {
-            return args.command == QLatin1String(c.name);
-        });
-        printHelp(out, known ? args.command : QString());
+    if (args.version) {
+        out << "sessionctl " << kVersion << '\n';
         return ExitOk;
     }
-    using Handler = int (*)(const Arguments&, QTextStream&, QTextStream&);
-    static const std::pair<const char*, Handler> kHandlers[] = {
-        {"run", run},       {"show", show},   {"list", list},        {"get", get},
-        {"set", set},       {"reset", reset}, {"sign-out", signOut}, {"rotate-key", rotateKey},
-        {"forget", forget},
-    };
-    for (const auto& [name, handler] : kHandlers) {
-        if (args.command == QLatin1String(name))
-            return handler(args, out, err);
+    if (args.help) {
+        printHelp(out, args.verb && !args.verb->hidden ? args.verb : nullptr);
+        return ExitOk;
     }
-    usage(QStringLiteral("unknown command \"%1\"").arg(args.command));
+    return args.verb->handler(args, out, err);
 }
 
 } // namespace

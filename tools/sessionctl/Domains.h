@@ -69,6 +69,31 @@ template <class F> void forEachDomain(F&& f)
     f(Domain<DeskRuntimeData>{"desk", &SessionData::getDeskSessionData, {Section::Desk}});
 }
 
+// Calls f(domain, tag) for the row that "domain.Property" names (PropertyTag of
+// PropertyTable.h); false when no row does. The one way profiles and verbs find a
+// property by name.
+template <class F> bool findProperty(const QString& fullName, F&& f)
+{
+    const qsizetype dot = fullName.indexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        return false;
+    const QStringView domainName = QStringView(fullName).left(dot);
+    const QStringView propertyName = QStringView(fullName).mid(dot + 1);
+    bool found = false;
+    forEachDomain([&](const auto& domain) {
+        if (found || domainName != QLatin1String(domain.name))
+            return;
+        using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
+        SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
+            if (!found && propertyName == QLatin1String(rowName)) {
+                found = true;
+                f(domain, tag);
+            }
+        });
+    });
+    return found;
+}
+
 // The session's store of one domain, found through the table above.
 template <class Store> std::shared_ptr<Store> storeOf(const SessionData& session)
 {

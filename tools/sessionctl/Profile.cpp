@@ -3,7 +3,9 @@
 
 #include "Failure.h"
 #include "ProfileValues.h"
+#include "Values.h"
 
+#include <DataSetCodec.h>
 #include <SessionData.h>
 
 #include <QFile>
@@ -11,7 +13,11 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sessionctl {
 
@@ -19,27 +25,38 @@ const char* const kBuiltInProfile = ":/sessionctl/default-profile.json";
 
 namespace {
 
+// A descriptor closed when it goes.
+struct Fd
+{
+    explicit Fd(int fd)
+        : fd(fd)
+    {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool isOpen() const { return fd >= 0; }
+    int get() const { return fd; }
+    int fd;
+};
+
 [[noreturn]] void malformed(const QString& source, const QString& fault)
 {
     throw Failure{ExitBadProfile, QStringLiteral("%1: %2").arg(source, fault)};
 }
 
-// Turns one property's JSON value into a typed write on the domain's store, using
-// the store's property table to find the enumerator and its value type.
-template <class Store>
-std::function<void(SessionData&)> propertyWrite(const Domain<Store>& domain, const QString& name,
-                                                const QJsonValue& json, const QString& source)
+// Turns one property's JSON value into a typed write on the domain's store, the
+// value checked as set checks it (Values.h); null when no property has the name.
+std::function<void(SessionData&)> propertyWrite(const QString& name, const QJsonValue& json,
+                                                const QString& source)
 {
-    using Property = typename Store::Property;
-    if (!propertyFromName<Property>(name.toStdString()))
-        return nullptr;
-
     std::function<void(SessionData&)> write;
     std::optional<profile::Fault> fault;
-    SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
+    findProperty(name, [&](const auto& domain, auto tag) {
         using Tag = decltype(tag);
-        if (name != QLatin1String(rowName))
-            return;
         if constexpr (!Tag::settable) {
             fault = profile::Fault{QString(), QStringLiteral("read-only, cannot be provisioned")};
         } else if constexpr (Tag::derived) {
@@ -48,21 +65,19 @@ std::function<void(SessionData&)> propertyWrite(const Domain<Store>& domain, con
         } else {
             using T = typename Tag::Type;
             T value{};
-            fault = profile::read(json, value);
+            fault = checkedValue<Tag>(domain, name, json, value);
             write = [value, store = domain.store](SessionData& session) {
                 (session.*store)().lock()->template setData<T, Tag::property>(value);
             };
         }
     });
     if (fault)
-        malformed(
-            source,
-            QStringLiteral("%1.%2%3: %4").arg(QLatin1String(domain.name), name, fault->at, fault->what));
+        malformed(source, QStringLiteral("%1%2: %3").arg(name, fault->at, fault->what));
     return write;
 }
 
 template <class Store>
-void readDomain(const Domain<Store>& entry, DomainProvisioning& domain, const QJsonValue& json,
+void readDomain(const Domain<Store>&, DomainProvisioning& domain, const QJsonValue& json,
                 const QString& source)
 {
     if (!json.isObject())
@@ -70,7 +85,7 @@ void readDomain(const Domain<Store>& entry, DomainProvisioning& domain, const QJ
                               .arg(domain.domain, profile::describe(json)));
     const QJsonObject object = json.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        auto write = propertyWrite(entry, it.key(), it.value(), source);
+        auto write = propertyWrite(domain.domain + QLatin1Char('.') + it.key(), it.value(), source);
         if (!write) {
             QStringList known;
             for (const SessionConfigDetail::PropertyRow& row :
@@ -177,14 +192,68 @@ Profile parseProfile(const QByteArray& json, const QString& source)
     return profile;
 }
 
-Profile loadProfile(const QString& path)
+QByteArray readBounded(int fd, qint64 limit, qint64 sizeHint, ExitCode tooLong, const QString& source)
 {
-    const QString source = path.isEmpty() ? QString::fromLatin1(kBuiltInProfile) : path;
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure{path.isEmpty() ? ExitBadProfile : ExitIo,
-                      QStringLiteral("%1: cannot read the profile: %2").arg(source, file.errorString())};
-    return parseProfile(file.readAll(), path.isEmpty() ? QStringLiteral("built-in profile") : path);
+    // Read to the limit and one byte more: a file that grew since it was judged, or
+    // a stream, is caught at the limit.
+    QByteArray bytes(static_cast<qsizetype>(std::clamp<qint64>(sizeHint, 4096, limit) + 1),
+                     Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > limit)
+                throw Failure{
+                    tooLong,
+                    QStringLiteral("%1: more than the %2 bytes a value may take").arg(source).arg(limit)};
+            bytes.resize(static_cast<qsizetype>(std::min<qint64>(qint64{bytes.size()} * 2, limit + 1)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Failure{ExitIo, QStringLiteral("%1: cannot read: %2").arg(source, qt_error_string(errno))};
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
+Profile loadProfile(const QByteArray& path)
+{
+    if (path.isEmpty()) {
+        QFile file(QString::fromLatin1(kBuiltInProfile));
+        if (!file.open(QIODevice::ReadOnly))
+            throw Failure{ExitBadProfile, QStringLiteral("the built-in profile cannot be read")};
+        return parseProfile(file.readAll(), QStringLiteral("built-in profile"));
+    }
+    // The path as the shell gave it, opened without blocking (a FIFO with no writer
+    // would wait forever) and judged on the open descriptor before a byte is read,
+    // so that a device or an endless file costs no memory.
+    const QString source = QFile::decodeName(path);
+    const Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.isOpen())
+        throw Failure{ExitIo,
+                      QStringLiteral("%1: cannot read the profile: %2").arg(source, qt_error_string(errno))};
+    struct stat st
+    {
+    };
+    if (::fstat(fd.get(), &st) != 0)
+        throw Failure{ExitIo,
+                      QStringLiteral("%1: cannot read the profile: %2").arg(source, qt_error_string(errno))};
+    if (!S_ISREG(st.st_mode))
+        malformed(source,
+                  QStringLiteral("a profile must be a regular file, not %1")
+                      .arg(S_ISDIR(st.st_mode)                          ? QStringLiteral("a directory")
+                           : S_ISFIFO(st.st_mode)                       ? QStringLiteral("a pipe")
+                           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? QStringLiteral("a device")
+                                                                        : QStringLiteral("a special file")));
+    constexpr qint64 limit = DataSets::DataSetCodec::kMaxInputBytes;
+    if (st.st_size > limit)
+        malformed(source,
+                  QStringLiteral("%1 bytes, more than the %2 a profile may hold").arg(st.st_size).arg(limit));
+    return parseProfile(readBounded(fd.get(), limit, st.st_size, ExitBadProfile, source), source);
 }
 
 } // namespace sessionctl

@@ -21,6 +21,7 @@
 // section makes the profile malformed.
 
 #include "Domains.h"
+#include "Failure.h"
 
 #include <QString>
 #include <QStringList>
@@ -55,12 +56,19 @@ struct Profile
     int sectionCount() const;
 };
 
+// Reads `fd` to its end, at most `limit` bytes (`sizeHint`: the expected size);
+// Failure with `tooLong` beyond the limit, an I/O failure when it cannot be read.
+QByteArray readBounded(int fd, qint64 limit, qint64 sizeHint, ExitCode tooLong, const QString& source);
+
 // The profile built into the program.
 extern const char* const kBuiltInProfile;
 
 // Throws Failure (bad profile) with one line naming `source` and the fault.
 Profile parseProfile(const QByteArray& json, const QString& source);
-// Reads and parses a profile file; an empty path reads the built-in profile.
-Profile loadProfile(const QString& path);
+// Reads and parses a profile file, named by the bytes the shell gave; an empty path
+// reads the built-in profile. Anything but a regular file within the data-set
+// decoder's input limit is refused at once (bad profile); a file that cannot be
+// opened is an I/O failure.
+Profile loadProfile(const QByteArray& path);
 
 } // namespace sessionctl

@@ -11,8 +11,8 @@ namespace sessionctl::profile {
 
 namespace {
 
-// Doubles hold every whole number up to 2^53 exactly; beyond that JSON numbers
-// would silently round.
+// Doubles hold every whole number below 2^53 exactly; from there on a JSON number
+// may already have been rounded when it was read (2^53 + 1 reads as 2^53).
 constexpr double kExactLimit = 9007199254740992.0;
 
 // Checks that an object has only the listed members.
@@ -78,8 +78,11 @@ QString describe(const QJsonValue& v)
         return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QJsonValue::Double:
         return QStringLiteral("the number %1").arg(v.toDouble(), 0, 'g', 17);
-    case QJsonValue::String:
-        return QStringLiteral("text");
+    case QJsonValue::String: {
+        const QString text = v.toString();
+        return text.size() <= 40 ? QStringLiteral("\"%1\"").arg(text)
+                                 : QStringLiteral("\"%1...\"").arg(text.left(40));
+    }
     case QJsonValue::Array:
         return QStringLiteral("an array");
     case QJsonValue::Object:
@@ -109,7 +112,7 @@ std::optional<Fault> readWhole(const QJsonValue& v, long long min, long long max
         return expected(range, v);
     const double d = v.toDouble();
     if (std::trunc(d) != d || d < static_cast<double>(min) || d > static_cast<double>(max) ||
-        std::fabs(d) > kExactLimit)
+        std::fabs(d) >= kExactLimit)
         return expected(range, v);
     out = static_cast<long long>(d);
     return std::nullopt;
@@ -141,7 +144,10 @@ std::optional<Fault> Reader<long long>::read(const QJsonValue& v, long long& out
         out = n;
         return std::nullopt;
     }
-    return readWhole(v, -static_cast<long long>(kExactLimit), static_cast<long long>(kExactLimit), out);
+    if (v.isDouble() && std::fabs(v.toDouble()) >= kExactLimit)
+        return Fault{QString(), QStringLiteral("a number from 2^53 on loses digits in JSON; give it as "
+                                               "decimal text (\"9007199254740993\")")};
+    return readWhole(v, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max(), out);
 }
 
 std::optional<Fault> Reader<std::optional<int>>::read(const QJsonValue& v, std::optional<int>& out)
@@ -162,6 +168,11 @@ std::optional<Fault> Reader<QDateTime>::read(const QJsonValue& v, QDateTime& out
     const QString what = QStringLiteral("an ISO 8601 date and time (\"2024-05-01T09:30:00.000Z\")");
     if (!v.isString())
         return expected(what, v);
+    // No time at all, as get prints it.
+    if (v.toString().isEmpty()) {
+        out = QDateTime();
+        return std::nullopt;
+    }
     const QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
     if (!t.isValid())
         return Fault{QString(), QStringLiteral("expected %1, found \"%2\"").arg(what, v.toString())};

@@ -9,11 +9,11 @@
 //   bool                         true / false
 //   int, unsigned int,
 //   unsigned short               whole number within the type's range
-//   long long                    whole number (exact up to 2^53) or decimal text
+//   long long                    whole number (below 2^53) or decimal text
 //   std::optional<int>           null (no value) or whole number
-//   QDateTime                    ISO 8601 text, milliseconds optional
+//   QDateTime                    ISO 8601 text, milliseconds optional; "" for none
 //   QByteArray                   base64 text
-//   enumerations                 whole number (the stored integer)
+//   enumerations                 a value's name ("CTI") or its listed number
 //   std::set<QString>            array of text
 //   Endpoints                    array of {"type", "ws", "analytics", "whatsNew",
 //                                "passwordReset", "discoverMobileOffer"}
@@ -34,6 +34,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <QStringList>
 
 #include <limits>
 #include <optional>
@@ -135,18 +136,43 @@ template <> struct Reader<DataSets::DataSet>
     }
 };
 
-// The phone and remote-type enumerations: the integer they are held as.
+// The name of an enumeration's value, or its number when it has none (a value
+// carried unchanged from a newer client).
+template <class T> QString enumName(T value)
+{
+    for (const auto& [v, name] : enumNames(T{})) {
+        if (v == value)
+            return QLatin1String(name);
+    }
+    return QString::number(static_cast<std::underlying_type_t<T>>(value));
+}
+
+// Every value an enumeration takes: "None (0), CTI (1), ...".
+template <class T> QString enumChoices()
+{
+    QStringList choices;
+    for (const auto& [v, name] : enumNames(T{}))
+        choices << QStringLiteral("%1 (%2)")
+                       .arg(QLatin1String(name))
+                       .arg(static_cast<std::underlying_type_t<T>>(v));
+    return choices.join(QStringLiteral(", "));
+}
+
+// The phone and remote-type enumerations: a value's name or its listed number.
 template <class T> struct Reader
 {
     static_assert(std::is_enum_v<T>, "no JSON reader for this property type");
     static std::optional<Fault> read(const QJsonValue& v, T& out)
     {
-        using Base = std::underlying_type_t<T>;
-        Base n{};
-        if (auto fault = IntegerReader<Base>::read(v, n))
-            return fault;
-        out = static_cast<T>(n);
-        return std::nullopt;
+        for (const auto& [value, name] : enumNames(T{})) {
+            if ((v.isString() && v.toString() == QLatin1String(name)) ||
+                (v.isDouble() &&
+                 v.toDouble() == static_cast<double>(static_cast<std::underlying_type_t<T>>(value)))) {
+                out = value;
+                return std::nullopt;
+            }
+        }
+        return expected(QStringLiteral("one of %1").arg(enumChoices<T>()), v);
     }
 };
 

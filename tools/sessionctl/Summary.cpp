@@ -2,6 +2,7 @@
 #include "Summary.h"
 
 #include "Domains.h"
+#include "Values.h"
 
 #include <QFile>
 
@@ -24,23 +25,6 @@ QString orNone(const QString& s)
 QString time(const QDateTime& t)
 {
     return t.isValid() ? t.toString(Qt::ISODateWithMs) : QStringLiteral("(never)");
-}
-
-QString remoteTypeName(ResourcesDefs::RemoteType type)
-{
-    switch (type) {
-    case ResourcesDefs::RemoteType::Unknown:
-        return QStringLiteral("unknown");
-    case ResourcesDefs::RemoteType::Production:
-        return QStringLiteral("production");
-    case ResourcesDefs::RemoteType::Staging:
-        return QStringLiteral("staging");
-    case ResourcesDefs::RemoteType::Development:
-        return QStringLiteral("development");
-    case ResourcesDefs::RemoteType::Test:
-        return QStringLiteral("test");
-    }
-    return QStringLiteral("type %1").arg(static_cast<int>(type));
 }
 
 QString rights(PhoneDefinitions::PhoneSettingsMode mode)
@@ -142,7 +126,7 @@ void printSummary(QTextStream& out, const SessionData& session)
     if (endpoint) {
         // The derived URL properties answer from the same lookup as above.
         row(out, 1, QStringLiteral("endpoint"),
-            QStringLiteral("%1, %2").arg(remoteTypeName(type), orNone(endpoint->getWs())));
+            QStringLiteral("%1, %2").arg(profile::enumName(type), orNone(endpoint->getWs())));
         row(out, 2, QStringLiteral("analytics"), orNone(app->getData<QString, AppProperty::AnalyticsURL>()));
         row(out, 2, QStringLiteral("what's new"), orNone(app->getData<QString, AppProperty::WhatsNewURL>()));
         row(out, 2, QStringLiteral("password reset"),
@@ -151,7 +135,7 @@ void printSummary(QTextStream& out, const SessionData& session)
             orNone(app->getData<QString, AppProperty::DiscoverMobileOfferURL>()));
     } else {
         row(out, 1, QStringLiteral("endpoint"),
-            QStringLiteral("none for the %1 remote type").arg(remoteTypeName(type)));
+            QStringLiteral("none for the %1 remote type").arg(profile::enumName(type)));
     }
 
     row(out, 1, QStringLiteral("phone"),
@@ -202,7 +186,8 @@ void printSummary(QTextStream& out, const SessionData& session)
         out << "    (no call-flow URLs provisioned)\n";
 }
 
-void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
+void printTree(QTextStream& out, const DataSets::DataSet& ds, const QHash<QString, QString>& names,
+               int indent, const QString& path)
 {
     const QString pad(qsizetype(indent) * 2, QLatin1Char(' '));
     if (ds->isEmpty()) {
@@ -211,12 +196,11 @@ void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
     }
     for (const auto& entry : ds->entries()) {
         const QString label = ds->isList() ? QStringLiteral("[%1]").arg(entry.key) : entry.key;
-        const bool secret = entry.key.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
-                            entry.key.contains(QLatin1String("token"), Qt::CaseInsensitive);
+        const bool secret = isSecret(entry.key);
         if (const auto* nested = std::get_if<DataSets::DataSet>(&entry.value)) {
             out << pad << label << (secret ? " (hidden)\n" : "\n");
             if (!secret)
-                printTree(out, *nested, indent + 1);
+                printTree(out, *nested, names, indent + 1, path + entry.key + QLatin1Char('/'));
             continue;
         }
         out << pad << label << ": ";
@@ -228,6 +212,8 @@ void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent)
             out << (*b ? "true" : "false");
         else
             out << std::get<int>(entry.value);
+        if (const auto name = names.constFind(path + entry.key); name != names.constEnd())
+            out << " (" << *name << ')';
         out << '\n';
     }
 }

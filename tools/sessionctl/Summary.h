@@ -7,6 +7,7 @@
 
 #include <SessionStore.h>
 
+#include <QHash>
 #include <QTextStream>
 
 class SessionData;
@@ -21,7 +22,9 @@ void printRestored(QTextStream& out, const SessionStore::Restored& restored, con
 void printSummary(QTextStream& out, const SessionData& session);
 
 // A data set as an indented tree, one entry per line; entries whose key names a
-// password or a token are shown as hidden.
-void printTree(QTextStream& out, const DataSets::DataSet& ds, int indent = 1);
+// password or a token are shown as hidden. `names` gives the name of a stored number
+// by its path ("phone/currentMode" -> "SoftPhoneMode"), shown beside it.
+void printTree(QTextStream& out, const DataSets::DataSet& ds, const QHash<QString, QString>& names = {},
+               int indent = 1, const QString& path = QString());
 
 } // namespace sessionctl

@@ -4,6 +4,7 @@
 #include "Domains.h"
 #include "Failure.h"
 #include "ProfileValues.h"
+#include "Values.h"
 
 #include <DataSetCodec.h>
 
@@ -68,61 +69,6 @@ template <class T> const char* kindOf()
         return "record";
 }
 
-bool isSecret(const QString& name)
-{
-    return name.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
-           name.contains(QLatin1String("token"), Qt::CaseInsensitive);
-}
-
-QJsonValue hideSecrets(const QJsonValue& v)
-{
-    if (v.isArray()) {
-        QJsonArray out;
-        for (const auto& item : v.toArray())
-            out.append(hideSecrets(item));
-        return out;
-    }
-    if (!v.isObject())
-        return v;
-    QJsonObject out = v.toObject();
-    for (auto it = out.begin(); it != out.end(); ++it)
-        it.value() = isSecret(it.key()) ? QJsonValue(QStringLiteral("(hidden)")) : hideSecrets(it.value());
-    return out;
-}
-
-// The value as the profile would give it, so that what get prints set takes back.
-template <class T> QJsonValue toJson(const T& v)
-{
-    if constexpr (std::is_same_v<T, QString> || std::is_same_v<T, bool>) {
-        return QJsonValue(v);
-    } else if constexpr (std::is_same_v<T, long long>) {
-        // Beyond 2^53 a JSON number loses digits: the profile takes decimal text.
-        constexpr long long exact = 1LL << 53;
-        return v >= -exact && v <= exact ? QJsonValue(static_cast<double>(v))
-                                         : QJsonValue(QString::number(v));
-    } else if constexpr (std::is_integral_v<T>) {
-        return QJsonValue(static_cast<double>(v));
-    } else if constexpr (std::is_enum_v<T>) {
-        return QJsonValue(static_cast<double>(static_cast<std::underlying_type_t<T>>(v)));
-    } else if constexpr (std::is_same_v<T, std::optional<int>>) {
-        return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
-    } else if constexpr (std::is_same_v<T, QDateTime>) {
-        return v.isValid() ? QJsonValue(v.toString(Qt::ISODateWithMs)) : QJsonValue(QJsonValue::Null);
-    } else if constexpr (std::is_same_v<T, QByteArray>) {
-        return QJsonValue(QString::fromLatin1(v.toBase64()));
-    } else if constexpr (std::is_same_v<T, std::set<QString>>) {
-        QJsonArray out;
-        for (const QString& s : v)
-            out.append(s);
-        return out;
-    } else if constexpr (std::is_same_v<T, DataSets::DataSet>) {
-        return dataSetJson(v);
-    } else {
-        // Structures held for the run only are never asked for.
-        return QJsonValue(QJsonValue::Null);
-    }
-}
-
 QStringList allNames()
 {
     QStringList names;
@@ -155,22 +101,10 @@ int editDistance(const QString& a, const QString& b)
 
 [[noreturn]] void unknown(const QString& name)
 {
-    const QStringList names = allNames();
-    std::vector<std::pair<int, QString>> ranked;
-    for (const QString& candidate : names)
-        ranked.emplace_back(editDistance(name, candidate), candidate);
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    QStringList nearest;
-    const int bound = std::max(3, static_cast<int>(name.size()) / 3);
-    for (const auto& [distance, candidate] : ranked) {
-        if (distance > bound || nearest.size() == 3)
-            break;
-        nearest << candidate;
-    }
+    const QStringList near = nearest(name, allNames());
     QString message = QStringLiteral("unknown property \"%1\"").arg(name);
-    if (!nearest.isEmpty())
-        message += QStringLiteral("; did you mean %1?").arg(nearest.join(QStringLiteral(", ")));
+    if (!near.isEmpty())
+        message += QStringLiteral("; did you mean %1?").arg(near.join(QStringLiteral(", ")));
     else
         message += QStringLiteral(" (sessionctl list names them all)");
     throw Failure{ExitUsage, message};
@@ -179,24 +113,7 @@ int editDistance(const QString& a, const QString& b)
 // Calls f(domain, tag) for the row that `fullName` names; Failure when none does.
 template <class F> void visitProperty(const QString& fullName, F&& f)
 {
-    const qsizetype dot = fullName.indexOf(QLatin1Char('.'));
-    bool found = false;
-    if (dot > 0) {
-        const QString domainName = fullName.left(dot);
-        const QString propertyName = fullName.mid(dot + 1);
-        forEachDomain([&](const auto& domain) {
-            if (domainName != QLatin1String(domain.name))
-                return;
-            using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
-            PropertyTable<Property>::forEach([&](auto tag, const char* rowName) {
-                if (propertyName != QLatin1String(rowName))
-                    return;
-                found = true;
-                f(domain, tag);
-            });
-        });
-    }
-    if (!found)
+    if (!findProperty(fullName, f))
         unknown(fullName);
 }
 
@@ -227,12 +144,13 @@ template <class Plan> void writeAll(SessionData& session, const QStringList& nam
     for (const QString& name : names) {
         visitProperty(name, [&](const auto& domain, auto tag) {
             using Tag = decltype(tag);
-            (void)domain;
             if (const auto why = unwritable<Tag>())
                 refuse(name, *why);
             if constexpr (Tag::settable && !Tag::derived && Tag::row.part != StoredPart::None) {
                 using T = typename Tag::Type;
-                const T value = plan(name, tag);
+                T value{};
+                if (const auto fault = plan(domain, name, tag, value))
+                    refuse(name + fault->at, fault->what);
                 writes.push_back([value, store = domain.store](SessionData& s) {
                     (s.*store)().lock()->template setData<T, Tag::property>(value);
                 });
@@ -243,18 +161,102 @@ template <class Plan> void writeAll(SessionData& session, const QStringList& nam
         write(session);
 }
 
+// How the stored form writes a stored property, read off a fresh session's part:
+// "text", "flag", "number", "set" or "list".
+template <class Store, class Tag> QString storedAs(const Domain<Store>& domain, Tag)
+{
+    const SessionData fresh;
+    const DataSets::DataSet part =
+        Tag::row.part == StoredPart::Encrypted ? fresh.serializeEncrypted() : fresh.serializeUnencrypted();
+    DataSets::Impl::Value section, value;
+    if (!part->value(QLatin1String(domain.name), section) || section.index() != 3 ||
+        !std::get<3>(section)->value(QLatin1String(Tag::row.key), value))
+        return QString();
+    static const char* const kinds[] = {"text", "flag", "number", "set"};
+    return value.index() == 3 && std::get<3>(value)->isList() ? QStringLiteral("list")
+                                                              : QLatin1String(kinds[value.index()]);
+}
+
+// The stored form a value type is written in unless its record says otherwise.
+QString naturalForm(const QString& type)
+{
+    if (type == QLatin1String("flag") || type == QLatin1String("list"))
+        return type;
+    if (type == QLatin1String("nested set"))
+        return QStringLiteral("set");
+    if (type == QLatin1String("integer") || type == QLatin1String("enumeration") ||
+        type == QLatin1String("optional integer"))
+        return QStringLiteral("number");
+    return QStringLiteral("text");
+}
+
+// The one JSON shape of a property, in list, get and show: its name, number, value
+// type (with the names an enumeration takes), where it is stored, whether set takes
+// it and whether it is a secret.
+template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name)
+{
+    using T = typename Tag::Type;
+    QJsonObject p{
+        {QStringLiteral("name"),
+         QStringLiteral("%1.%2").arg(QLatin1String(domain.name), QLatin1String(name))},
+        {QStringLiteral("number"), static_cast<int>(Tag::property)},
+        {QStringLiteral("type"), QLatin1String(kindOf<T>())},
+        {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
+        {QStringLiteral("key"), QLatin1String(Tag::row.key)},
+        {QStringLiteral("settable"), !unwritable<Tag>().has_value()},
+    };
+    // (Left out where a fresh session writes nothing to tell.)
+    if constexpr (Tag::row.part != StoredPart::None) {
+        if (const QString form = storedAs(domain, Tag{}); !form.isEmpty())
+            p.insert(QStringLiteral("storedAs"), form);
+    }
+    if constexpr (std::is_enum_v<T>) {
+        QJsonArray values;
+        for (const auto& [value, valueName] : enumNames(T{}))
+            values.append(QJsonObject{{QStringLiteral("name"), QLatin1String(valueName)},
+                                      {QStringLiteral("number"), static_cast<int>(value)}});
+        p.insert(QStringLiteral("values"), values);
+    }
+    if (isSecret(QLatin1String(name)))
+        p.insert(QStringLiteral("secret"), true);
+    return p;
+}
+
+// The property's object with its value as `session` holds it.
+template <class Store, class Tag>
+QJsonObject propertyValueJson(const Domain<Store>& domain, Tag tag, const char* name,
+                              const SessionData& session)
+{
+    using T = typename Tag::Type;
+    QJsonObject p = propertyJson(domain, tag, name);
+    if (p.contains(QStringLiteral("secret")))
+        p.insert(QStringLiteral("hidden"), true);
+    else if constexpr (Tag::row.part != StoredPart::None) {
+        const T value = domain.of(session)->template getData<T, Tag::property>();
+        p.insert(QStringLiteral("value"), valueJson(value));
+        if constexpr (std::is_enum_v<T>)
+            p.insert(QStringLiteral("valueNumber"), static_cast<int>(value));
+    }
+    return p;
+}
+
 } // namespace
 
-QJsonValue dataSetJson(const DataSets::DataSet& ds)
+QStringList nearest(const QString& name, const QStringList& candidates)
 {
-    if (!ds)
-        return QJsonValue(QJsonValue::Null);
-    const auto encoded = DataSets::DataSetCodec::toJson(ds, QJsonDocument::Compact);
-    if (!encoded.ok())
-        throw Failure{ExitBadStoredFile,
-                      QStringLiteral("a held data set cannot be shown: %1").arg(encoded.error.toString())};
-    const QJsonDocument doc = QJsonDocument::fromJson(encoded.bytes);
-    return hideSecrets(doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object()));
+    std::vector<std::pair<int, QString>> ranked;
+    for (const QString& candidate : candidates)
+        ranked.emplace_back(editDistance(name, candidate), candidate);
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList near;
+    const int bound = std::max(2, static_cast<int>(name.size()) / 3);
+    for (const auto& [distance, candidate] : ranked) {
+        if (distance > bound || near.size() == 3)
+            break;
+        near << candidate;
+    }
+    return near;
 }
 
 void listProperties(QTextStream& out, bool json)
@@ -262,18 +264,8 @@ void listProperties(QTextStream& out, bool json)
     QJsonArray rows;
     forEachDomain([&](const auto& domain) {
         using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
-        PropertyTable<Property>::forEach([&](auto tag, const char* name) {
-            using Tag = decltype(tag);
-            rows.append(QJsonObject{
-                {QStringLiteral("domain"), QLatin1String(domain.name)},
-                {QStringLiteral("name"), QLatin1String(name)},
-                {QStringLiteral("number"), static_cast<int>(Tag::property)},
-                {QStringLiteral("type"), QLatin1String(kindOf<typename Tag::Type>())},
-                {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
-                {QStringLiteral("key"), QLatin1String(Tag::row.key)},
-                {QStringLiteral("settable"), !unwritable<Tag>().has_value()},
-            });
-        });
+        PropertyTable<Property>::forEach(
+            [&](auto tag, const char* name) { rows.append(propertyJson(domain, tag, name)); });
     });
     if (json) {
         out << QJsonDocument(QJsonObject{{QStringLiteral("properties"), rows}})
@@ -283,9 +275,17 @@ void listProperties(QTextStream& out, bool json)
     for (const auto& v : rows) {
         const QJsonObject row = v.toObject();
         const QString stored = row[QStringLiteral("stored")].toString();
-        const QString name = QStringLiteral("%1.%2").arg(row[QStringLiteral("domain")].toString(),
-                                                         row[QStringLiteral("name")].toString());
-        out << name.leftJustified(48) << ' ' << row[QStringLiteral("type")].toString().leftJustified(20)
+        QString type = row[QStringLiteral("type")].toString();
+        if (row.contains(QStringLiteral("storedAs")) &&
+            naturalForm(type) != row[QStringLiteral("storedAs")].toString())
+            type += QStringLiteral(", stored as ") + row[QStringLiteral("storedAs")].toString();
+        if (row.contains(QStringLiteral("values"))) {
+            QStringList names;
+            for (const auto& value : row[QStringLiteral("values")].toArray())
+                names << value[QStringLiteral("name")].toString();
+            type += QStringLiteral(": ") + names.join(QLatin1Char('|'));
+        }
+        out << row[QStringLiteral("name")].toString().leftJustified(40) << ' ' << type.leftJustified(28)
             << ' '
             << (stored == QLatin1String("none")
                     ? QStringLiteral("run only")
@@ -294,28 +294,34 @@ void listProperties(QTextStream& out, bool json)
     }
 }
 
+void checkNames(const QStringList& names)
+{
+    for (const QString& name : names)
+        visitProperty(name, [](const auto&, auto) {});
+}
+
 QJsonArray getProperties(const SessionData& session, const QStringList& names)
 {
     QJsonArray properties;
     for (const QString& name : names) {
         visitProperty(name, [&](const auto& domain, auto tag) {
-            using Tag = decltype(tag);
-            using T = typename Tag::Type;
-            QJsonObject p{
-                {QStringLiteral("name"), name},
-                {QStringLiteral("type"), QLatin1String(kindOf<T>())},
-                {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
-                {QStringLiteral("key"), QLatin1String(Tag::row.key)},
-            };
-            (void)domain;
-            if (isSecret(name))
-                p.insert(QStringLiteral("hidden"), true);
-            else if constexpr (Tag::row.part != StoredPart::None)
-                p.insert(QStringLiteral("value"),
-                         toJson(domain.of(session)->template getData<T, Tag::property>()));
-            properties.append(p);
+            const QString bare = name.mid(name.indexOf(QLatin1Char('.')) + 1);
+            properties.append(propertyValueJson(domain, tag, bare.toLatin1().constData(), session));
         });
     }
+    return properties;
+}
+
+QJsonArray storedProperties(const SessionData& session, SessionConfigDetail::StoredPart part)
+{
+    QJsonArray properties;
+    forEachDomain([&](const auto& domain) {
+        using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
+        PropertyTable<Property>::forEach([&](auto tag, const char* name) {
+            if (decltype(tag)::row.part == part)
+                properties.append(propertyValueJson(domain, tag, name, session));
+        });
+    });
     return properties;
 }
 
@@ -329,53 +335,32 @@ void printProperties(QTextStream& out, const QJsonArray& properties)
         else if (!p.contains(QStringLiteral("value")))
             out << ": not stored (held for the run only)";
         else
-            out << " = "
-                << QJsonDocument(QJsonArray{p[QStringLiteral("value")]})
-                       .toJson(QJsonDocument::Compact)
-                       .chopped(1)
-                       .mid(1);
+            out << " = " << typedText(p[QStringLiteral("value")]);
         out << '\n';
     }
 }
 
-void setProperties(SessionData& session, const QList<QPair<QString, QByteArray>>& assignments)
+void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments)
 {
     QStringList names;
     for (const auto& a : assignments)
         names << a.first;
     qsizetype next = 0;
-    writeAll(session, names, [&](const QString& name, auto tag) {
-        using T = typename decltype(tag)::Type;
-        const QByteArray& text = assignments[next++].second;
-        // A scalar is read inside an array: a JSON document is an array or an object.
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson('[' + text + ']', &error);
-        QJsonValue json;
-        if (error.error == QJsonParseError::NoError && doc.array().size() == 1)
-            json = doc.array().first();
-        else if (std::is_same_v<T, QString>)
-            json = QString::fromLocal8Bit(text);
-        else
-            refuse(name, QStringLiteral("not a JSON value: %1").arg(QString::fromLocal8Bit(text)));
-        T value{};
-        if (const auto fault = profile::read(json, value))
-            refuse(name + fault->at, fault->what);
-        return value;
+    writeAll(session, names, [&](const auto& domain, const QString& name, auto tag, auto& value) {
+        using Tag = decltype(tag);
+        std::optional<profile::Fault> fault;
+        const QJsonValue json = typedJson(typedAs<typename Tag::Type>(), assignments[next++].second, fault);
+        return fault ? fault : checkedValue<Tag>(domain, name, json, value);
     });
 }
 
 void resetProperties(SessionData& session, const QStringList& names)
 {
     const SessionData fresh;
-    writeAll(session, names, [&](const QString&, auto tag) {
+    writeAll(session, names, [&](const auto& domain, const QString& name, auto tag, auto& value) {
         using Tag = decltype(tag);
-        typename Tag::Type value{};
-        forEachDomain([&](const auto& domain) {
-            using Store = typename std::decay_t<decltype(domain)>::StoreType;
-            if constexpr (std::is_same_v<typename Store::Property, std::decay_t<decltype(Tag::property)>>)
-                value = domain.of(fresh)->template getData<typename Tag::Type, Tag::property>();
-        });
-        return value;
+        const auto initial = domain.of(fresh)->template getData<typename Tag::Type, Tag::property>();
+        return checkedValue<Tag>(domain, name, typedText(valueJson(initial)), initial, value);
     });
 }
 

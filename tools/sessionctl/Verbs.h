@@ -7,11 +7,11 @@
 // only, and the key) comes from the tables, so the verbs never disagree with what
 // is actually stored.
 //
-// Values are JSON, read by the same readers as the provisioning profile (see
-// ProfileValues.h). The password and tokens are never shown, stored or not.
+// Values are checked and taken as Values.h says; the password and tokens are never
+// shown, stored or not.
 //
 // The locking and storing around get/set/reset is the command line's: these
-// functions work on a session already restored under the state lock.
+// functions work on a session already restored (or read).
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -23,6 +23,7 @@
 #include <QTextStream>
 
 #include <DataSets.h>
+#include <PropertyTable.h>
 
 class SessionData;
 
@@ -31,26 +32,31 @@ namespace sessionctl {
 // Every property of every store, one line (text) or one object (JSON) each.
 void listProperties(QTextStream& out, bool json);
 
-// The named properties as `session` holds them, one object each:
-//   {"name", "type", "stored": "encrypted"|"plain"|"none", "key", "value"}
-// with "value" left out for a property that is not stored and replaced by
-// "hidden": true for the password and tokens. Throws Failure (bad command line)
-// for an unknown name, with the nearest names suggested.
+// Throws Failure (bad command line) for a name no property has, with the nearest
+// names suggested.
+void checkNames(const QStringList& names);
+
+// The named properties as `session` holds them, one object each, in the shape list
+// prints, with "value" (and "valueNumber" for an enumeration) added; "hidden": true
+// instead for a secret, and no value for a property that is not stored. Throws as
+// checkNames does.
 QJsonArray getProperties(const SessionData& session, const QStringList& names);
-// The objects of getProperties as text, one line each.
+// Every property stored in `part`, as getProperties shows it.
+QJsonArray storedProperties(const SessionData& session, SessionConfigDetail::StoredPart part);
+// The objects of getProperties as text, one line each, values as set takes them.
 void printProperties(QTextStream& out, const QJsonArray& properties);
 
 // Checks every name and reads every value before the first write, so that a
 // refused assignment leaves the session as it was. Throws Failure (bad command
 // line) for an unknown name, a property that is not stored (it would not
-// survive), cannot be set, or a value its reader refuses. A value that is not
-// JSON is taken as text for a text property.
-void setProperties(SessionData& session, const QList<QPair<QString, QByteArray>>& assignments);
+// survive), cannot be set, or a value that is not of its type or would not read
+// back as given.
+void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments);
 // Returns each named stored property to the value a fresh session holds; refused
 // as set refuses.
 void resetProperties(SessionData& session, const QStringList& names);
 
-// A data set as JSON (its stored form), entries naming a password or a token hidden.
-QJsonValue dataSetJson(const DataSets::DataSet& ds);
+// The candidates nearest to `name` (at most three), for "did you mean" suggestions.
+QStringList nearest(const QString& name, const QStringList& candidates);
 
 } // namespace sessionctl
