@@ -256,12 +256,15 @@ bool DataSetImpl::insert(const QString& key, Value value, bool replace)
     const SessionConfigSync::WriteLock lock(m_lock);
     const qsizetype at = m_index.find(key, hash, m_entries);
     if (at >= 0) {
-        if (replace)
+        if (replace) {
             old = std::exchange(m_entries[static_cast<size_t>(at)].value, std::move(value));
+            m_changes.fetch_add(1, std::memory_order_release);
+        }
         return replace;
     }
     m_entries.push_back(Entry{key, std::move(value)});
     m_index.insertLast(hash, m_entries);
+    m_changes.fetch_add(1, std::memory_order_release);
     return true;
 }
 
@@ -271,6 +274,7 @@ bool DataSetImpl::adopt(std::vector<Entry> entries)
     if (!m_entries.empty() || !m_index.build(entries))
         return false;
     m_entries = std::move(entries);
+    m_changes.fetch_add(1, std::memory_order_release);
     return true;
 }
 
@@ -281,7 +285,19 @@ void DataSetImpl::clear()
         const SessionConfigSync::WriteLock lock(m_lock);
         old.swap(m_entries);
         m_index.clear();
+        m_changes.fetch_add(1, std::memory_order_release);
     }
+}
+
+std::vector<DataSet> DataSetImpl::nestedSets() const
+{
+    std::vector<DataSet> nested;
+    const SessionConfigSync::ReadLock lock(m_lock);
+    for (const Entry& e : m_entries) {
+        if (const auto* set = std::get_if<DataSet>(&e.value); set && *set)
+            nested.push_back(*set);
+    }
+    return nested;
 }
 
 DataSet createDS(bool isList)
