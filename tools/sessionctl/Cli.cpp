@@ -7,6 +7,7 @@
 #include "Verbs.h"
 #include "Watch.h"
 
+#include <SessionAutosave.h>
 #include <SessionStore.h>
 
 #include <QFile>
@@ -356,10 +357,10 @@ SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, Se
 }
 
 void storeSession(SessionStore& store, const SessionStore::Lock& lock, const SessionData& session,
-                  QTextStream& out, QTextStream& err)
+                  QTextStream& out, QTextStream& err, SessionAutosave* autosave = nullptr)
 {
     const bool inSecretStore = store.keyPlace().secretStore;
-    const SessionStore::Stored stored = store.store(lock, session);
+    const SessionStore::Stored stored = autosave ? autosave->flush() : store.store(lock, session);
     // A new key the secret store would not keep went to the key file instead.
     if (store.keyPlace().secretStore != inSecretStore)
         sayKeyPlace(out, store.keyPlace());
@@ -458,12 +459,17 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     else
         printRestored(out, restored, session);
 
+    // The run's changes reach the disk as they come; the key is made ready here.
+    const bool inSecretStore = store.keyPlace().secretStore;
+    SessionAutosave autosave(store, lock, session);
+    if (store.keyPlace().secretStore != inSecretStore)
+        sayKeyPlace(out, store.keyPlace());
     session.setConfigurationReadyCallback(
         [&out] { out << "Configuration ready: all seven sections are provisioned" << Qt::endl; });
     provision(session, profile, !args.option("watch").isEmpty(), out);
     printSummary(out, session);
     out.flush();
-    storeSession(store, lock, session, out, err);
+    storeSession(store, lock, session, out, err, &autosave);
     return ExitOk;
 }
 
