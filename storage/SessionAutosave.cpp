@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
@@ -165,7 +166,16 @@ struct SessionAutosave::Impl
         // next store; one that this store also catches costs a store more, never one less.
         settingsChanged();
         lastReading = Clock::now();
-        SessionStore::Stored stored = store.store(lock, session);
+        SessionStore::Stored stored;
+        try {
+            stored = store.store(lock, session);
+        } catch (const std::exception& e) {
+            // Out of memory, say: a failed store like any other, tried again later,
+            // rather than the end of the process.
+            stored.error = {
+                SessionStore::ErrorKind::Io,
+                QStringLiteral("the session cannot be stored: %1").arg(QString::fromLocal8Bit(e.what()))};
+        }
         guard.lock();
         ++stores;
         if (stored.error) {
