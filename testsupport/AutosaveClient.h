@@ -9,9 +9,12 @@
 // DELAY_MS, then every PERIOD_MS writes step n into the user store (department, in
 // the encrypted part) and into the user settings (key "step", in the plain part),
 // and prints "ack n NANOS" (CLOCK_MONOTONIC) once both writes returned. After SECONDS
-// it prints "done longest NANOS stores N" (the longest pair of writes, the stores the
-// autosave made so far) and ends normally, the autosave's destructor storing the rest.
-// Started under strace with delayed syncs, "longest" shows whether a writer waited.
+// it prints "done longest NANOS stores N unpreempted NANOS blocked B" and ends
+// normally, the autosave's destructor storing the rest: the longest pair of writes,
+// the stores the autosave made so far, the longest pair during which the scheduler did
+// not take the core away (the machine's load left out), and how many pairs blocked at
+// all (the thread's voluntary context switches: a wait for a lock). Started under
+// strace with delayed syncs, these show whether a writer ever waited for the disk.
 
 #include <DataSets.h>
 #include <SessionAutosave.h>
@@ -28,6 +31,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -107,19 +111,25 @@ inline int run(int argc, char** argv)
     const auto user = session.getUserRuntimeData().lock();
     const DataSets::DataSet settings =
         session.getAppSessionData().lock()->getData<DataSets::DataSet, AppProperty::UserSettings>();
-    long long longest = 0;
+    long long longest = 0, unpreempted = 0, blocked = 0;
     for (int step = 1; monotonicNanos() < end; ++step) {
+        rusage was{}, is{};
+        ::getrusage(RUSAGE_THREAD, &was);
         const long long before = monotonicNanos();
         user->setData<QString, UserProperty::Department>(QString::number(step));
         DataSets::Impl::setDataValue(*settings, QStringLiteral("step"), step);
         const long long after = monotonicNanos();
+        ::getrusage(RUSAGE_THREAD, &is);
         longest = std::max(longest, after - before);
+        if (is.ru_nivcsw == was.ru_nivcsw)
+            unpreempted = std::max(unpreempted, after - before);
+        blocked += is.ru_nvcsw != was.ru_nvcsw;
         std::printf("ack %d %lld\n", step, after);
         std::fflush(stdout);
         std::this_thread::sleep_for(period);
     }
-    std::printf("done longest %lld stores %llu\n", longest,
-                static_cast<unsigned long long>(autosave.storeCount()));
+    std::printf("done longest %lld stores %llu unpreempted %lld blocked %lld\n", longest,
+                static_cast<unsigned long long>(autosave.storeCount()), unpreempted, blocked);
     std::fflush(stdout);
     return 0;
 }

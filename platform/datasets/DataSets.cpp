@@ -258,13 +258,13 @@ bool DataSetImpl::insert(const QString& key, Value value, bool replace)
     if (at >= 0) {
         if (replace) {
             old = std::exchange(m_entries[static_cast<size_t>(at)].value, std::move(value));
-            m_changes.fetch_add(1, std::memory_order_release);
+            countChange();
         }
         return replace;
     }
     m_entries.push_back(Entry{key, std::move(value)});
     m_index.insertLast(hash, m_entries);
-    m_changes.fetch_add(1, std::memory_order_release);
+    countChange();
     return true;
 }
 
@@ -274,7 +274,7 @@ bool DataSetImpl::adopt(std::vector<Entry> entries)
     if (!m_entries.empty() || !m_index.build(entries))
         return false;
     m_entries = std::move(entries);
-    m_changes.fetch_add(1, std::memory_order_release);
+    countChange();
     return true;
 }
 
@@ -285,7 +285,7 @@ void DataSetImpl::clear()
         const SessionConfigSync::WriteLock lock(m_lock);
         old.swap(m_entries);
         m_index.clear();
-        m_changes.fetch_add(1, std::memory_order_release);
+        countChange();
     }
 }
 
