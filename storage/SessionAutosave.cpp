@@ -164,8 +164,9 @@ struct SessionAutosave::Impl
         guard.unlock();
         // A change from here on is noted afresh (a store's or a set's) and makes the
         // next store; one that this store also catches costs a store more, never one less.
-        settingsChanged();
+        // Dated before it starts: a change the reading misses is at most this old.
         lastReading = Clock::now();
+        settingsChanged();
         SessionStore::Stored stored;
         try {
             stored = store.store(lock, session);
@@ -206,9 +207,9 @@ struct SessionAutosave::Impl
         for (;;) {
             if (flushServed < flushWanted) {
                 const std::uint64_t ticket = flushWanted;
+                const Clock::time_point readAt = Clock::now();
                 guard.unlock();
                 const bool setsChanged = settingsChanged();
-                const Clock::time_point readAt = Clock::now();
                 guard.lock();
                 lastReading = readAt;
                 SessionStore::Stored result;

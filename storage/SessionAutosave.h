@@ -67,7 +67,8 @@ public:
         // Told of every store the autosave makes (flush()'s too, not the destructor's):
         // its outcome, with the error of a failed one. Runs on `context`'s thread
         // (queued through its event loop) until `context` is destroyed, or on the
-        // autosave's thread when `context` is null. Empty: nobody is told.
+        // autosave's thread when `context` is null (then it must neither call flush()
+        // nor destroy the autosave, which would wait for itself). Empty: nobody is told.
         std::function<void(const SessionStore::Stored&)> onStored;
         // Where onStored runs; see there.
         QObject* context = nullptr;
