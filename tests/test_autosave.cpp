@@ -8,7 +8,10 @@
 #include <SessionAutosave.h>
 #include <SessionData.h>
 
+#include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -33,15 +36,18 @@ template <class F> bool eventually(F&& done)
     return done();
 }
 
-// Every outcome the autosave reports, from its thread.
+// Every outcome the autosave reports, and whether each came on `thread`.
 struct Told
 {
     std::mutex lock;
     std::vector<SessionStore::Stored> outcomes;
+    QThread* thread = nullptr;
+    bool elsewhere = false;
     void operator()(const SessionStore::Stored& s)
     {
         const std::lock_guard<std::mutex> guard(lock);
         outcomes.push_back(s);
+        elsewhere |= QThread::currentThread() != thread;
     }
     std::vector<SessionStore::Stored> seen()
     {
@@ -163,8 +169,8 @@ TEST_F(Autosave, ASlowDiskNeverHoldsUpAWriter)
     EXPECT_EQ(stored.setting, lastAck[1].toLong());
 }
 
-// On a full file system a store fails, is reported, and leaves the stored files as they
-// were; once space is freed the retry stores the change.
+// On a full file system a store fails, is reported on the context's thread, and leaves
+// the stored files as they were; once space is freed the retry stores the change.
 TEST_F(Autosave, AFullDiskLosesNothingOnceSpaceIsFreed)
 {
     const QByteArray disk = QFile::encodeName(scratch.path()) + "/disk";
@@ -182,12 +188,22 @@ TEST_F(Autosave, AFullDiskLosesNothingOnceSpaceIsFreed)
         const SessionStore::Lock lock = store.lock();
         SessionData session;
         ASSERT_FALSE(store.restore(lock, session).error);
+        QThread loop;
+        loop.start();
+        QObject context;
+        context.moveToThread(&loop);
         Told told;
+        told.thread = &loop;
         SessionAutosave::Options options;
         options.delay = 20ms;
         options.firstRetry = 20ms;
         options.longestRetry = 100ms;
         options.onStored = std::ref(told);
+        options.context = &context;
+        const auto stopLoop = qScopeGuard([&loop] {
+            loop.quit();
+            loop.wait();
+        });
         SessionAutosave autosave(store, lock, session, options);
         const auto user = session.getUserRuntimeData().lock();
         user->setData<QString, UserProperty::Department>(QStringLiteral("before"));
@@ -216,6 +232,8 @@ TEST_F(Autosave, AFullDiskLosesNothingOnceSpaceIsFreed)
         ASSERT_TRUE(QFile::remove(QFile::decodeName(filler)));
         ASSERT_TRUE(eventually([&] { return !told.seen().back().error; }));
         EXPECT_EQ(SessionStore::readFile(state + "/session.json").file.generation, 2u);
+        const std::lock_guard<std::mutex> guard(told.lock);
+        EXPECT_FALSE(told.elsewhere) << "every outcome on the context's thread";
     }
     SessionStore store(state, keyInFile());
     const SessionStore::Lock lock = store.lock();
@@ -226,3 +244,11 @@ TEST_F(Autosave, AFullDiskLosesNothingOnceSpaceIsFreed)
 }
 
 } // namespace
+
+// Outcomes are delivered through event loops, which need an application object.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
