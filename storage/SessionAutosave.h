@@ -34,8 +34,9 @@ class SessionData;
 // When: a store starts `delay` after the first change not yet stored, so a burst
 // costs one store; never two at once; changes made while one runs schedule the next.
 // Stores run on a thread of the autosave's own, which takes each store's shared lock
-// only while serializing that store, then seals, writes and syncs with no lock held:
-// the threads that write the session never wait for the disk. The data key is made
+// only while serializing that store (and each user-settings set's only while encoding
+// that set, as it is stored shared), then seals, writes and syncs holding none: the
+// threads that write the session never wait for the disk. The data key is made
 // ready once, in the constructor (SessionStore::prepareStore), so that thread asks the
 // secret store nothing.
 //
