@@ -181,9 +181,10 @@ coverage:
 	  --print-summary --fail-under-line $(COVERAGE_MIN_LINES)
 	@echo "per-file report: build-cov/coverage.txt, build-cov/coverage.html"
 
-# Google Benchmark programs, Release build; bench_stores and bench_scale end with their summaries.
+# Google Benchmark programs, Release build; bench_stores and bench_scale end with their summaries,
+# bench_autosave with its crash window.
 # BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
-BENCH_PROGRAMS ?= bench_stores bench_scale
+BENCH_PROGRAMS ?= bench_stores bench_scale bench_autosave
 BENCH_ARGS ?=
 bench:
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \

@@ -40,9 +40,10 @@ public:
         SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Tells every subscriber of the properties in `changed`, lowest number first. Runs
-    // on the writer's thread with no store lock held. An exception from a callback
-    // reaches the caller once every subscriber has been told.
-    void publish(std::uint64_t changed) const SESSIONCONFIG_EXCLUDES(m_lock);
+    // on the writer's thread with no store lock held. Never throws: an exception from
+    // a callback goes to ChangeSubscription's exception handler, and the others are
+    // still told.
+    void publish(std::uint64_t changed) const noexcept SESSIONCONFIG_EXCLUDES(m_lock);
 
     // Drops a listener that was cancelled or whose context went away.
     void remove(const ChangeListener* listener) SESSIONCONFIG_EXCLUDES(m_lock);

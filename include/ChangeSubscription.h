@@ -3,6 +3,8 @@
 
 #include "sessionconfig_export.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 
 class ChangeListener;
@@ -18,6 +20,12 @@ class ChangeListener;
 // The handle does not keep the store alive: once the store is destroyed, cancelling
 // has nothing left to do. A destroyed context ends the subscription as cancel() would
 // (isActive() then says false).
+//
+// A callback should not throw. If one does, the write that caused it still completes
+// and returns normally, every other subscriber (and the same subscriber's other
+// properties) is still told, and the exception is handed to the handler set with
+// setExceptionHandler(), on the thread where the callback ran; without a handler it
+// is dropped.
 class SESSIONCONFIG_EXPORT ChangeSubscription
 {
 public:
@@ -34,6 +42,12 @@ public:
     void cancel();
     // False once cancelled, moved from, default-constructed, or its context destroyed.
     bool isActive() const;
+
+    // Sets the handler, process-wide, that receives every exception a subscriber's
+    // callback throws, on the thread where it was thrown; an empty function drops them
+    // (the default). The handler runs with no store lock held; what it throws in turn
+    // is dropped. Thread-safe; a callback running meanwhile may still see the old one.
+    static void setExceptionHandler(std::function<void(std::exception_ptr)> handler);
 
 private:
     friend class ChangeHub;

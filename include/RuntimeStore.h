@@ -27,8 +27,9 @@
 // until `context` is destroyed. Callbacks never run under a store or session lock, so
 // they may call any operation of the same store or session; the changes one thread
 // makes reach each subscriber in the order they were made. A callback should not
-// throw: from a direct subscriber the exception reaches the writer, after the write
-// and once every subscriber has been told. Copying or moving a store carries no
+// throw: if one does, the write still completes and returns normally, everyone else
+// is told, and the exception goes to ChangeSubscription::setExceptionHandler's handler
+// (dropped without one). Copying or moving a store carries no
 // subscribers and reports nothing. Keep the returned handle: dropping it cancels.
 //
 // A store that can be copied and moved adds SESSIONCONFIG_COPYABLE_STORE(Store): a copy

@@ -487,6 +487,18 @@ SessionStore::Stored SessionStore::store(const Lock& lock, const SessionData& se
     });
 }
 
+SessionStore::Stored SessionStore::prepareStore(const Lock& lock)
+{
+    return catching<Stored>([&](Stored& stored) {
+        requireHeld(lock, lock.m_store == this);
+        if (!d->seen)
+            stored.warnings = d->load().warnings;
+        if (!d->seen->key)
+            d->seen->key = d->keys.obtain(stored.warnings);
+        stored.generation = d->seen->generation;
+    });
+}
+
 SessionStore::Stored SessionStore::rotateKey(const Lock& lock)
 {
     return catching<Stored>([&](Stored& stored) {

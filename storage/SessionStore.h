@@ -45,17 +45,22 @@ class SessionData;
 // one line per warning and error naming the file and the system's error. Paths are
 // bytes, passed to the system as given, so any file name the shell can name works.
 //
-// Thread safety: one SessionStore and its Lock belong to one thread at a time.
+// Thread safety: one SessionStore and its Lock belong to one thread at a time: calls
+// never overlap, and a store handed to another thread is no longer used by the first.
 // Two SessionStore objects on one directory (in one process or in two) exclude each
 // other through the lock. Reading a single stored file (readFile) or the stored pair
 // (readStored) needs no lock.
 //
 // The data key lives in the platform secret store when one answers (see KeyStore);
 // asking it needs a QCoreApplication, and the calls that may ask it (lock, restore,
-// store, rotateKey, forget, readFile, readStored) must be made on the application's
-// thread, where they run a local event loop for at most Options::secretStoreWait per
-// question.
-// Without an application object, or from another thread, the key file is used.
+// store, rotateKey, forget, readFile, readStored, prepareStore) must be made on the
+// application's thread, where they run a local event loop for at most
+// Options::secretStoreWait per question. Without an application object, or from
+// another thread, the key file is used. Once prepareStore() succeeded under a lock,
+// store() under that lock asks the secret store nothing and may run on any one thread
+// at a time (SessionAutosave runs it on a thread of its own, and is then the store's
+// only user until it is destroyed); restore, rotateKey and forget may ask again and
+// stay on the application's thread.
 class STORAGE_EXPORT SessionStore
 {
 public:
@@ -239,6 +244,13 @@ public:
     // for the next lock() to finish the pair (the error says so). A failed directory
     // sync after both renames is a warning: the files were replaced.
     Stored store(const Lock& lock, const SessionData& session);
+
+    // Makes later store() calls under `lock` independent of the secret store, so that
+    // they may run on another thread: reads the stored generation when nothing was
+    // restored under this lock, and makes the data key ready (the kept one, or a new
+    // one, kept before it is used, when none exists yet). On the application's thread.
+    // Writes no session file; the generation returned is the one stored now.
+    Stored prepareStore(const Lock& lock);
 
     // Seals the stored session with a new key and keeps that key in place of the old
     // one. A kill at any moment leaves stored files that open with a kept key. An

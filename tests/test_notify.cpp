@@ -153,8 +153,7 @@ TEST(NotifyDerived, EndpointUrlsFollowTheRemoteTypeAndUserSettingsTheHandle)
 }
 
 // Callbacks run without the lock: one may write its own store, reported after the cause.
-// A throwing subscriber lets the write stand and everyone be told, then reaches the writer.
-TEST(NotifyThreads, CallbacksMayWriteTheirStoreAndAThrowReachesTheWriterLast)
+TEST(NotifyThreads, CallbacksMayWriteTheirStore)
 {
     using P = DeskProperty;
     DeskRuntimeData desk;
@@ -171,16 +170,76 @@ TEST(NotifyThreads, CallbacksMayWriteTheirStoreAndAThrowReachesTheWriterLast)
     EXPECT_EQ(order, (std::vector<P>{P::Host, P::Port}));
     desk.setData<QString, P::Host>(QStringLiteral("other"));
     EXPECT_EQ(order.size(), 2u) << "cancelled from inside: nothing more";
+}
 
-    Recorder<P> seen;
-    ChangeSubscription throwing = desk.subscribe([](P) { throw std::runtime_error("subscriber"); });
-    const ChangeSubscription other = desk.subscribe(std::ref(seen));
-    EXPECT_THROW((desk.setData<bool, P::Tls>(true)), std::runtime_error);
-    EXPECT_TRUE((desk.getData<bool, P::Tls>()));
-    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
-    throwing.cancel();
-    desk.setData<bool, P::Tls>(false);
-    EXPECT_EQ(seen.take(), std::vector<P>{P::Tls});
+// A throwing subscriber, direct or on a context's thread, never breaks the write: it
+// returns normally, every other subscriber is told (and the thrower of its other
+// properties), and the exception reaches the client's handler on the thread where it
+// was thrown; without a handler, or from a handler that throws itself, it is dropped.
+TEST(NotifyThreads, AThrowingSubscriberNeverBreaksAWrite)
+{
+    using P = DeskProperty;
+    struct Caught
+    {
+        std::mutex lock;
+        std::vector<std::pair<std::string, QThread*>> seen;
+    } caught;
+    ChangeSubscription::setExceptionHandler([&caught](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            const std::lock_guard<std::mutex> guard(caught.lock);
+            caught.seen.emplace_back(x.what(), QThread::currentThread());
+        }
+    });
+    DeskRuntimeData desk;
+    Recorder<P> told;
+    Recorder<P> thrower;
+    ChangeSubscription throwing = desk.subscribe([&thrower](P p) {
+        thrower(p);
+        throw std::runtime_error(p == P::Host ? "host" : "other");
+    });
+    const ChangeSubscription other = desk.subscribe(std::ref(told));
+    QThread loop;
+    loop.start();
+    QObject there;
+    there.moveToThread(&loop);
+    std::promise<void> queuedRan;
+    ChangeSubscription queued = desk.subscribe(&there, [&queuedRan](P) {
+        queuedRan.set_value();
+        throw std::logic_error("queued");
+    });
+
+    EXPECT_NO_THROW((desk.setData<QString, P::Host>(QStringLiteral("h"))));
+    EXPECT_EQ((desk.getData<QString, P::Host>()), QStringLiteral("h"));
+    EXPECT_EQ(told.take(), std::vector<P>{P::Host});
+    EXPECT_EQ(queuedRan.get_future().wait_for(10s), std::future_status::ready);
+    queued.cancel(); // waits for the callback, and so for its handler
+    loop.quit();
+    loop.wait();
+    {
+        const std::lock_guard<std::mutex> guard(caught.lock);
+        ASSERT_EQ(caught.seen.size(), 2u);
+        EXPECT_EQ(caught.seen[0].first, "host");
+        EXPECT_EQ(caught.seen[0].second, QThread::currentThread());
+        EXPECT_EQ(caught.seen[1].first, "queued");
+        EXPECT_EQ(caught.seen[1].second, &loop);
+    }
+
+    // A reset reports several properties: the thrower is told of each one.
+    desk.setData<unsigned short, P::Port>(5061);
+    thrower.take();
+    told.take();
+    EXPECT_NO_THROW(desk.resetData());
+    EXPECT_EQ(thrower.take(), (std::vector<P>{P::Host, P::Port}));
+    EXPECT_EQ(told.take(), (std::vector<P>{P::Host, P::Port}));
+
+    ChangeSubscription::setExceptionHandler([](std::exception_ptr e) { std::rethrow_exception(e); });
+    EXPECT_NO_THROW((desk.setData<bool, P::Tls>(true)));
+    ChangeSubscription::setExceptionHandler(nullptr);
+    EXPECT_NO_THROW((desk.setData<bool, P::Tls>(false)));
+    EXPECT_FALSE((desk.getData<bool, P::Tls>()));
+    EXPECT_EQ(told.take(), (std::vector<P>{P::Tls, P::Tls}));
 }
 
 // A context subscriber is called on the context's thread, in the order one writer made

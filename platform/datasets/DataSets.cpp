@@ -257,12 +257,15 @@ bool DataSetImpl::insert(const QString& key, Value value, bool replace)
     const SessionConfigSync::WriteLock lock(m_lock);
     const qsizetype at = m_index.find(key, hash, m_entries);
     if (at >= 0) {
-        if (replace)
+        if (replace) {
             old = std::exchange(m_entries[static_cast<size_t>(at)].value, std::move(value));
+            countChange();
+        }
         return replace;
     }
     m_entries.push_back(Entry{key, std::move(value)});
     m_index.insertLast(hash, m_entries);
+    countChange();
     return true;
 }
 
@@ -272,6 +275,7 @@ bool DataSetImpl::adopt(std::vector<Entry> entries)
     if (!m_entries.empty() || !m_index.build(entries))
         return false;
     m_entries = std::move(entries);
+    countChange();
     return true;
 }
 
@@ -282,7 +286,19 @@ void DataSetImpl::clear()
         const SessionConfigSync::WriteLock lock(m_lock);
         old.swap(m_entries);
         m_index.clear();
+        countChange();
     }
+}
+
+std::vector<DataSet> DataSetImpl::nestedSets() const
+{
+    std::vector<DataSet> nested;
+    const SessionConfigSync::ReadLock lock(m_lock);
+    for (const Entry& e : m_entries) {
+        if (const auto* set = std::get_if<DataSet>(&e.value); set && *set)
+            nested.push_back(*set);
+    }
+    return nested;
 }
 
 DataSet createDS(bool isList)

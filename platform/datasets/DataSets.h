@@ -26,6 +26,8 @@
 
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -112,6 +114,18 @@ public:
     // Removes every entry.
     void clear() SESSIONCONFIG_EXCLUDES(m_lock);
 
+    // How many times the entries changed (each store, clear or adoption counts once,
+    // an equal value stored again too); it only grows. A nested set counts its own
+    // changes, not its parent's. Whoever keeps a copy of the set (an autosave, a
+    // cache) compares two readings to learn whether anything changed in between:
+    // a change completed before the first reading is never counted after it. Costs a
+    // writer one atomic store (no locked instruction) under the lock it already holds.
+    std::uint64_t changeCount() const noexcept { return m_changes.load(std::memory_order_acquire); }
+
+    // The nested sets among the values, in insertion order (read under the set's
+    // shared lock, copying no key or other value).
+    std::vector<std::shared_ptr<DataSetImpl>> nestedSets() const SESSIONCONFIG_EXCLUDES(m_lock);
+
 private:
     friend class Codec::Decoder;
     template <class Writer> friend class Codec::Encoder;
@@ -147,6 +161,14 @@ private:
     mutable SessionConfigSync::SharedMutex m_lock;
     std::vector<Entry> m_entries SESSIONCONFIG_GUARDED_BY(m_lock);
     KeyIndex m_index SESSIONCONFIG_GUARDED_BY(m_lock);
+    // Counts a change, under the exclusive lock, after the entries changed: a reader that
+    // sees the new count sees the change too. Only writers, who hold the lock, write it,
+    // so a plain load and store does (no locked instruction); it is read without the lock.
+    void countChange() SESSIONCONFIG_REQUIRES(m_lock)
+    {
+        m_changes.store(m_changes.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+    std::atomic<std::uint64_t> m_changes{0};
 };
 
 } // namespace Impl

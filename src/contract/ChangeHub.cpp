@@ -24,6 +24,30 @@ SessionConfigSync::Mutex& handover(const QThread* thread)
     return locks[std::hash<const void*>()(thread) % 8];
 }
 
+// The client's handler for exceptions thrown by callbacks. Read only when one is
+// thrown, so a write that throws nothing never touches it.
+SessionConfigSync::Mutex g_handlerLock;
+std::shared_ptr<const std::function<void(std::exception_ptr)>>
+    g_handler SESSIONCONFIG_GUARDED_BY(g_handlerLock);
+
+// Hands the exception being handled to the client's handler, or drops it.
+void handleCallbackException() noexcept
+{
+    const std::exception_ptr failure = std::current_exception();
+    std::shared_ptr<const std::function<void(std::exception_ptr)>> handler;
+    {
+        const SessionConfigSync::MutexLock lock(g_handlerLock);
+        handler = g_handler;
+    }
+    if (!handler)
+        return;
+    try {
+        (*handler)(failure);
+    } catch (...) {
+        // A handler that throws has nowhere further to send it: the write must stand.
+    }
+}
+
 } // namespace
 
 // One subscriber: its callback, where it runs, and whether it may still start.
@@ -125,7 +149,11 @@ private:
                 ++m_running;
             }
             const Running running(*this);
-            m_onChange(number);
+            try {
+                m_onChange(number);
+            } catch (...) {
+                handleCallbackException();
+            }
         }
     }
 
@@ -208,24 +236,22 @@ void ChangeHub::remove(const ChangeListener* listener)
     m_count.store(static_cast<int>(m_listeners->size()), std::memory_order_relaxed);
 }
 
-void ChangeHub::publish(std::uint64_t changed) const
+void ChangeHub::publish(std::uint64_t changed) const noexcept
 {
     std::shared_ptr<const Listeners> listeners;
     {
         const SessionConfigSync::MutexLock lock(m_lock);
         listeners = m_listeners;
     }
-    std::exception_ptr failure;
     for (const auto& l : *listeners) {
         try {
             l->deliver(changed);
         } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
+            // Callbacks' own exceptions are handled where they run; this is a failure to
+            // post one (no memory), which must not undo the write either.
+            handleCallbackException();
         }
     }
-    if (failure)
-        std::rethrow_exception(failure);
 }
 
 // ---------------------------------------------------------------------------------
@@ -261,4 +287,12 @@ void ChangeSubscription::cancel()
 bool ChangeSubscription::isActive() const
 {
     return m_listener && m_listener->active();
+}
+
+void ChangeSubscription::setExceptionHandler(std::function<void(std::exception_ptr)> handler)
+{
+    auto next = handler ? std::make_shared<const std::function<void(std::exception_ptr)>>(std::move(handler))
+                        : nullptr;
+    const SessionConfigSync::MutexLock lock(g_handlerLock);
+    g_handler = std::move(next);
 }

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // A client of the installed package: stores a desk setting and reads it back, hears
 // of the change it makes, then keeps a session on disk across two "starts" with
-// SessionStore.
+// SessionStore, the first one stored by its autosave.
 #include <ChangeSubscription.h>
 #include <DataSets.h>
 #include <DeskRuntimeData.h>
 #include <Endpoints.h>
+#include <SessionAutosave.h>
 #include <SessionData.h>
 #include <SessionStore.h>
 #include <UserRuntimeData.h>
@@ -26,9 +27,10 @@ bool storedSessionComesBack()
         SessionStore store(QByteArray(dir) + "/state");
         const SessionStore::Lock lock = store.lock();
         SessionData session;
-        session.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(QStringLiteral("ada"));
-        if (lock.error() || store.restore(lock, session).error || store.store(lock, session).error)
+        if (lock.error() || store.restore(lock, session).error)
             return false;
+        SessionAutosave autosave(store, lock, session); // its destructor stores the change
+        session.getUserRuntimeData().lock()->setData<QString, UserProperty::UserName>(QStringLiteral("ada"));
     }
     SessionStore store(QByteArray(dir) + "/state");
     const SessionStore::Lock lock = store.lock();

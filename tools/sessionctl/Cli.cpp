@@ -12,6 +12,7 @@
 #include "Verbs.h"
 
 #include <DataSetCodec.h>
+#include <SessionAutosave.h>
 #include <SessionStore.h>
 
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -268,10 +270,10 @@ SessionStore::Lock lockAndRestore(SessionStore& store, const Arguments& args, Se
 }
 
 void storeSession(SessionStore& store, const SessionStore::Lock& lock, const SessionData& session,
-                  QTextStream& out, QTextStream& err)
+                  QTextStream& out, QTextStream& err, SessionAutosave* autosave = nullptr)
 {
     const bool inSecretStore = store.keyPlace().secretStore;
-    const SessionStore::Stored stored = store.store(lock, session);
+    const SessionStore::Stored stored = autosave ? autosave->flush() : store.store(lock, session);
     // A new key the secret store would not keep went to the key file instead.
     if (store.keyPlace().secretStore != inSecretStore)
         sayKeyPlace(err, store.keyPlace());
@@ -295,12 +297,19 @@ int run(const Arguments& args, QTextStream& out, QTextStream& err)
     else
         printRestored(out, restored, session);
 
+    // The run's changes reach the disk as they come; the key is made ready here.
+    const bool inSecretStore = store.keyPlace().secretStore;
+    std::optional<SessionAutosave> autosave(std::in_place, store, lock, session);
+    if (store.keyPlace().secretStore != inSecretStore)
+        sayKeyPlace(err, store.keyPlace());
     session.setConfigurationReadyCallback(
         [&out] { out << "Configuration ready: all seven sections are provisioned" << Qt::endl; });
     provision(session, profile, !args.option("watch").isEmpty(), out);
     printSummary(out, session);
     out.flush();
-    storeSession(store, lock, session, out, err);
+    storeSession(store, lock, session, out, err, &*autosave);
+    // Stored: the wiping below is no change to keep.
+    autosave.reset();
     wipeSecrets(session);
     return ExitOk;
 }
