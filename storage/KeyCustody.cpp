@@ -530,7 +530,8 @@ void KeyCustody::forget(int dir, QStringList& warnings)
         // With a key file chosen the store is still asked, but its absence is no news.
         for (const QString& name : names)
             m_store.remove(name);
-    } else {
+    } else if (!m_id.isEmpty()) {
+        // Only a directory with an identity ever had an entry made under that identity.
         warnings << QStringLiteral(
                         "the secret store was not reachable (%1): an entry of this state directory "
                         "may remain there")
