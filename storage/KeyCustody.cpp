@@ -514,8 +514,8 @@ void KeyCustody::forget(int dir, QStringList& warnings)
         removeFile(m_keyFile);
     } else if (loadFile(m_keyFile, warnings)) {
         warnings << QStringLiteral(
-                        "the key file %1 was given with --key-file and other state directories may "
-                        "use it: it is left in place")
+                        "the key file %1 lies outside the state directory and may serve other state "
+                        "directories: it is left in place")
                         .arg(shown(m_keyFile));
     }
     settle();

@@ -94,6 +94,10 @@ public:
     void keepPending(const SecretKey& key);
     void promote(const SecretKey& key);
 
+    // True when the key file is the state directory's own (the default, or one given
+    // inside the directory); one given elsewhere may serve other directories too.
+    bool ownsKeyFile() const;
+
     // Removes every key the state directory owns (never a key file given by the
     // caller that lies elsewhere, which other directories may share) and its identity.
     void forget(int dir, QStringList& warnings);
@@ -105,7 +109,6 @@ private:
     void writeKeyFile(const QByteArray& path, const SecretKey& key, bool replace) const;
     void removeFile(const QByteArray& path) const;
     void removeEntry(const QString& name, QStringList& warnings);
-    bool ownsKeyFile() const;
     void readIdentity(int dir);
     // The kept entry's name; gives the directory its identity when it has none yet.
     QString keptEntry();

@@ -503,6 +503,13 @@ SessionStore::Stored SessionStore::rotateKey(const Lock& lock)
 {
     return catching<Stored>([&](Stored& stored) {
         requireHeld(lock, lock.m_store == this);
+        // Rotating replaces the key file: one that other directories may share is not ours to replace.
+        if (!d->keys.settle().secretStore && !d->keys.ownsKeyFile())
+            throw StoreFailure{ErrorKind::BadOptions,
+                               QStringLiteral("the key file %1 lies outside the state directory and may "
+                                              "serve other state directories: rotating would replace it; "
+                                              "nothing was changed")
+                                   .arg(shown(d->keys.path()))};
         const Restored restored = d->load();
         stored.warnings = restored.warnings;
         if (!restored.encrypted)
