@@ -460,7 +460,7 @@ SecretKey KeyCustody::obtain(QStringList& warnings)
         QStringList ignored;
         if (std::optional<SecretKey> kept = m_id.isEmpty() ? std::nullopt : loadEntry(entryOf(m_id), ignored))
             return *kept;
-        const SecretKey key = SecretKey::generate();
+        SecretKey key = SecretKey::generate();
         try {
             writeEntry(keptEntry(), key);
             return key;
