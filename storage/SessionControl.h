@@ -53,7 +53,10 @@ class SessionData;
 class STORAGE_EXPORT SessionControl
 {
 public:
+    // Starts answering on the state directory's socket, replacing one a dead client
+    // left; when it cannot (see errorString()), the client runs on without it.
     SessionControl(SessionStore& store, const SessionStore::Lock& lock, SessionData& session);
+    // Stops answering: closes every connection and removes the socket.
     ~SessionControl();
     SessionControl(const SessionControl&) = delete;
     SessionControl& operator=(const SessionControl&) = delete;
@@ -78,6 +81,7 @@ public:
         // The thread time spent reading and answering the answered requests.
         std::chrono::nanoseconds threadTime{0};
     };
+    // What has been done so far; from any thread.
     Statistics statistics() const;
 
 private:
