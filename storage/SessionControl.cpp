@@ -115,8 +115,8 @@ void SessionControl::Impl::listen()
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const auto fail = [&](const char* what) {
-        error = QStringLiteral("%1: cannot %2: %3")
-                    .arg(shown(path), QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+        error =
+            QStringLiteral("%1: cannot %2: %3").arg(shown(path), QLatin1String(what), qt_error_string(errno));
         if (fd >= 0)
             ::close(fd);
     };
@@ -126,7 +126,9 @@ void SessionControl::Impl::listen()
         return fail("bind the local socket");
     // The directory is owner-only already; the socket is too, whatever the umask.
     if (::chmod(path.constData(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+        const int listenError = errno;
         ::unlink(path.constData());
+        errno = listenError;
         return fail("listen on the local socket");
     }
     server = new QLocalServer(&context);

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -167,9 +168,9 @@ TEST_F(Control, VerbsReachTheRunningClient)
 
     // watch prints each change with its value (a secret hidden) until interrupted.
     Spawn watch = command("watch", {"phone.SipAccount", "phone.Token"});
-    watch.prefix = {"timeout", "-s", "INT", "3"};
+    watch.prefix = {"timeout", "-s", "INT", "5"};
     std::thread watcher([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         EXPECT_EQ(sessionctl("set", {"phone.SipAccount", "carol@sip.test", "phone.Licence", "None"}).exitCode,
                   0);
     });
@@ -248,10 +249,28 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         ASSERT_EQ(::chmod(m_tmp.path().toLocal8Bit().constData(), 0755), 0);
         ASSERT_EQ(::chmod(state().constData(), 0755), 0);
         ASSERT_EQ(::chmod(socket().constData(), 0666), 0);
+        const QByteArray refusal = "refused: this client answers its own user and root only, not uid 12345";
         Spawn stranger = command("set", {"phone.SipAccount", "mallory@sip.test"});
         stranger.prefix = {"setpriv", "--reuid=12345", "--regid=12345", "--clear-groups"};
-        EXPECT_TRUE(exited(spawn(stranger), 4,
-                           "refused: this client answers its own user and root only, not uid 12345"));
+        const Outcome o = spawn(stranger);
+        if (o.exitCode == 126 || o.exitCode == 127) {
+            // The build tree is out of that user's reach here: the same peer, forked.
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::setgroups(0, nullptr) != 0 || ::setresgid(12345, 12345, 12345) != 0 ||
+                    ::setresuid(12345, 12345, 12345) != 0)
+                    ::_exit(2);
+                const Peer peer(socket());
+                peer.send(R"({"v":1,"verb":"set","assignments":[["phone.SipAccount","mallory@sip.test"]]})"
+                          "\n");
+                ::_exit(peer.drain(5).contains(refusal) ? 0 : 1);
+            }
+            int status = -1;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << o;
+        } else {
+            EXPECT_TRUE(exited(o, 4, refusal));
+        }
         ASSERT_EQ(::chmod(state().constData(), 0700), 0);
     }
     EXPECT_TRUE(m_client->alive());
