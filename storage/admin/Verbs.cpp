@@ -206,7 +206,9 @@ QString naturalForm(const QString& type)
 // The one JSON shape of a property, in list, get and show: its name, number, value
 // type (with the names an enumeration takes), where it is stored, whether set takes
 // it and whether it is a secret.
-template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name)
+template <class Store, class Tag>
+QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name,
+                         Target target = Target::StoredFiles)
 {
     using T = typename Tag::Type;
     QJsonObject p{
@@ -216,7 +218,8 @@ template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& 
         {QStringLiteral("type"), QLatin1String(kindOf<T>())},
         {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
         {QStringLiteral("key"), QLatin1String(Tag::row.key)},
-        {QStringLiteral("settable"), !unwritable<Tag>().has_value()},
+        {QStringLiteral("settable"),
+         !unwritable<Tag>(isSecret(QLatin1String(name)) ? Target::StoredFiles : target).has_value()},
     };
     // (Left out where a fresh session writes nothing to tell.)
     if constexpr (Tag::row.part != StoredPart::None) {
@@ -241,7 +244,7 @@ QJsonObject propertyValueJson(const Domain<Store>& domain, Tag tag, const char* 
                               const SessionData& session, Target target = Target::StoredFiles)
 {
     using T = typename Tag::Type;
-    QJsonObject p = propertyJson(domain, tag, name);
+    QJsonObject p = propertyJson(domain, tag, name, target);
     if (p.contains(QStringLiteral("secret"))) {
         p.insert(QStringLiteral("hidden"), true);
     } else if (Tag::row.part != StoredPart::None || (target == Target::RunningClient && printable<T>())) {
