@@ -28,7 +28,7 @@ namespace control = sessionctl::control;
 namespace {
 
 // A watcher that has this much unread is no longer reading.
-constexpr qint64 kMaxWatcherBacklog = 1024 * 1024;
+constexpr qint64 kMaxWatcherBacklog = qint64(1024) * 1024;
 
 std::chrono::nanoseconds threadTime()
 {

@@ -32,7 +32,7 @@ QStringList strings(const QJsonValue& v, const char* what)
     if (!v.isArray())
         malformed(QStringLiteral("\"%1\" must be a list of texts").arg(QLatin1String(what)));
     QStringList out;
-    for (const QJsonValue& item : v.toArray()) {
+    for (const auto& item : v.toArray()) {
         if (!item.isString())
             malformed(QStringLiteral("\"%1\" must be a list of texts").arg(QLatin1String(what)));
         out << item.toString();
@@ -98,7 +98,7 @@ Request readRequest(const QByteArray& text)
         const QJsonValue assignments = o.value(QLatin1String("assignments"));
         if (!assignments.isArray() || assignments.toArray().isEmpty())
             malformed(QStringLiteral("set needs \"assignments\", a list of [name, value] pairs"));
-        for (const QJsonValue& pair : assignments.toArray()) {
+        for (const auto& pair : assignments.toArray()) {
             const QStringList both = strings(pair, "assignments");
             if (both.size() != 2)
                 malformed(QStringLiteral("set needs \"assignments\", a list of [name, value] pairs"));

@@ -31,7 +31,7 @@ class SessionData;
 namespace sessionctl::control {
 
 inline constexpr int kVersion = 1;
-inline constexpr qsizetype kMaxLineBytes = 64 * 1024;
+inline constexpr qsizetype kMaxLineBytes = qsizetype(64) * 1024;
 // The socket's name inside the state directory.
 inline constexpr char kSocketName[] = "session.control";
 
@@ -47,9 +47,9 @@ struct Request
 // The request as one line, '\n' included.
 QByteArray requestLine(const Request& request);
 
-// Reads one request line (without its '\n'). Throws Failure (bad command line) for
+// Reads one request line `text` (without its '\n'). Throws Failure (bad command line) for
 // anything that is not a request of this version, naming what is wrong.
-Request readRequest(const QByteArray& line);
+Request readRequest(const QByteArray& text);
 
 // Answers `request` against a running client's `session`, applying set and reset
 // through the stores; the reply line, '\n' included. Refusals are replies: never throws.
@@ -73,6 +73,6 @@ struct Reply
 };
 
 // Throws Failure (I/O) for a line that is no reply of this version.
-Reply readReply(const QByteArray& line);
+Reply readReply(const QByteArray& text);
 
 } // namespace sessionctl::control

@@ -138,9 +138,8 @@ template <class Tag> std::optional<QString> unwritable(Target target = Target::S
         return QStringLiteral("read-only, cannot be set");
     else if constexpr (Tag::derived)
         return QStringLiteral("derived from other properties, cannot be set");
-    else if constexpr (Tag::row.part == StoredPart::None && !printable<typename Tag::Type>())
-        return QStringLiteral("not stored (held for the run only), a value set here would not survive");
-    else if (Tag::row.part == StoredPart::None && target == Target::StoredFiles)
+    else if (Tag::row.part == StoredPart::None &&
+             (target == Target::StoredFiles || !printable<typename Tag::Type>()))
         return QStringLiteral("not stored (held for the run only), a value set here would not survive");
     else
         return std::nullopt;
