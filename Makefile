@@ -184,7 +184,7 @@ coverage:
 # Google Benchmark programs, Release build; bench_stores and bench_scale end with their summaries,
 # bench_autosave with its crash window.
 # BENCH_PROGRAMS="bench_stores bench_codec bench_datasets" runs the others too.
-BENCH_PROGRAMS ?= bench_stores bench_scale bench_autosave
+BENCH_PROGRAMS ?= bench_stores bench_scale bench_autosave bench_control
 BENCH_ARGS ?=
 bench:
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSESSIONCONFIG_WERROR=ON \

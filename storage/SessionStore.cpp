@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "SessionStore.h"
 
+#include "ControlProtocol.h"
 #include "Envelope.h"
 #include "KeyCustody.h"
 #include "StateFiles.h"
@@ -297,6 +298,15 @@ SessionStore::Lock SessionStore::lock(std::chrono::milliseconds wait)
         // under a temporary name never holds the only copy of a key.
         removeTemporaries(d->dir.get(), d->dirPath,
                           {kEncryptedName, kPlainName, kKeyName, kKeyName + "-next", kIdentityName});
+        // The control socket of a client that died (SessionControl): no one answers it
+        // any more, and the next client makes its own.
+        struct stat socketStat
+        {
+        };
+        if (::fstatat(d->dir.get(), sessionctl::control::kSocketName, &socketStat, AT_SYMLINK_NOFOLLOW) ==
+                0 &&
+            S_ISSOCK(socketStat.st_mode))
+            ::unlinkat(d->dir.get(), sessionctl::control::kSocketName, 0);
         d->keys.adopt(d->dir.get());
         d->keys.settle();
         d->seen.reset();

@@ -7,6 +7,7 @@
 #include <DeskRuntimeData.h>
 #include <Endpoints.h>
 #include <SessionAutosave.h>
+#include <SessionControl.h>
 #include <SessionData.h>
 #include <SessionStore.h>
 #include <UserRuntimeData.h>
@@ -64,6 +65,9 @@ int main()
                     directory.getProductionEndpoint().isProduction() &&
                     propertyName(DeskProperty::SIPDebugEnabled) == std::string_view("SIPDebugEnabled") &&
                     storedSessionComesBack();
+    // The live control links from the installed library (it needs an event loop to run).
+    bool (SessionControl::*volatile listening)() const = &SessionControl::isListening;
+    (void)listening;
     std::printf("consumer %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include "CommandTable.h"
 #include "Domains.h"
 #include "Failure.h"
+#include "Live.h"
 #include "Profile.h"
 #include "Provision.h"
 #include "Secrets.h"
@@ -370,6 +371,28 @@ QStringList propertyNames(const Arguments& args)
     return names;
 }
 
+// The reply of the running client that holds `dir`, when one does; its refusal
+// ends the command with the client's exit code and message.
+std::optional<control::Reply> askRunningClient(const QByteArray& dir, const control::Request& request)
+{
+    LiveClient client(dir);
+    if (!client.isRunning())
+        return std::nullopt;
+    control::Reply reply = client.ask(request);
+    if (!reply.ok)
+        throw Failure{reply.exit >= ExitUsage && reply.exit <= ExitIo ? static_cast<ExitCode>(reply.exit)
+                                                                      : ExitIo,
+                      reply.error};
+    return reply;
+}
+
+// What set and reset say after changing a running client.
+int changedLive(const control::Reply& reply, QTextStream& out)
+{
+    out << "Changed the running client (pid " << reply.pid << "); it stores the session itself" << Qt::endl;
+    return ExitOk;
+}
+
 int list(const Arguments& args, QTextStream& out, QTextStream&)
 {
     listProperties(out, !args.option("json").isEmpty());
@@ -382,6 +405,16 @@ int get(const Arguments& args, QTextStream& out, QTextStream& err)
     const QStringList names = propertyNames(args);
     checkNames(names);
     const QByteArray dir = stateDirectory(args);
+    if (const auto live = askRunningClient(dir, {control::Verb::Get, names, {}})) {
+        err << "sessionctl: live values of the running client (pid " << live->pid << ')' << Qt::endl;
+        if (!args.option("json").isEmpty())
+            out << QJsonDocument(QJsonObject{{QStringLiteral("pid"), static_cast<double>(live->pid)},
+                                             {QStringLiteral("properties"), live->properties}})
+                       .toJson(QJsonDocument::Indented);
+        else
+            printProperties(out, live->properties);
+        return ExitOk;
+    }
     const SessionStore::ReadStored read = SessionStore::readStored(dir, storeOptions(args));
     if (read.keyPlace)
         sayKeyPlace(err, *read.keyPlace);
@@ -456,13 +489,45 @@ int set(const Arguments& args, QTextStream& out, QTextStream& err)
             throw Failure{ExitUsage, QStringLiteral("%1: the value is not UTF-8 text").arg(name)};
         assignments.append({name, text});
     }
+    if (const auto live = askRunningClient(stateDirectory(args), {control::Verb::Set, {}, assignments}))
+        return changedLive(*live, out);
     return changeStored(args, out, err, [&](SessionData& s) { setProperties(s, assignments); });
 }
 
 int reset(const Arguments& args, QTextStream& out, QTextStream& err)
 {
     const QStringList names = propertyNames(args);
+    if (const auto live = askRunningClient(stateDirectory(args), {control::Verb::Reset, names, {}}))
+        return changedLive(*live, out);
     return changeStored(args, out, err, [&](SessionData& s) { resetProperties(s, names); });
+}
+
+// Prints each change of the running client as it lands, until interrupted or the
+// client ends.
+int watch(const Arguments& args, QTextStream& out, QTextStream& err)
+{
+    const QStringList names = propertyNames(args);
+    checkNames(names);
+    const QByteArray dir = stateDirectory(args);
+    LiveClient client(dir);
+    if (!client.isRunning())
+        throw Failure{
+            ExitBadStoredFile,
+            QStringLiteral("no running client holds %1: nothing to watch").arg(QFile::decodeName(dir))};
+    const control::Reply reply = client.ask({control::Verb::Watch, names, {}});
+    if (!reply.ok)
+        throw Failure{ExitIo, reply.error};
+    err << "sessionctl: watching the running client (pid " << reply.pid << "); interrupt to stop" << Qt::endl;
+    while (const auto change = client.next()) {
+        if (!change->change)
+            continue;
+        printProperties(out, change->properties);
+        out.flush();
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return ExitOk; // the reader has gone; checkOutput tells why when it matters
+    }
+    err << "sessionctl: the running client has ended" << Qt::endl;
+    return ExitOk;
 }
 
 int signOut(const Arguments& args, QTextStream& out, QTextStream& err)
@@ -544,18 +609,30 @@ const Verb kVerbs[] = {
      "enumeration takes), and where it is stored (encrypted or plain part and its key, or run only).",
      list},
     {"get", OptState | kKeyOptions | OptJson, ArgumentKind::Properties, 1, -1,
-     "The stored value of each property, as set takes it back (sessionctl get phone.SipAccount). Reads the "
-     "stored files without the lock and creates or changes nothing; a directory with no stored session is "
-     "exit 2. A property held for the run only says so; the password and tokens are never shown.",
+     "The value of each property, as set takes it back (sessionctl get phone.SipAccount): the live value "
+     "when "
+     "a running client holds the state directory (said on stderr), else the stored one, read without the "
+     "lock, "
+     "creating or changing nothing; a directory with no stored session is exit 2. A property held for the "
+     "run "
+     "only says so; the password and tokens are never shown.",
      get},
     {"set", kWriteOptions, ArgumentKind::PropertyValues, 2, -1,
-     "Restore, write each value, store a new generation. Each value is checked first: one that is not of the "
-     "property's type, or that would not read back as given once stored, is refused and nothing is written. "
-     "A "
-     "property that is not stored is refused: its value would not survive.",
+     "Restore, write each value, store a new generation; when a client is running on the state directory, "
+     "write each value into it instead, at once (it stores the change itself). Each value is checked first: "
+     "one that is not of the property's type, or that would not read back as given once stored, is refused "
+     "and nothing is written. A property that is not stored is refused, its value would not survive; a "
+     "running client takes it for the rest of its run (the password and tokens excepted).",
      set},
     {"reset", kWriteOptions, ArgumentKind::Properties, 1, -1,
-     "Restore, return each property to the value of a fresh session, store a new generation.", reset},
+     "Restore, return each property to the value of a fresh session, store a new generation; into a running "
+     "client instead when one holds the state directory, as set does.",
+     reset},
+    {"watch", OptState, ArgumentKind::Properties, 0, -1,
+     "Print each change of the running client that holds the state directory as it lands (all properties, or "
+     "the ones named), as get prints it, until interrupted; the password and tokens are never shown. Exit 2 "
+     "when no client is running.",
+     watch},
     {"sign-out", kWriteOptions, ArgumentKind::None, 0, 0, "Clear the session and store the empty state.",
      signOut},
     {"rotate-key", kWriteOptions, ArgumentKind::None, 0, 0,

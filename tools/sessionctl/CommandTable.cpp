@@ -17,7 +17,8 @@ const ExitCodeHelp kExitCodes[] = {
      "bad command line: unknown command, option or property name (the nearest names are suggested), a value "
      "that is not of the property's type or would not read back as given, or a property that set or reset "
      "cannot write; no file is changed"},
-    {2, "no stored session (get), or a stored file or the key cannot be used (corrupt, truncated, altered, "
+    {2, "no stored session (get), no running client (watch), or a stored file or the key cannot be used "
+        "(corrupt, truncated, altered, "
         "wrong "
         "key, newer format); no file is changed"},
     {3,

@@ -29,6 +29,11 @@ class SessionData;
 
 namespace sessionctl {
 
+// Where the verbs read and write: the stored files (through a scratch session), or a
+// running client's session (SessionControl), which also holds the properties kept for
+// the run only: there they can be read and set, for as long as the client runs.
+enum class Target { StoredFiles, RunningClient };
+
 // Every property of every store, one line (text) or one object (JSON) each.
 void listProperties(QTextStream& out, bool json);
 
@@ -40,7 +45,9 @@ void checkNames(const QStringList& names);
 // prints, with "value" (and "valueNumber" for an enumeration) added; "hidden": true
 // instead for a secret, and no value for a property that is not stored. Throws as
 // checkNames does.
-QJsonArray getProperties(const SessionData& session, const QStringList& names);
+// A running client's properties held for the run only show their value too.
+QJsonArray getProperties(const SessionData& session, const QStringList& names,
+                         Target target = Target::StoredFiles);
 // Every property stored in `part`, as getProperties shows it.
 QJsonArray storedProperties(const SessionData& session, SessionConfigDetail::StoredPart part);
 // The objects of getProperties as text, one line each, values as set takes them.
@@ -49,12 +56,13 @@ void printProperties(QTextStream& out, const QJsonArray& properties);
 // Checks every name and reads every value before the first write, so that a
 // refused assignment leaves the session as it was. Throws Failure (bad command
 // line) for an unknown name, a property that is not stored (it would not
-// survive), cannot be set, or a value that is not of its type or would not read
-// back as given.
-void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments);
-// Returns each named stored property to the value a fresh session holds; refused
-// as set refuses.
-void resetProperties(SessionData& session, const QStringList& names);
+// survive; in a running client it is set for the run), cannot be set, or a value
+// that is not of its type or would not read back as given.
+void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments,
+                   Target target = Target::StoredFiles);
+// Returns each named property to the value a fresh session holds; refused as set
+// refuses.
+void resetProperties(SessionData& session, const QStringList& names, Target target = Target::StoredFiles);
 
 // The candidates nearest to `name` (at most three), for "did you mean" suggestions.
 QStringList nearest(const QString& name, const QStringList& candidates);

@@ -122,14 +122,24 @@ template <class F> void visitProperty(const QString& fullName, F&& f)
     throw Failure{ExitUsage, QStringLiteral("%1: %2").arg(name, why)};
 }
 
+// True for a value type get prints and set takes back: not a record.
+template <class T> constexpr bool printable()
+{
+    return std::is_same_v<T, QString> || std::is_integral_v<T> || std::is_enum_v<T> ||
+           std::is_same_v<T, std::optional<int>> || std::is_same_v<T, QDateTime> ||
+           std::is_same_v<T, QByteArray> || std::is_same_v<T, std::set<QString>> ||
+           std::is_same_v<T, DataSets::DataSet>;
+}
+
 // Why a row cannot be written by set or reset, or nothing when it can.
-template <class Tag> std::optional<QString> unwritable()
+template <class Tag> std::optional<QString> unwritable(Target target = Target::StoredFiles)
 {
     if constexpr (!Tag::settable)
         return QStringLiteral("read-only, cannot be set");
     else if constexpr (Tag::derived)
         return QStringLiteral("derived from other properties, cannot be set");
-    else if constexpr (Tag::row.part == StoredPart::None)
+    else if (Tag::row.part == StoredPart::None &&
+             (target == Target::StoredFiles || !printable<typename Tag::Type>()))
         return QStringLiteral("not stored (held for the run only), a value set here would not survive");
     else
         return std::nullopt;
@@ -138,15 +148,17 @@ template <class Tag> std::optional<QString> unwritable()
 using Write = std::function<void(SessionData&)>;
 
 // Collects every write before the first one runs: one refusal writes nothing.
-template <class Plan> void writeAll(SessionData& session, const QStringList& names, Plan plan)
+template <class Plan> void writeAll(SessionData& session, const QStringList& names, Target target, Plan plan)
 {
     std::vector<Write> writes;
     for (const QString& name : names) {
         visitProperty(name, [&](const auto& domain, auto tag) {
             using Tag = decltype(tag);
-            if (const auto why = unwritable<Tag>())
+            // The password and tokens only ever by the stored files' rule, even live.
+            if (const auto why = unwritable<Tag>(isSecret(name) ? Target::StoredFiles : target))
                 refuse(name, *why);
-            if constexpr (Tag::settable && !Tag::derived && Tag::row.part != StoredPart::None) {
+            if constexpr (Tag::settable && !Tag::derived &&
+                          (Tag::row.part != StoredPart::None || printable<typename Tag::Type>())) {
                 using T = typename Tag::Type;
                 T value{};
                 if (const auto fault = plan(domain, name, tag, value))
@@ -193,7 +205,9 @@ QString naturalForm(const QString& type)
 // The one JSON shape of a property, in list, get and show: its name, number, value
 // type (with the names an enumeration takes), where it is stored, whether set takes
 // it and whether it is a secret.
-template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name)
+template <class Store, class Tag>
+QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name,
+                         Target target = Target::StoredFiles)
 {
     using T = typename Tag::Type;
     QJsonObject p{
@@ -203,7 +217,8 @@ template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& 
         {QStringLiteral("type"), QLatin1String(kindOf<T>())},
         {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
         {QStringLiteral("key"), QLatin1String(Tag::row.key)},
-        {QStringLiteral("settable"), !unwritable<Tag>().has_value()},
+        {QStringLiteral("settable"),
+         !unwritable<Tag>(isSecret(QLatin1String(name)) ? Target::StoredFiles : target).has_value()},
     };
     // (Left out where a fresh session writes nothing to tell.)
     if constexpr (Tag::row.part != StoredPart::None) {
@@ -225,13 +240,13 @@ template <class Store, class Tag> QJsonObject propertyJson(const Domain<Store>& 
 // The property's object with its value as `session` holds it.
 template <class Store, class Tag>
 QJsonObject propertyValueJson(const Domain<Store>& domain, Tag tag, const char* name,
-                              const SessionData& session)
+                              const SessionData& session, Target target = Target::StoredFiles)
 {
     using T = typename Tag::Type;
-    QJsonObject p = propertyJson(domain, tag, name);
-    if (p.contains(QStringLiteral("secret")))
+    QJsonObject p = propertyJson(domain, tag, name, target);
+    if (p.contains(QStringLiteral("secret"))) {
         p.insert(QStringLiteral("hidden"), true);
-    else if constexpr (Tag::row.part != StoredPart::None) {
+    } else if (Tag::row.part != StoredPart::None || (target == Target::RunningClient && printable<T>())) {
         const T value = domain.of(session)->template getData<T, Tag::property>();
         p.insert(QStringLiteral("value"), valueJson(value));
         if constexpr (std::is_enum_v<T>)
@@ -300,13 +315,13 @@ void checkNames(const QStringList& names)
         visitProperty(name, [](const auto&, auto) {});
 }
 
-QJsonArray getProperties(const SessionData& session, const QStringList& names)
+QJsonArray getProperties(const SessionData& session, const QStringList& names, Target target)
 {
     QJsonArray properties;
     for (const QString& name : names) {
         visitProperty(name, [&](const auto& domain, auto tag) {
             const QString bare = name.mid(name.indexOf(QLatin1Char('.')) + 1);
-            properties.append(propertyValueJson(domain, tag, bare.toLatin1().constData(), session));
+            properties.append(propertyValueJson(domain, tag, bare.toLatin1().constData(), session, target));
         });
     }
     return properties;
@@ -340,13 +355,13 @@ void printProperties(QTextStream& out, const QJsonArray& properties)
     }
 }
 
-void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments)
+void setProperties(SessionData& session, const QList<QPair<QString, QString>>& assignments, Target target)
 {
     QStringList names;
     for (const auto& a : assignments)
         names << a.first;
     qsizetype next = 0;
-    writeAll(session, names, [&](const auto& domain, const QString& name, auto tag, auto& value) {
+    writeAll(session, names, target, [&](const auto& domain, const QString& name, auto tag, auto& value) {
         using Tag = decltype(tag);
         std::optional<profile::Fault> fault;
         const QJsonValue json = typedJson(typedAs<typename Tag::Type>(), assignments[next++].second, fault);
@@ -354,10 +369,10 @@ void setProperties(SessionData& session, const QList<QPair<QString, QString>>& a
     });
 }
 
-void resetProperties(SessionData& session, const QStringList& names)
+void resetProperties(SessionData& session, const QStringList& names, Target target)
 {
     const SessionData fresh;
-    writeAll(session, names, [&](const auto& domain, const QString& name, auto tag, auto& value) {
+    writeAll(session, names, target, [&](const auto& domain, const QString& name, auto tag, auto& value) {
         using Tag = decltype(tag);
         const auto initial = domain.of(fresh)->template getData<typename Tag::Type, Tag::property>();
         return checkedValue<Tag>(domain, name, typedText(valueJson(initial)), initial, value);
