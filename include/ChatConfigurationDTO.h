@@ -4,10 +4,25 @@
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
 
 #include <QString>
 
+#include <tuple>
 #include <utility>
+namespace StoredValues {
+// The record's own storage rules, defined beside its serialization.
+struct SyncTime;
+} // namespace StoredValues
+
+// The properties of the chat store, by number. The numbers are part of the client's interface.
+enum class ChatProperty : int {
+    JID = 0,          // The user's chat address (JID)
+    Token = 1,        // Chat authentication token
+    Enabled = 2,      // Whether chat is switched on
+    LastChatSync = 3, // Time of the last chat synchronisation, in milliseconds since the epoch
+    TimeToLive = 4,   // Lifetime of chat messages
+};
 
 // The user's chat identity and state. The JID and the enabled flag are kept in the
 // encrypted part, the last synchronisation time in the plain part; the token and the
@@ -49,12 +64,32 @@ public:
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-private:
-    friend class ChatRuntimeData;
+    // The record's property table, one row per ChatProperty (the columns are explained in
+    // PropertyTable.h).
+    static constexpr auto properties();
 
+private:
     QString m_jid;
     QString m_token;
     bool m_enabled = false;
     long long m_lastChatSync = 0;
     int m_timeToLive = 0;
+};
+
+constexpr auto ChatConfigurationDTO::properties()
+{
+    using SessionConfigDetail::field;
+    using R = ChatConfigurationDTO;
+    return std::make_tuple(field<ChatProperty::JID, QString>(&R::m_jid).encrypted("jid"),
+                           field<ChatProperty::Token, QString>(&R::m_token).runOnly().dropOnReset().secret(),
+                           field<ChatProperty::Enabled, bool>(&R::m_enabled).encrypted("chatEnabled"),
+                           field<ChatProperty::LastChatSync, long long>(&R::m_lastChatSync)
+                               .plain("chatLastSynch")
+                               .rule<StoredValues::SyncTime>(),
+                           field<ChatProperty::TimeToLive, int>(&R::m_timeToLive).runOnly());
+}
+
+template <> struct SessionConfigDetail::RecordOf<ChatProperty>
+{
+    using type = ChatConfigurationDTO;
 };
