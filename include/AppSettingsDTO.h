@@ -56,9 +56,6 @@ enum class AppProperty : int {
 // messages the user opted out of, the user's own settings and the command-line
 // options.
 //
-// Only the plain part is stored: the opt-out messages, the version, the meeting URL,
-// the Outlook import switch and the user settings. The encrypted part is always empty.
-//
 // The user settings are a data-set handle: a copy of the record, and anyone who set
 // or read them, share the same set.
 class SESSIONCONFIG_EXPORT AppSettingsDTO : public IEncryptedSerializable
@@ -129,13 +126,13 @@ public:
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    // The stored keys and their rules are the rows of SESSIONCONFIG_APP_PROPERTIES
-    // (AppRuntimeData.h); the user-settings set is stored shared, not copied.
+    // The stored parts, row by row from properties(); the user-settings set is stored
+    // shared, not copied.
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per AppProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per AppProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:

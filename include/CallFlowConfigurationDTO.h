@@ -157,7 +157,7 @@ public:
     void setCallerId(CallerIds callerIds) { m_callerIds = std::move(callerIds); }
     //@}
 
-    // All 28 fields; text exact and case-sensitive (null equals empty).
+    // Every field; text exact and case-sensitive (null equals empty).
     //@{
     bool operator==(const CallFlowConfigurationDTO& other) const;
     bool operator!=(const CallFlowConfigurationDTO& other) const { return !(*this == other); }
@@ -169,8 +169,8 @@ public:
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per CallFlowProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per CallFlowProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:

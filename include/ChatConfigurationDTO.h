@@ -56,16 +56,15 @@ public:
     bool operator!=(const ChatConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys and their rules are the rows of SESSIONCONFIG_CHAT_PROPERTIES
-    // (ChatRuntimeData.h). Reading the last chat sync back keeps only a positive
-    // number; anything else leaves 0.
+    // The stored parts, row by row from properties(). Reading the last chat sync back
+    // keeps only a positive number; anything else leaves 0.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per ChatProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per ChatProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:

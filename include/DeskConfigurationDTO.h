@@ -19,8 +19,7 @@ enum class DeskProperty : int {
     Enabled = 4,         // Whether the desk link is switched on
 };
 
-// The client's desk-link settings. Only the enabled flag is kept between runs (in
-// the encrypted part); host, port, TLS and SIP debugging live for the run only.
+// The client's desk-link settings. What is stored where: properties() below.
 class SESSIONCONFIG_EXPORT DeskConfigurationDTO : public IEncryptedSerializable
 {
 public:
@@ -50,14 +49,14 @@ public:
     bool operator!=(const DeskConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys are the rows of SESSIONCONFIG_DESK_PROPERTIES (DeskRuntimeData.h).
+    // The stored parts, written and read row by row from properties().
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per DeskProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per DeskProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:

@@ -54,11 +54,8 @@ enum class PhoneProperty : int {
     LastPhoneBookSync = 29,       // Time of the last phone-book synchronisation
 };
 
-// The soft phone's settings. Most of them are provisioned anew after every sign-in
-// and live for the run only. The user's phone rights go to the encrypted part; the
-// user's own choices (audio devices, operation mode, last landline number, SIP
-// account, callback, ring tone, unseen missed calls, last phone-book sync) go to
-// the plain part.
+// The soft phone's settings: those provisioned anew after every sign-in live for the
+// run only, the user's rights and own choices are stored (see properties() below).
 class SESSIONCONFIG_EXPORT PhoneConfigurationDTO : public IEncryptedSerializable
 {
 public:
@@ -151,17 +148,16 @@ public:
     bool operator!=(const PhoneConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys and their rules are the rows of SESSIONCONFIG_PHONE_PROPERTIES
-    // (PhoneRuntimeData.h). Reading the rights back keeps them only when CTI or soft
-    // phone is among them, otherwise zero; reading the plain part leaves a field whose
-    // key is missing as it was, except the phone-book sync time, which becomes null.
+    // The stored parts, row by row from properties(). Reading the rights back keeps them only when CTI or
+    // soft phone is among them, otherwise zero; reading the plain part leaves a field whose key is missing as
+    // it was, except the phone-book sync time, which becomes null.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per PhoneProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per PhoneProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:

@@ -28,9 +28,8 @@ public:
     PhoneRuntimeData& operator=(PhoneRuntimeData&& other) noexcept;
     ~PhoneRuntimeData() override;
 
-    // Drops the connection settings that come with each provisioning: host name and
-    // port, registrar, DTMF duration, SRTP (back on), call recording (off) and the
-    // codec list. Credentials, rights and the user's own choices stay.
+    // Drops the connection settings that come with each provisioning (the rows marked
+    // dropOnReset in PhoneConfigurationDTO::properties()); the rest stays.
     void resetData() override;
     // Every field back to its default.
     void clear();

@@ -70,15 +70,14 @@ public:
     bool operator!=(const UserConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys are the rows of SESSIONCONFIG_USER_PROPERTIES (UserRuntimeData.h);
-    // empty texts are stored too.
+    // The stored parts, row by row from properties(); empty texts are stored too.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-    // The record's property table, one row per UserProperty (the columns are explained in
-    // PropertyTable.h).
+    // The record's property table, one row per UserProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
     static constexpr auto properties();
 
 private:
