@@ -22,10 +22,12 @@ public:
     // A copy has its own record and lock; only the user-settings set is shared.
     // A copy holds a deep copy of the record with a lock of its own, a move hands the
     // record over; neither takes a lock or carries subscribers.
+    //@{
     AppRuntimeData(const AppRuntimeData& other);
     AppRuntimeData(AppRuntimeData&& other) noexcept;
     AppRuntimeData& operator=(const AppRuntimeData& other);
     AppRuntimeData& operator=(AppRuntimeData&& other) noexcept;
+    //@}
     ~AppRuntimeData() override;
 
     // Returns the per-user and provisioned fields to their defaults in place. The

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The application record, its property enumeration AppProperty and its property table
+// (every column of every property: \ref app_properties).
+
 #include "sessionconfig_export.h"
 
 #include <CommandLineOptions.h>

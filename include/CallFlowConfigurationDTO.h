@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The call-flow record, its property enumeration CallFlowProperty and its property table
+// (every column of every property: \ref callFlow_properties).
+
 #include "sessionconfig_export.h"
 
 #include <CallerIds.h>

@@ -21,10 +21,12 @@ public:
     CallFlowRuntimeData();
     // A copy holds a deep copy of the record with a lock of its own, a move hands the
     // record over; neither takes a lock or carries subscribers.
+    //@{
     CallFlowRuntimeData(const CallFlowRuntimeData& other);
     CallFlowRuntimeData(CallFlowRuntimeData&& other) noexcept;
     CallFlowRuntimeData& operator=(const CallFlowRuntimeData& other);
     CallFlowRuntimeData& operator=(CallFlowRuntimeData&& other) noexcept;
+    //@}
     ~CallFlowRuntimeData() override;
 
     // Drops the provisioned call-flow values: enable call flow and enable caller ID

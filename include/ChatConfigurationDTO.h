@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The chat record, its property enumeration ChatProperty and its property table
+// (every column of every property: \ref chat_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>

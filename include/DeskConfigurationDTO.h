@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The desk link record, its property enumeration DeskProperty and its property table
+// (every column of every property: \ref desk_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>

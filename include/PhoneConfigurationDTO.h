@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The phone record, its property enumeration PhoneProperty and its property table
+// (every column of every property: \ref phone_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>

@@ -22,10 +22,12 @@ public:
     PhoneRuntimeData();
     // A copy holds a deep copy of the record with a lock of its own, a move hands the
     // record over; neither takes a lock or carries subscribers.
+    //@{
     PhoneRuntimeData(const PhoneRuntimeData& other);
     PhoneRuntimeData(PhoneRuntimeData&& other) noexcept;
     PhoneRuntimeData& operator=(const PhoneRuntimeData& other);
     PhoneRuntimeData& operator=(PhoneRuntimeData&& other) noexcept;
+    //@}
     ~PhoneRuntimeData() override;
 
     // Drops the connection settings that come with each provisioning (the rows marked

@@ -109,7 +109,8 @@ public:
     }
 
     // Replaces the value of property P, of type T, under the exclusive lock and
-    // reports the change. For a derived property it does nothing and takes no lock.
+    // reports the change. A derived property is computed from other fields: setting
+    // it does nothing and takes no lock.
     template <class T, Enum P> void setData(const T& value)
     {
         using Tag = typename Table::template TagOf<P>;
@@ -117,7 +118,7 @@ public:
             if constexpr (!Tag::derived)
                 m_record.write([&value](Record& r) { r.*(Tag::descriptor.access) = value; });
             else
-                (void)value; // computed from other fields: nothing to assign
+                (void)value;
         } else {
             static_assert(SessionConfigDetail::kListedPair<T, P>, "no settable (type, property) pair");
         }
@@ -167,14 +168,10 @@ protected:
     RuntimeStore(std::in_place_t, F&& init)
         : m_record(std::in_place, std::forward<F>(init))
     {}
-    // A copy holds a deep copy of the record with a lock of its own, a move hands the
-    // record over; neither takes a lock or carries subscribers.
-    //@{
     RuntimeStore(const RuntimeStore&) = default;
     RuntimeStore(RuntimeStore&&) noexcept = default;
     RuntimeStore& operator=(const RuntimeStore&) = default;
     RuntimeStore& operator=(RuntimeStore&&) noexcept = default;
-    //@}
     ~RuntimeStore() override = default;
 
     // The record, its lock and its subscribers.

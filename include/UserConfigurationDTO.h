@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The user record, its property enumeration UserProperty and its property table
+// (every column of every property: \ref user_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>

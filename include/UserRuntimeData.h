@@ -15,10 +15,12 @@ public:
     UserRuntimeData();
     // A copy holds a deep copy of the record with a lock of its own, a move hands the
     // record over; neither takes a lock or carries subscribers.
+    //@{
     UserRuntimeData(const UserRuntimeData& other);
     UserRuntimeData(UserRuntimeData&& other) noexcept;
     UserRuntimeData& operator=(const UserRuntimeData& other);
     UserRuntimeData& operator=(UserRuntimeData&& other) noexcept;
+    //@}
     ~UserRuntimeData() override;
 
     // A user is signed in when the user name, app key and WID are all non-empty.
