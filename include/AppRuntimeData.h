@@ -15,6 +15,8 @@
 // For change notifications its value is the handle: handing the store another set
 // (setData, a restore) is reported; entries written straight into the shared set, and
 // clear() emptying it in place, bypass the store's writes and are not.
+//
+// Its properties, every column of each: \ref app_properties.
 class SESSIONCONFIG_EXPORT AppRuntimeData : public RuntimeStore<AppSettingsDTO, AppProperty>
 {
 public:

@@ -13,6 +13,8 @@
 // Property CallFlowConfiguration reads the whole record under one lock, so every
 // field in it comes from the same moment; it cannot be written as a whole. Nothing
 // of it is ever stored, and there is no clear(): the session resets it instead.
+//
+// Its properties, every column of each: \ref callFlow_properties.
 class SESSIONCONFIG_EXPORT CallFlowRuntimeData
     : public RuntimeStore<CallFlowConfigurationDTO, CallFlowProperty>,
       public IConfigurationResettable

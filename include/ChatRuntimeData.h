@@ -8,6 +8,8 @@
 #include <RuntimeStore.h>
 
 // The session's thread-safe holder of the chat settings.
+//
+// Its properties, every column of each: \ref chat_properties.
 class SESSIONCONFIG_EXPORT ChatRuntimeData : public RuntimeStore<ChatConfigurationDTO, ChatProperty>,
                                              public IConfigurationResettable
 {

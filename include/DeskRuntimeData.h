@@ -8,6 +8,8 @@
 #include <RuntimeStore.h>
 
 // The session's thread-safe holder of the desk-link settings.
+//
+// Its properties, every column of each: \ref desk_properties.
 class SESSIONCONFIG_EXPORT DeskRuntimeData : public RuntimeStore<DeskConfigurationDTO, DeskProperty>,
                                              public IConfigurationResettable
 {

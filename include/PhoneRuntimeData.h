@@ -15,6 +15,8 @@
 // The session's thread-safe holder of the phone settings. The rights value is
 // read and written whole (property Licence); callers test the CTI and soft-phone
 // bits themselves.
+//
+// Its properties, every column of each: \ref phone_properties.
 class SESSIONCONFIG_EXPORT PhoneRuntimeData : public RuntimeStore<PhoneConfigurationDTO, PhoneProperty>,
                                               public IConfigurationResettable
 {

@@ -8,6 +8,8 @@
 #include <UserConfigurationDTO.h>
 
 // The session's thread-safe holder of the signed-in user.
+//
+// Its properties, every column of each: \ref user_properties.
 class SESSIONCONFIG_EXPORT UserRuntimeData : public RuntimeStore<UserConfigurationDTO, UserProperty>,
                                              public IConfigurationResettable
 {
