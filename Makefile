@@ -90,6 +90,7 @@ clean:
 docs:
 	$(call require,doxygen,doxygen)
 	@rm -rf $(BUILD)/docs && mkdir -p $(BUILD)/docs
+	cmake -DCONTRACT=tests/golden/properties.json -DOUT=$(BUILD)/docs/properties -P docs/property-pages.cmake
 	DOCS_OUT=$(BUILD)/docs doxygen docs/Doxyfile
 	@echo "API reference: $(BUILD)/docs/html/index.html"
 

@@ -3,9 +3,11 @@
 // store) and against the usual alternatives, measured in one run. After the Google
 // Benchmark table the program prints the ratios and checks them against its goals.
 //
-// Every time used in the summary is CPU time per operation, the fastest of the
-// repetitions: the machines this runs on are shared, and interference only ever makes
-// a run slower (wall time also counts the time other processes held the core).
+// Every time used in the summary is real (wall-clock) time per operation, the fastest
+// of the repetitions: the machines this runs on are shared, and interference, which
+// real time counts, only ever makes a run slower, so the fastest repetition is the one
+// least disturbed. The allocator interposer that measures heap use is HeapCounter.cpp,
+// the summary and its goals StoresReport.cpp.
 #include "Provisioning.h"
 
 #include <AppRuntimeData.h>
@@ -45,159 +47,13 @@
 #include <variant>
 #include <vector>
 
-// ---------------------------------------------------------------------------------
-// Heap accounting. A counting global operator new/delete gives the bytes the library
-// allocates with new; Qt allocates text and byte buffers with malloc, so the C
-// allocator's entry points are counted too (forwarding to glibc's own), which gives
-// everything the heap holds. Both count only while a measurement runs, so the timed
-// benchmarks pay one relaxed load per allocation.
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* __libc_memalign(std::size_t, std::size_t);
-void __libc_free(void*);
-}
+#include "HeapCounter.h"
+#include "StoresReport.h"
 
 namespace {
 
-std::atomic<bool> g_counting{false};
-std::atomic<long long> g_newBytes{0};
-std::atomic<long long> g_heapBytes{0};
-
-long long usable(void* p) noexcept
-{
-    return static_cast<long long>(malloc_usable_size(p));
-}
-
-void* counted(std::atomic<long long>& counter, void* p) noexcept
-{
-    if (p && g_counting.load(std::memory_order_relaxed))
-        counter.fetch_add(usable(p), std::memory_order_relaxed);
-    return p;
-}
-
-void uncount(std::atomic<long long>& counter, void* p) noexcept
-{
-    if (p && g_counting.load(std::memory_order_relaxed))
-        counter.fetch_sub(usable(p), std::memory_order_relaxed);
-}
-
-void* countedNew(std::size_t n)
-{
-    if (void* p = std::malloc(n == 0 ? 1 : n))
-        return counted(g_newBytes, p);
-    throw std::bad_alloc();
-}
-
-void countedDelete(void* p) noexcept
-{
-    uncount(g_newBytes, p);
-    std::free(p);
-}
-
-} // namespace
-
-extern "C" {
-void* malloc(std::size_t n) noexcept
-{
-    return counted(g_heapBytes, __libc_malloc(n));
-}
-void* calloc(std::size_t n, std::size_t size) noexcept
-{
-    return counted(g_heapBytes, __libc_calloc(n, size));
-}
-void* realloc(void* p, std::size_t n) noexcept
-{
-    uncount(g_heapBytes, p);
-    void* q = __libc_realloc(p, n);
-    return counted(g_heapBytes, q ? q : (n ? p : nullptr));
-}
-void* memalign(std::size_t alignment, std::size_t n) noexcept
-{
-    return counted(g_heapBytes, __libc_memalign(alignment, n));
-}
-void* aligned_alloc(std::size_t alignment, std::size_t n) noexcept
-{
-    return memalign(alignment, n);
-}
-int posix_memalign(void** out, std::size_t alignment, std::size_t n) noexcept
-{
-    void* p = memalign(alignment, n);
-    if (!p)
-        return ENOMEM;
-    *out = p;
-    return 0;
-}
-void free(void* p) noexcept
-{
-    uncount(g_heapBytes, p);
-    __libc_free(p);
-}
-}
-
-void* operator new(std::size_t n)
-{
-    return countedNew(n);
-}
-void* operator new[](std::size_t n)
-{
-    return countedNew(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    return counted(g_newBytes, std::malloc(n == 0 ? 1 : n));
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
-{
-    return counted(g_newBytes, std::malloc(n == 0 ? 1 : n));
-}
-void operator delete(void* p) noexcept
-{
-    countedDelete(p);
-}
-void operator delete[](void* p) noexcept
-{
-    countedDelete(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    countedDelete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    countedDelete(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    countedDelete(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    countedDelete(p);
-}
-
-namespace {
-
-struct HeapUse
-{
-    long long newBytes = 0;  // held through operator new
-    long long heapBytes = 0; // held on the heap in all, Qt's text buffers included
-};
-
-// Heap held by the object that `make` returns, while it is alive (usable sizes of
-// the blocks, without the allocator's own bookkeeping).
-template <class Make> HeapUse heapOf(Make&& make)
-{
-    g_newBytes = 0;
-    g_heapBytes = 0;
-    g_counting = true;
-    auto object = make();
-    g_counting = false;
-    const HeapUse use{g_newBytes.load(), g_heapBytes.load()};
-    benchmark::DoNotOptimize(object);
-    return use;
-}
+using HeapCounter::heapOf;
+using HeapCounter::HeapUse;
 
 // ---------------------------------------------------------------------------------
 // The floor of storing: the same nested sets, built and read with nothing but the
@@ -665,161 +521,6 @@ void sessionReadFloor(benchmark::State& s)
     }
 }
 
-// ---------------------------------------------------------------------------------
-// The summary: collects every run while the console reporter prints as usual.
-class Collector : public benchmark::ConsoleReporter
-{
-public:
-    Collector()
-        : ConsoleReporter(OO_Tabular)
-    {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        std::vector<Run> shown;
-        for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                const double ns =
-                    r.GetAdjustedRealTime() * 1e9 / benchmark::GetTimeUnitMultiplier(r.time_unit);
-                auto [it, fresh] = m_fastest.emplace(r.benchmark_name(), ns);
-                if (!fresh)
-                    it->second = std::min(it->second, ns);
-            }
-            if (r.repetitions <= 1 || r.run_type == Run::RT_Aggregate)
-                shown.push_back(r);
-        }
-        if (!shown.empty())
-            ConsoleReporter::ReportRuns(shown);
-    }
-
-    // Nanoseconds per operation, fastest repetition; 0 when the benchmark did not run.
-    double ns(const std::string& name) const
-    {
-        const auto it = m_fastest.find(name);
-        return it == m_fastest.end() ? 0.0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> m_fastest;
-};
-
-double ratio(double a, double b)
-{
-    return b > 0 ? a / b : 0.0;
-}
-
-// One stated goal: `value` (a ratio or a size) against its limit.
-struct Goal
-{
-    std::string what;
-    double value;
-    double limit;
-    bool atLeast; // the value must reach the limit rather than stay under it
-    const char* unit;
-
-    void print() const
-    {
-        const char* verdict = value <= 0                                    ? "not run"
-                              : (atLeast ? value >= limit : value <= limit) ? "met"
-                                                                            : "MISSED";
-        std::printf("  [%-7s] %-62s %9.2f%s (goal %s %.1f%s)\n", verdict, what.c_str(), value, unit,
-                    atLeast ? ">=" : "<=", limit, unit);
-    }
-};
-
-struct Heaps
-{
-    HeapUse deskDefault, deskProvisioned, sessionDefault, sessionProvisioned;
-};
-
-void summarize(const Collector& c, const Heaps& heap, int storedEntries)
-{
-    std::vector<Goal> goals;
-    std::printf("\n== Summary: ns per operation (fastest repetition) and ratios ==\n");
-    std::printf("%-8s %9s %9s %7s %9s %7s %10s %8s %10s %8s\n", "read", "store", "floor", "x floor",
-                "bare lock", "x bare", "QSettings", "faster", "QHash+lock", "faster");
-    for (const char* kind : {"text", "flag", "integer"}) {
-        const std::string base = std::string("read/") + kind + "/";
-        const double store = c.ns(base + "store"), floor = c.ns(base + "floor"),
-                     bare = c.ns(base + "bare lock");
-        const double settings = c.ns(base + "QSettings"), hashed = c.ns(base + "QHash+lock");
-        std::printf("%-8s %9.2f %9.2f %7.2f %9.2f %7.2f %10.2f %8.1f %10.2f %8.1f\n", kind, store, floor,
-                    ratio(store, floor), bare, ratio(store, bare), settings, ratio(settings, store), hashed,
-                    ratio(hashed, store));
-        goals.push_back(
-            {std::string("store read of a ") + kind + " / floor", ratio(store, floor), 2.5, false, "x"});
-        goals.push_back({std::string("QSettings::value / store read of a ") + kind, ratio(settings, store),
-                         4.0, true, "x"});
-    }
-
-    {
-        const double store = c.ns("read/call-flow record/store"), floor = c.ns("read/call-flow record/floor");
-        std::printf("%-8s %9.2f %9.2f %7.2f   (the whole provisioned call-flow record)\n", "record", store,
-                    floor, ratio(store, floor));
-        goals.push_back({"store read of the call-flow record / floor", ratio(store, floor), 2.5, false, "x"});
-    }
-
-    std::printf("\n%-8s %9s %9s %7s\n", "write", "store", "bare lock", "x bare");
-    for (const char* kind : {"text", "flag"}) {
-        const std::string base = std::string("write/") + kind + "/";
-        const double store = c.ns(base + "store"), bare = c.ns(base + "bare lock");
-        std::printf("%-8s %9.2f %9.2f %7.2f\n", kind, store, bare, ratio(store, bare));
-        goals.push_back({std::string("store write of a ") + kind + " / bare exclusive-lock assignment",
-                         ratio(store, bare), 1.5, false, "x"});
-    }
-
-    {
-        const double quiet = c.ns("write/change/quiet"), bare = c.ns("write/change/bare lock");
-        std::printf(
-            "\nwrite that changes a flag, ns: bare lock %.2f; no subscriber %.2f (%.2fx bare); after a "
-            "cancel %.2f; one direct subscriber %.2f; one context subscriber on the writing thread "
-            "%.2f, on another thread (queued) %.2f\n",
-            bare, quiet, ratio(quiet, bare), c.ns("write/change/cancelled"), c.ns("write/change/direct"),
-            c.ns("write/change/context here"), c.ns("write/change/context queued"));
-        std::printf(
-            "application store, one direct subscriber: %.2f with an endpoint of the current type, %.2f "
-            "without (the derived getters throw)\n",
-            c.ns("write/change/app direct"), c.ns("write/change/app direct, no endpoint"));
-    }
-
-    const double one = c.ns("readers/one store/real_time/threads:1");
-    const double sameTwo = c.ns("readers/one store/real_time/threads:2");
-    const double twoTwo = c.ns("readers/two stores/real_time/threads:2");
-    std::printf("\nreaders (integer read, ns per read per thread): one reader %.2f; two readers on one store "
-                "%.2f (%.2fx); two readers on two stores %.2f (%.2fx)\n",
-                one, sameTwo, ratio(sameTwo, one), twoTwo, ratio(twoTwo, one));
-
-    {
-        const double ser = c.ns("session/serialize/store"), build = c.ns("session/serialize/floor");
-        const double deser = c.ns("session/deserialize/store"), read = c.ns("session/deserialize/floor");
-        std::printf("\nwhole provisioned session, both sets (%d entries), ns:\n", storedEntries);
-        std::printf("  serialize   %10.0f   floor (build the same sets) %10.0f   %5.2fx\n", ser, build,
-                    ratio(ser, build));
-        std::printf("  deserialize %10.0f   floor (read the same sets)  %10.0f   %5.2fx\n", deser, read,
-                    ratio(deser, read));
-        std::printf("  round trip  %10.0f   floor                       %10.0f   %5.2fx\n", ser + deser,
-                    build + read, ratio(ser + deser, build + read));
-        goals.push_back(
-            {"whole-session round trip / floor", ratio(ser + deser, build + read), 2.0, false, "x"});
-    }
-
-    std::printf("\nheap held, bytes (through operator new / on the heap in all, Qt's buffers included):\n");
-    const std::pair<const char*, HeapUse> rows[] = {{"default desk store", heap.deskDefault},
-                                                    {"provisioned desk store", heap.deskProvisioned},
-                                                    {"default session", heap.sessionDefault},
-                                                    {"fully provisioned session", heap.sessionProvisioned}};
-    for (const auto& [name, use] : rows)
-        std::printf("  %-26s %7lld / %7lld\n", name, use.newBytes, use.heapBytes);
-    goals.push_back(
-        {"default session heap", double(heap.sessionDefault.heapBytes) / 1024.0, 4.0, false, " KiB"});
-    goals.push_back({"fully provisioned session heap", double(heap.sessionProvisioned.heapBytes) / 1024.0,
-                     16.0, false, " KiB"});
-
-    std::printf("\n== Goals ==\n");
-    for (const Goal& g : goals)
-        g.print();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -842,62 +543,62 @@ int main(int argc, char** argv)
     Fixture fixture;
     g_fixture = &fixture;
 
-    const auto reg = [](const char* name, void (*fn)(benchmark::State&)) {
-        return benchmark::RegisterBenchmark(name, fn);
-    };
-    reg("read/text/store", readTextStore);
-    reg("read/text/floor", readTextFloor);
-    reg("read/text/bare lock", readTextBare);
-    reg("read/text/QSettings", readTextSettings);
-    reg("read/text/QHash+lock", readTextHashed);
-    reg("read/flag/store", readFlagStore);
-    reg("read/flag/floor", readFlagFloor);
-    reg("read/flag/bare lock", readFlagBare);
-    reg("read/flag/QSettings", readFlagSettings);
-    reg("read/flag/QHash+lock", readFlagHashed);
-    reg("read/integer/store", readNumberStore);
-    reg("read/integer/floor", readNumberFloor);
-    reg("read/integer/bare lock", readNumberBare);
-    reg("read/integer/QSettings", readNumberSettings);
-    reg("read/integer/QHash+lock", readNumberHashed);
-    reg("write/text/store", writeTextStore);
-    reg("write/text/bare lock", writeTextBare);
-    reg("write/flag/store", writeFlagStore);
-    reg("write/flag/bare lock", writeFlagBare);
-    reg("write/change/quiet", writeChangeQuiet);
-    reg("write/change/cancelled", writeChangeCancelled);
-    reg("write/change/direct", writeChangeDirect);
-    reg("write/change/context here", writeChangeContextHere);
-    reg("write/change/context queued", writeChangeContextQueued);
-    reg("write/change/bare lock", writeChangeBare);
-    reg("write/change/app direct", writeChangeAppDirect);
-    reg("write/change/app direct, no endpoint", writeChangeAppDirectThrowing);
-    reg("read/call-flow record/store", readRecordStore);
-    reg("read/call-flow record/floor", readRecordFloor);
-    reg("session/serialize/store", sessionSerialize);
-    reg("session/serialize/floor", sessionBuildFloor);
-    reg("session/deserialize/store", sessionDeserialize);
-    reg("session/deserialize/floor", sessionReadFloor);
-    reg("readers/one store", readersOneStore)->Threads(1)->Threads(2)->UseRealTime();
-    reg("readers/two stores", readersTwoStores)->Threads(2)->UseRealTime();
+    // Each benchmark's fastest run lands in the field of the figures named beside it.
+    StoresReport::Figures f;
+    StoresReport::Collector c;
+    c.add("read/text/store", readTextStore, &f.readText.store);
+    c.add("read/text/floor", readTextFloor, &f.readText.floor);
+    c.add("read/text/bare lock", readTextBare, &f.readText.bare);
+    c.add("read/text/QSettings", readTextSettings, &f.readText.settings);
+    c.add("read/text/QHash+lock", readTextHashed, &f.readText.hashed);
+    c.add("read/flag/store", readFlagStore, &f.readFlag.store);
+    c.add("read/flag/floor", readFlagFloor, &f.readFlag.floor);
+    c.add("read/flag/bare lock", readFlagBare, &f.readFlag.bare);
+    c.add("read/flag/QSettings", readFlagSettings, &f.readFlag.settings);
+    c.add("read/flag/QHash+lock", readFlagHashed, &f.readFlag.hashed);
+    c.add("read/integer/store", readNumberStore, &f.readInteger.store);
+    c.add("read/integer/floor", readNumberFloor, &f.readInteger.floor);
+    c.add("read/integer/bare lock", readNumberBare, &f.readInteger.bare);
+    c.add("read/integer/QSettings", readNumberSettings, &f.readInteger.settings);
+    c.add("read/integer/QHash+lock", readNumberHashed, &f.readInteger.hashed);
+    c.add("write/text/store", writeTextStore, &f.writeText.store);
+    c.add("write/text/bare lock", writeTextBare, &f.writeText.bare);
+    c.add("write/flag/store", writeFlagStore, &f.writeFlag.store);
+    c.add("write/flag/bare lock", writeFlagBare, &f.writeFlag.bare);
+    c.add("write/change/quiet", writeChangeQuiet, &f.change.quiet);
+    c.add("write/change/cancelled", writeChangeCancelled, &f.change.cancelled);
+    c.add("write/change/direct", writeChangeDirect, &f.change.direct);
+    c.add("write/change/context here", writeChangeContextHere, &f.change.contextHere);
+    c.add("write/change/context queued", writeChangeContextQueued, &f.change.contextQueued);
+    c.add("write/change/bare lock", writeChangeBare, &f.change.bare);
+    c.add("write/change/app direct", writeChangeAppDirect, &f.change.appDirect);
+    c.add("write/change/app direct, no endpoint", writeChangeAppDirectThrowing, &f.change.appDirectThrowing);
+    c.add("read/call-flow record/store", readRecordStore, &f.readRecord.store);
+    c.add("read/call-flow record/floor", readRecordFloor, &f.readRecord.floor);
+    c.add("session/serialize/store", sessionSerialize, &f.session.serialize);
+    c.add("session/serialize/floor", sessionBuildFloor, &f.session.build);
+    c.add("session/deserialize/store", sessionDeserialize, &f.session.deserialize);
+    c.add("session/deserialize/floor", sessionReadFloor, &f.session.read);
+    c.add("readers/one store", readersOneStore, &f.readers.one)->Threads(1)->Threads(2)->UseRealTime();
+    c.alsoAt("readers/one store", 2, &f.readers.twoOnOneStore);
+    c.add("readers/two stores", readersTwoStores, &f.readers.twoOnTwoStores, 2)->Threads(2)->UseRealTime();
 
-    Collector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::RunSpecifiedBenchmarks(&c);
     benchmark::Shutdown();
 
-    Heaps heap;
-    heap.deskDefault = heapOf([] { return std::make_unique<DeskRuntimeData>(); });
-    heap.deskProvisioned = heapOf([] {
+    f.deskDefault = heapOf([] { return std::make_unique<DeskRuntimeData>(); });
+    f.deskProvisioned = heapOf([] {
         auto d = std::make_unique<DeskRuntimeData>();
         Provisioning::provision(*d);
         return d;
     });
-    heap.sessionDefault = heapOf([] { return std::make_unique<SessionData>(); });
-    heap.sessionProvisioned = heapOf([] {
+    f.sessionDefault = heapOf([] { return std::make_unique<SessionData>(); });
+    f.sessionProvisioned = heapOf([] {
         auto session = std::make_unique<SessionData>();
         Provisioning::provision(*session);
         return session;
     });
-    summarize(collector, heap, countEntries(*fixture.planEncrypted) + countEntries(*fixture.planPlain));
+    f.storedEntries = countEntries(*fixture.planEncrypted) + countEntries(*fixture.planPlain);
+    StoresReport::summarize(f);
     return 0;
 }

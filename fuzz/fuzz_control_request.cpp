@@ -22,10 +22,10 @@ void holdSecrets(SessionData& session)
 {
     sessionctl::forEachDomain([&](const auto& domain) {
         using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
-        SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char* name) {
+        SessionConfigDetail::PropertyTable<Property>::forEach([&](auto tag, const char*) {
             using Tag = decltype(tag);
             if constexpr (Tag::settable && std::is_same_v<typename Tag::Type, QString>) {
-                if (sessionctl::isSecret(QLatin1String(name)))
+                if (Tag::row.secret)
                     domain.of(session)->template setData<QString, Tag::property>(kSecret);
             }
         });

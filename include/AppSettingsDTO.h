@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The application record, its property enumeration AppProperty and its property table
+// (every column of every property: \ref app_properties).
+
 #include "sessionconfig_export.h"
 
 #include <CommandLineOptions.h>
 #include <Endpoints.h>
 #include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
 #include <ResourcesDefs.h>
 
 #include <QByteArray>
@@ -13,15 +18,47 @@
 #include <QString>
 
 #include <set>
+#include <tuple>
 #include <utility>
+namespace StoredValues {
+// The record's own storage rules, defined beside its serialization.
+struct OptOutList;
+struct Replace;
+struct NonEmpty;
+} // namespace StoredValues
+
+// The properties of the app store, by number. The numbers are part of the client's interface.
+enum class AppProperty : int {
+    Version = 0,                        // Version of the client that last stored the session
+    CurrentRemoteType = 1,              // Remote type that picks the current endpoint of the directory
+    AppText = 2,                        // Application text shown by the client
+    EndpointDirectory = 3,              // Provisioned endpoints, one per remote type
+    AnalyticsURL = 4,                   // Analytics address of the current endpoint
+    OptOutMessages = 5,                 // Messages the user chose not to see again
+    UserPath = 6,                       // Directory of the signed-in user's files
+    DBSessionsPath = 7,                 // Directory of the session databases
+    EnableOutlookImport = 8,            // Whether contacts are imported from Outlook
+    NextTimeout = 9,                    // Seconds until the next provisioning
+    PrivacyURL = 10,                    // Address of the privacy statement
+    LicenseAgreementURL = 11,           // Address of the licence agreement
+    VerboseLevel = 12,                  // Whether the client logs verbosely
+    CmdLineOptions = 13,                // Options the client was started with
+    ContactsURL = 14,                   // Address of the contacts service
+    UploadAvatarURL = 15,               // Address the user's picture is uploaded to
+    UserSettings = 16,                  // The user's own settings, a data set shared with whoever holds it
+    MeetingURL = 17,                    // Address of the user's meeting service
+    WhatsNewURL = 18,                   // What's-new address of the current endpoint
+    PasswordResetURL = 19,              // Password-reset address of the current endpoint
+    DiscoverMobileOfferURL = 20,        // Mobile-offer address of the current endpoint
+    AppTimestamp = 22,                  // Time of the last provisioning
+    ProvisioningConfigurationName = 23, // Name of the provisioned configuration
+    AppBytes = 24,                      // Opaque application data
+};
 
 // The client's application-wide settings: paths, provisioned service URLs, the
 // endpoint directory with the remote type that picks the current endpoint, the
 // messages the user opted out of, the user's own settings and the command-line
 // options.
-//
-// Only the plain part is stored: the opt-out messages, the version, the meeting URL,
-// the Outlook import switch and the user settings. The encrypted part is always empty.
 //
 // The user settings are a data-set handle: a copy of the record, and anyone who set
 // or read them, share the same set.
@@ -93,14 +130,16 @@ public:
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
-    // The stored keys and their rules are the rows of SESSIONCONFIG_APP_PROPERTIES
-    // (AppRuntimeData.h); the user-settings set is stored shared, not copied.
+    // The stored parts, row by row from properties(); the user-settings set is stored
+    // shared, not copied.
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-private:
-    friend class AppRuntimeData;
+    // The record's property table, one row per AppProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
+    static constexpr auto properties();
 
+private:
     QString m_provisioningConfigurationName;
     QString m_version;
     QString m_appText;
@@ -121,4 +160,56 @@ private:
     QDateTime m_appTimestamp;
     QByteArray m_appBytes;
     CommandLineOptions m_commandLineOptions;
+};
+
+constexpr auto AppSettingsDTO::properties()
+{
+    using SessionConfigDetail::derived;
+    using SessionConfigDetail::field;
+    using R = AppSettingsDTO;
+    return std::make_tuple(
+        field<AppProperty::OptOutMessages, std::set<QString>>(&R::m_optOutMessages)
+            .plain("optOutMessages")
+            .dropOnReset()
+            .rule<StoredValues::OptOutList>(),
+        field<AppProperty::Version, QString>(&R::m_version)
+            .plain("version")
+            .dropOnReset()
+            .rule<StoredValues::Replace>(),
+        field<AppProperty::MeetingURL, QString>(&R::m_meetingURL)
+            .plain("meetingURL")
+            .dropOnReset()
+            .rule<StoredValues::NonEmpty>(),
+        field<AppProperty::CurrentRemoteType, ResourcesDefs::RemoteType>(&R::m_remoteType).runOnly(),
+        field<AppProperty::AppText, QString>(&R::m_appText).runOnly(),
+        field<AppProperty::EndpointDirectory, Endpoints>(&R::m_endpoints).runOnly(),
+        derived<AppProperty::AnalyticsURL, QString>(&R::getAnalytics).runOnly(),
+        field<AppProperty::UserPath, QString>(&R::m_userPath).runOnly().dropOnReset(),
+        field<AppProperty::DBSessionsPath, QString>(&R::m_dbSessionsPath).runOnly(),
+        field<AppProperty::EnableOutlookImport, bool>(&R::m_enableOutlookImport)
+            .plain("outlookImport")
+            .dropOnReset(),
+        field<AppProperty::NextTimeout, int>(&R::m_nextTimeout).runOnly().dropOnReset(),
+        field<AppProperty::PrivacyURL, QString>(&R::m_privacyURL).runOnly().dropOnReset(),
+        field<AppProperty::LicenseAgreementURL, QString>(&R::m_licenseAgreementURL).runOnly().dropOnReset(),
+        field<AppProperty::VerboseLevel, bool>(&R::m_verboseLevel).runOnly().dropOnReset(),
+        field<AppProperty::CmdLineOptions, CommandLineOptions>(&R::m_commandLineOptions).runOnly(),
+        field<AppProperty::ContactsURL, QString>(&R::m_contactsURL).runOnly().dropOnReset(),
+        field<AppProperty::UploadAvatarURL, QString>(&R::m_uploadAvatarURL).runOnly().dropOnReset(),
+        field<AppProperty::UserSettings, DataSets::DataSet>(&R::m_userSettings)
+            .plain("userSettings")
+            .emptyOnReset(),
+        derived<AppProperty::WhatsNewURL, QString>(&R::getWhatsNew).runOnly(),
+        derived<AppProperty::PasswordResetURL, QString>(&R::getPasswordReset).runOnly(),
+        derived<AppProperty::DiscoverMobileOfferURL, QString>(&R::getDiscoverMobileOfferURL).runOnly(),
+        field<AppProperty::AppTimestamp, QDateTime>(&R::m_appTimestamp).runOnly().dropOnReset(),
+        field<AppProperty::ProvisioningConfigurationName, QString>(&R::m_provisioningConfigurationName)
+            .runOnly()
+            .dropOnReset(),
+        field<AppProperty::AppBytes, QByteArray>(&R::m_appBytes).runOnly().dropOnReset());
+}
+
+template <> struct SessionConfigDetail::RecordOf<AppProperty>
+{
+    using type = AppSettingsDTO;
 };

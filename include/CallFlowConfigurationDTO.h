@@ -1,14 +1,52 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The call-flow record, its property enumeration CallFlowProperty and its property table
+// (every column of every property: \ref callFlow_properties).
+
 #include "sessionconfig_export.h"
 
 #include <CallerIds.h>
 #include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
 
 #include <QString>
 
+#include <tuple>
 #include <utility>
+// The properties of the callflow store, by number. The numbers are part of the client's interface.
+enum class CallFlowProperty : int {
+    CallFlowConfiguration = 0,                    // The whole call-flow record, read at once
+    EnableCallFlow = 1,                           // Whether call-flow services are available
+    EnableCallFlowMobile = 2,                     // Whether call-flow services reach the mobile
+    EnableCallerID = 3,                           // Whether the user may choose the caller identity
+    CallerId = 4,                                 // Caller identities the user may present
+    EnableMimit = 5,                              // Whether MIMIT is enabled
+    PBX = 6,                                      // The user's PBX
+    Extension = 7,                                // The user's extension
+    MSISDN = 8,                                   // The user's mobile number
+    SetDefaultCallerIdURL = 9,                    // Service that sets the default caller identity
+    SetWifiCallExtensionURL = 10,                 // Service that sets Wi-Fi calling of the extension
+    SetWifiCallMobileURL = 11,                    // Service that sets Wi-Fi calling of the mobile
+    GetWifiCallExtensionURL = 12,                 // Service that reads Wi-Fi calling of the extension
+    GetWifiCallMobileURL = 13,                    // Service that reads Wi-Fi calling of the mobile
+    GetCallForwardExtensionURL = 14,              // Service that reads forwarding of the extension
+    GetCallForwardMobileURL = 15,                 // Service that reads forwarding of the mobile
+    SetCallForwardOnBusyExtensionURL = 16,        // Service that forwards the extension when busy
+    SetCallForwardOnNotAnsweredExtensionURL = 17, // Service that forwards the extension when not answered
+    SetCallForwardOnUnReachableExtensionURL = 18, // Service that forwards the extension when unreachable
+    SetCallForwardImmediatelyExtensionURL = 19,   // Service that forwards the extension at once
+    SetCallForwardOnBusyMobileURL = 20,           // Service that forwards the mobile when busy
+    SetCallForwardOnNotAnsweredMobileURL = 21,    // Service that forwards the mobile when not answered
+    SetCallForwardOnUnReachableMobileURL = 22,    // Service that forwards the mobile when unreachable
+    SetCallForwardImmediatelyMobileURL = 23,      // Service that forwards the mobile at once
+    SetCallWaitingExtensionURL = 24,              // Service that sets call waiting of the extension
+    SetCallWaitingMobileURL = 25,                 // Service that sets call waiting of the mobile
+    GetVIPListURL = 26,                           // Service that reads the VIP list
+    SetVIPListURL = 27,                           // Service that changes the VIP list
+    SendPushToMobileURL = 28,                     // Service that sends a push message to the mobile
+};
 
 // The provisioned configuration of the call-flow services: the switches, the user's
 // PBX, extension and mobile number, the service URLs through which the client reads
@@ -123,7 +161,7 @@ public:
     void setCallerId(CallerIds callerIds) { m_callerIds = std::move(callerIds); }
     //@}
 
-    // All 28 fields; text exact and case-sensitive (null equals empty).
+    // Every field; text exact and case-sensitive (null equals empty).
     //@{
     bool operator==(const CallFlowConfigurationDTO& other) const;
     bool operator!=(const CallFlowConfigurationDTO& other) const { return !(*this == other); }
@@ -135,9 +173,11 @@ public:
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-private:
-    friend class CallFlowRuntimeData;
+    // The record's property table, one row per CallFlowProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
+    static constexpr auto properties();
 
+private:
     bool m_enableCallFlow = false;
     bool m_enableCallFlowMobile = false;
     bool m_enableMimit = false;
@@ -166,4 +206,87 @@ private:
     QString m_setVIPListURL;
     QString m_sendPushToMobileURL;
     CallerIds m_callerIds;
+};
+
+constexpr auto CallFlowConfigurationDTO::properties()
+{
+    using SessionConfigDetail::field;
+    using SessionConfigDetail::wholeRecord;
+    using R = CallFlowConfigurationDTO;
+    return std::make_tuple(
+        wholeRecord<CallFlowProperty::CallFlowConfiguration, R>().runOnly(),
+        field<CallFlowProperty::EnableCallFlow, bool>(&R::m_enableCallFlow).runOnly().dropOnReset(),
+        field<CallFlowProperty::EnableCallFlowMobile, bool>(&R::m_enableCallFlowMobile).runOnly(),
+        field<CallFlowProperty::EnableCallerID, bool>(&R::m_enableCallerID).runOnly().dropOnReset(),
+        field<CallFlowProperty::CallerId, CallerIds>(&R::m_callerIds).runOnly().dropOnReset(),
+        field<CallFlowProperty::EnableMimit, bool>(&R::m_enableMimit).runOnly(),
+        field<CallFlowProperty::PBX, QString>(&R::m_pbx).runOnly().dropOnReset(),
+        field<CallFlowProperty::Extension, QString>(&R::m_extension).runOnly().dropOnReset(),
+        field<CallFlowProperty::MSISDN, QString>(&R::m_msisdn).runOnly().dropOnReset(),
+        field<CallFlowProperty::SetDefaultCallerIdURL, QString>(&R::m_setDefaultCallerIdURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetWifiCallExtensionURL, QString>(&R::m_setWifiCallExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetWifiCallMobileURL, QString>(&R::m_setWifiCallMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::GetWifiCallExtensionURL, QString>(&R::m_getWifiCallExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::GetWifiCallMobileURL, QString>(&R::m_getWifiCallMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::GetCallForwardExtensionURL, QString>(&R::m_getCallForwardExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::GetCallForwardMobileURL, QString>(&R::m_getCallForwardMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnBusyExtensionURL, QString>(
+            &R::m_setCallForwardOnBusyExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnNotAnsweredExtensionURL, QString>(
+            &R::m_setCallForwardOnNotAnsweredExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnUnReachableExtensionURL, QString>(
+            &R::m_setCallForwardOnUnReachableExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardImmediatelyExtensionURL, QString>(
+            &R::m_setCallForwardImmediatelyExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnBusyMobileURL, QString>(&R::m_setCallForwardOnBusyMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnNotAnsweredMobileURL, QString>(
+            &R::m_setCallForwardOnNotAnsweredMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardOnUnReachableMobileURL, QString>(
+            &R::m_setCallForwardOnUnReachableMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallForwardImmediatelyMobileURL, QString>(
+            &R::m_setCallForwardImmediatelyMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallWaitingExtensionURL, QString>(&R::m_setCallWaitingExtensionURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::SetCallWaitingMobileURL, QString>(&R::m_setCallWaitingMobileURL)
+            .runOnly()
+            .dropOnReset(),
+        field<CallFlowProperty::GetVIPListURL, QString>(&R::m_getVIPListURL).runOnly().dropOnReset(),
+        field<CallFlowProperty::SetVIPListURL, QString>(&R::m_setVIPListURL).runOnly().dropOnReset(),
+        field<CallFlowProperty::SendPushToMobileURL, QString>(&R::m_sendPushToMobileURL).runOnly());
+}
+
+template <> struct SessionConfigDetail::RecordOf<CallFlowProperty>
+{
+    using type = CallFlowConfigurationDTO;
 };

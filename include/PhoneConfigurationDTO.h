@@ -1,22 +1,65 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The phone record, its property enumeration PhoneProperty and its property table
+// (every column of every property: \ref phone_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>
 #include <PhoneDefinitions.h>
+#include <PropertyTable.h>
 
 #include <QDateTime>
 #include <QString>
 
 #include <optional>
+#include <tuple>
 #include <utility>
+namespace StoredValues {
+// The record's own storage rules, defined beside its serialization.
+struct Licence;
+struct OperationMode;
+struct IsoDateTime;
+} // namespace StoredValues
 
-// The soft phone's settings. Most of them are provisioned anew after every sign-in
-// and live for the run only. The user's phone rights go to the encrypted part; the
-// user's own choices (audio devices, operation mode, last landline number, SIP
-// account, callback, ring tone, unseen missed calls, last phone-book sync) go to
-// the plain part.
+// The properties of the phone store, by number. The numbers are part of the client's interface.
+enum class PhoneProperty : int {
+    HostName = 0,                 // SIP server host name
+    HostPort = 1,                 // SIP server port
+    Username = 2,                 // SIP user name
+    Token = 3,                    // SIP authentication token
+    Registrar = 4,                // SIP registrar
+    SIPLogging = 5,               // Whether SIP messages are logged
+    EnableRED = 6,                // Whether redundant audio (RED) is sent
+    EnableDejittering = 7,        // Whether incoming audio is de-jittered
+    INDevice = 8,                 // Audio input device
+    OUTDevice = 9,                // Audio output device
+    DTMFDuration = 10,            // Length of a DTMF tone in milliseconds, when provisioned
+    SRTP = 11,                    // Whether media is encrypted (SRTP)
+    CodecList = 12,               // Audio codecs in order of preference
+    Licence = 13,                 // Phone rights: bit 0 desk-phone control (CTI), bit 1 soft phone
+    CurrentMode = 14,             // Whether calls go through the soft phone or the desk phone
+    LastLandlinePhone = 15,       // Last landline number the user called from
+    SipAccount = 16,              // SIP account the user chose
+    Callback = 17,                // Whether calls are placed as callbacks
+    RingToneVolume = 18,          // Ring tone volume
+    RingToneDevice = 19,          // Device the ring tone plays on
+    UnseenMissedCalls = 20,       // Missed calls the user has not looked at
+    EnableCallRecording = 21,     // Whether the current call is recorded (a per-call choice)
+    Flavour = 22,                 // Flavour of the phone service
+    EnableGPSCheck = 23,          // Whether the location is checked before emergency calls
+    GPSCheckInterval = 24,        // Seconds between location checks
+    EnableForeignCheck = 25,      // Whether calls from abroad are checked
+    DTMFMode = 26,                // How DTMF tones are sent
+    VornVersion = 27,             // Version of the phone service
+    EnableExtendedLoggingVD = 28, // Whether the voice engine logs in detail
+    LastPhoneBookSync = 29,       // Time of the last phone-book synchronisation
+};
+
+// The soft phone's settings: those provisioned anew after every sign-in live for the
+// run only, the user's rights and own choices are stored (see properties() below).
 class SESSIONCONFIG_EXPORT PhoneConfigurationDTO : public IEncryptedSerializable
 {
 public:
@@ -109,18 +152,19 @@ public:
     bool operator!=(const PhoneConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys and their rules are the rows of SESSIONCONFIG_PHONE_PROPERTIES
-    // (PhoneRuntimeData.h). Reading the rights back keeps them only when CTI or soft
-    // phone is among them, otherwise zero; reading the plain part leaves a field whose
-    // key is missing as it was, except the phone-book sync time, which becomes null.
+    // The stored parts, row by row from properties(). Reading the rights back keeps them only when CTI or
+    // soft phone is among them, otherwise zero; reading the plain part leaves a field whose key is missing as
+    // it was, except the phone-book sync time, which becomes null.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-private:
-    friend class PhoneRuntimeData;
+    // The record's property table, one row per PhoneProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
+    static constexpr auto properties();
 
+private:
     QString m_hostName;
     int m_hostPort = 0;
     QString m_username;
@@ -151,4 +195,56 @@ private:
     QString m_vornVersion;
     bool m_enableExtendedLoggingVD = false;
     QDateTime m_lastPhoneBookSync;
+};
+
+constexpr auto PhoneConfigurationDTO::properties()
+{
+    using SessionConfigDetail::field;
+    using R = PhoneConfigurationDTO;
+    return std::make_tuple(
+        field<PhoneProperty::HostName, QString>(&R::m_hostName).runOnly().dropOnReset(),
+        field<PhoneProperty::HostPort, int>(&R::m_hostPort).runOnly().dropOnReset(),
+        field<PhoneProperty::Username, QString>(&R::m_username).runOnly(),
+        field<PhoneProperty::Token, QString>(&R::m_token).runOnly().secret(),
+        field<PhoneProperty::Registrar, QString>(&R::m_registrar).runOnly().dropOnReset(),
+        field<PhoneProperty::SIPLogging, bool>(&R::m_sipLogging).runOnly(),
+        field<PhoneProperty::EnableRED, bool>(&R::m_enableRED).runOnly(),
+        field<PhoneProperty::EnableDejittering, bool>(&R::m_enableDejittering).runOnly(),
+        field<PhoneProperty::INDevice, QString>(&R::m_inDevice).plain("audioInputDevice"),
+        field<PhoneProperty::OUTDevice, QString>(&R::m_outDevice).plain("audioOutputDevice"),
+        field<PhoneProperty::DTMFDuration, std::optional<int>>(&R::m_dtmfDuration).runOnly().dropOnReset(),
+        field<PhoneProperty::SRTP, bool>(&R::m_srtp).runOnly().dropOnReset(),
+        field<PhoneProperty::CodecList, QString>(&R::m_codecList).runOnly().dropOnReset(),
+        field<PhoneProperty::Licence, PhoneDefinitions::PhoneSettingsMode>(&R::m_licence)
+            .encrypted("phoneLicense")
+            .rule<StoredValues::Licence>(),
+        field<PhoneProperty::CurrentMode, PhoneDefinitions::OperationMode>(&R::m_currentMode)
+            .plain("currentMode")
+            .rule<StoredValues::OperationMode>(),
+        field<PhoneProperty::LastLandlinePhone, QString>(&R::m_lastLandlinePhone).plain("lastLandlinePhone"),
+        field<PhoneProperty::SipAccount, QString>(&R::m_sipAccount).plain("sipAccount"),
+        field<PhoneProperty::Callback, bool>(&R::m_callback).plain("callback"),
+        field<PhoneProperty::RingToneVolume, unsigned int>(&R::m_ringToneVolume).plain("ringToneVolume"),
+        field<PhoneProperty::RingToneDevice, QString>(&R::m_ringToneDevice).plain("ringToneDevice"),
+        field<PhoneProperty::UnseenMissedCalls, unsigned int>(&R::m_unseenMissedCalls)
+            .plain("unseenMissedCalls"),
+        field<PhoneProperty::EnableCallRecording, bool>(&R::m_enableCallRecording)
+            .runOnly()
+            .dropOnReset()
+            .notCompared(),
+        field<PhoneProperty::Flavour, QString>(&R::m_flavour).runOnly(),
+        field<PhoneProperty::EnableGPSCheck, bool>(&R::m_enableGPSCheck).runOnly(),
+        field<PhoneProperty::GPSCheckInterval, int>(&R::m_gpsCheckInterval).runOnly(),
+        field<PhoneProperty::EnableForeignCheck, bool>(&R::m_enableForeignCheck).runOnly(),
+        field<PhoneProperty::DTMFMode, PhoneDefinitions::DTMFMode>(&R::m_dtmfMode).runOnly(),
+        field<PhoneProperty::VornVersion, QString>(&R::m_vornVersion).runOnly(),
+        field<PhoneProperty::EnableExtendedLoggingVD, bool>(&R::m_enableExtendedLoggingVD).runOnly(),
+        field<PhoneProperty::LastPhoneBookSync, QDateTime>(&R::m_lastPhoneBookSync)
+            .plain("lastPhoneBookSync")
+            .rule<StoredValues::IsoDateTime>());
+}
+
+template <> struct SessionConfigDetail::RecordOf<PhoneProperty>
+{
+    using type = PhoneConfigurationDTO;
 };

@@ -12,9 +12,12 @@
 #include <ThreadSafety.h>
 #include <UserRuntimeData.h>
 
+#include <QString>
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The running client's session: one runtime store per domain, the provisioning state
 // of the seven configuration sections, and the configuration-ready callback.
@@ -88,6 +91,13 @@ public:
     // callback must not replace itself (it runs under the session's shared lock); an
     // exception from it reaches the caller with the lock released.
     void alertConfigurationReady() const SESSIONCONFIG_EXCLUDES(m_callbackLock);
+
+    // Why the plain part could not be stored whole, or nothing when it can: a stored
+    // list carries positions below the data sets' list-length limit only, so more
+    // opt-out messages than that would be left out without a word. Storage refuses to
+    // store such a session rather than lose them. Takes the application store's
+    // shared lock.
+    std::optional<QString> unstorablePlainPart() const;
 
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;

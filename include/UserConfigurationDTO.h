@@ -1,13 +1,33 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+// \file
+// The user record, its property enumeration UserProperty and its property table
+// (every column of every property: \ref user_properties).
+
 #include "sessionconfig_export.h"
 
 #include <IEncryptedSerializable.h>
+#include <PropertyTable.h>
 
 #include <QString>
 
+#include <tuple>
 #include <utility>
+// The properties of the user store, by number. The numbers are part of the client's interface.
+enum class UserProperty : int {
+    UserName = 0,    // The signed-in user's name
+    Password = 1,    // The user's password
+    AppKey = 2,      // The application key of the user's sign-in
+    WID = 3,         // The user's workspace identity
+    Avatar = 4,      // The user's picture
+    Company = 5,     // The user's company
+    FirstName = 6,   // The user's first name
+    LastName = 7,    // The user's last name
+    MeetingRoom = 8, // The user's meeting room
+    Department = 9,  // The user's department
+    Uuid = 10,       // The user's unique identity
+};
 
 // Who is signed in: the account's credentials and the profile the client shows.
 // The password and the company are held for the run only and never stored; every
@@ -54,16 +74,17 @@ public:
     bool operator!=(const UserConfigurationDTO& other) const { return !(*this == other); }
     //@}
 
-    // The stored keys are the rows of SESSIONCONFIG_USER_PROPERTIES (UserRuntimeData.h);
-    // empty texts are stored too.
+    // The stored parts, row by row from properties(); empty texts are stored too.
     DataSets::DataSet serializeEncrypted() const override;
     void deserializeEncrypted(const DataSets::DataSet& ds) override;
     DataSets::DataSet serializeUnencrypted() const override;
     void deserializeUnencrypted(const DataSets::DataSet& ds) override;
 
-private:
-    friend class UserRuntimeData;
+    // The record's property table, one row per UserProperty: what each property reads, where it is
+    // stored and under which key, what a reset does (the descriptors: PropertyTable.h).
+    static constexpr auto properties();
 
+private:
     QString m_userName;
     QString m_password;
     QString m_appKey;
@@ -75,4 +96,27 @@ private:
     QString m_meetingRoom;
     QString m_department;
     QString m_uuid;
+};
+
+constexpr auto UserConfigurationDTO::properties()
+{
+    using SessionConfigDetail::field;
+    using R = UserConfigurationDTO;
+    return std::make_tuple(
+        field<UserProperty::UserName, QString>(&R::m_userName).encrypted("user"),
+        field<UserProperty::Password, QString>(&R::m_password).runOnly().secret(),
+        field<UserProperty::AppKey, QString>(&R::m_appKey).encrypted("appKey"),
+        field<UserProperty::WID, QString>(&R::m_wid).encrypted("wid"),
+        field<UserProperty::Avatar, QString>(&R::m_avatar).encrypted("avatar"),
+        field<UserProperty::Company, QString>(&R::m_company).runOnly(),
+        field<UserProperty::FirstName, QString>(&R::m_firstName).encrypted("firstName"),
+        field<UserProperty::LastName, QString>(&R::m_lastName).encrypted("lastName"),
+        field<UserProperty::MeetingRoom, QString>(&R::m_meetingRoom).encrypted("meetingRoom"),
+        field<UserProperty::Department, QString>(&R::m_department).encrypted("department"),
+        field<UserProperty::Uuid, QString>(&R::m_uuid).encrypted("uuid"));
+}
+
+template <> struct SessionConfigDetail::RecordOf<UserProperty>
+{
+    using type = UserConfigurationDTO;
 };

@@ -7,7 +7,6 @@
 #include "StateFiles.h"
 #include "StoreFailure.h"
 
-#include <AppRuntimeData.h>
 #include <DataSets.h>
 #include <SessionData.h>
 
@@ -445,15 +444,9 @@ void SessionStore::Impl::storeLocked(Stored& stored, const SessionData& session)
                                    "stored")
                         .arg(shown(path(kEncryptedName)))
                         .arg(previous));
-    // The stored list carries positions below the list-length limit only; the
-    // messages past it would be left out without a word, so nothing is stored.
-    const std::size_t optOuts =
-        session.getAppSessionData().lock()->getData<std::set<QString>, AppProperty::OptOutMessages>().size();
-    if (optOuts > std::size_t{DataSets::Impl::kMaxListLength})
-        failIo(QStringLiteral("the plain session cannot be written: app.optOutMessages: %1 "
-                              "messages, more than the limit of %2 a stored list carries")
-                   .arg(optOuts)
-                   .arg(DataSets::Impl::kMaxListLength));
+    // What the stored form would lose without a word is not stored at all.
+    if (const std::optional<QString> why = session.unstorablePlainPart())
+        failIo(QStringLiteral("the plain session cannot be written: %1").arg(*why));
     const std::uint64_t generation = previous + 1;
     const QByteArray pairId = newPairId();
     const QByteArray plain = sealPlain(session.serializeUnencrypted(), generation, pairId);

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The records' own rules beyond their property tables: hooked rows read back, phone
-// rights, the valid-session rule, URL placeholders, whole-record reads under writes.
+// rights, equality, the valid-session rule, URL placeholders, whole-record reads under
+// writes.
 #include <AppSettingsDTO.h>
+#include <CallFlowConfigurationDTO.h>
+#include <ChatConfigurationDTO.h>
+#include <DeskConfigurationDTO.h>
 #include <PhoneConfigurationDTO.h>
 #include <SessionData.h>
+#include <UserConfigurationDTO.h>
 
 #include "StoreTestUtils.h"
 
@@ -105,6 +110,26 @@ TEST(PhoneRules, RightsBitsChangeOnlyWhatTheyName)
         EXPECT_EQ(bits(), high | 1) << "CTI stays when the soft phone goes";
         EXPECT_TRUE(r.isCTI() && !r.isSoftPhone());
     }
+}
+
+// Equality as each record documents it: a field a client compares settings by counts,
+// a per-run choice (SIP debugging of the desk link, recording of the current call) does not.
+template <class Record, class Change> bool equalAfter(Change change)
+{
+    Record a, b;
+    change(b);
+    return a == b && !(a != b);
+}
+
+TEST(RecordRules, EqualityCountsTheSettingsNotThePerRunChoices)
+{
+    EXPECT_TRUE(equalAfter<DeskConfigurationDTO>([](auto& r) { r.setSIPDebugEnabled(true); }));
+    EXPECT_FALSE(equalAfter<DeskConfigurationDTO>([](auto& r) { r.setHost(QStringLiteral("desk")); }));
+    EXPECT_TRUE(equalAfter<PhoneConfigurationDTO>([](auto& r) { r.setEnableCallRecording(true); }));
+    EXPECT_FALSE(equalAfter<PhoneConfigurationDTO>([](auto& r) { r.setToken(QStringLiteral("t")); }));
+    EXPECT_FALSE(equalAfter<ChatConfigurationDTO>([](auto& r) { r.setLastChatSync(1); }));
+    EXPECT_FALSE(equalAfter<UserConfigurationDTO>([](auto& r) { r.setPassword(QStringLiteral("p")); }));
+    EXPECT_FALSE(equalAfter<CallFlowConfigurationDTO>([](auto& r) { r.setPBX(QStringLiteral("pbx")); }));
 }
 
 TEST(UserRules, ValidSessionNeedsEachOfUserNameAppKeyAndWid)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Every store against its own property table: stored keys, round trips, reset, clear,
-// equality, copies and moves do what each row's columns say.
+// Every store against its own property table: each part holds its rows' keys, a round
+// trip restores the stored rows, copies and moves carry every row.
 #include <SessionData.h>
 
 #include "StoreTestUtils.h"
@@ -9,31 +9,7 @@
 
 namespace {
 
-using SessionConfigDetail::ResetRule;
 using SessionConfigDetail::StoredPart;
-
-// The record member behind each FIELD row. Members are private to their store, but an
-// explicit instantiation may name them, so each table's Access column binds its member.
-template <auto P, class Record, class T> T Record::*memberOf = nullptr;
-template <auto P, class Record, class T, T Record::*M> struct BindMember
-{
-    static inline const bool bound = (memberOf<P, Record, T> = M, true);
-};
-#define BIND_ROW(Store, Name, Number, Type, Kind, Access, ...) BIND_##Kind(Store, Name, Type, Access)
-#define BIND_FIELD(Store, Name, Type, Access) \
-    template struct BindMember<Store::Property::Name, Store::RecordType, Type, &Store::RecordType::Access>;
-#define BIND_DERIVED(...)
-#define BIND_WHOLE(...)
-SESSIONCONFIG_APP_PROPERTIES(BIND_ROW, AppRuntimeData)
-SESSIONCONFIG_CALLFLOW_PROPERTIES(BIND_ROW, CallFlowRuntimeData)
-SESSIONCONFIG_CHAT_PROPERTIES(BIND_ROW, ChatRuntimeData)
-SESSIONCONFIG_DESK_PROPERTIES(BIND_ROW, DeskRuntimeData)
-SESSIONCONFIG_PHONE_PROPERTIES(BIND_ROW, PhoneRuntimeData)
-SESSIONCONFIG_USER_PROPERTIES(BIND_ROW, UserRuntimeData)
-
-template <class R, class = void> constexpr bool kHasEquality = false;
-template <class R>
-constexpr bool kHasEquality<R, std::void_t<decltype(std::declval<R&>() == std::declval<R&>())>> = true;
 
 template <class Store> class Rows : public ::testing::Test
 {
@@ -80,42 +56,4 @@ TYPED_TEST(Rows, StoredKeysRoundTripsCopiesAndMovesCarryTheRows)
     } else {
         static_assert(!std::is_move_constructible_v<Store>, "a store is copyable and movable, or neither");
     }
-}
-
-// One row changed at a time: resetData (clear for the application store) drops it as its
-// Reset column says, clear() drops it, operator== notices it as its Compare column says.
-TYPED_TEST(Rows, ResetClearAndEqualityFollowEachRow)
-{
-    using Store = TypeParam;
-    using Record = typename Store::RecordType;
-    forEachHeld<typename Store::Property>([](auto tag, const char* name) {
-        using Tag = decltype(tag);
-        using T = typename Tag::Type;
-        const auto read = [](const Store& s) { return s.template getData<T, Tag::property>(); };
-        const Store defaults;
-        const T changed = otherThan(read(defaults));
-        const auto droppedBy = [&](void (Store::*reset)()) {
-            Store s;
-            s.template setData<T, Tag::property>(changed);
-            (s.*reset)();
-            return sameValue(read(s), read(defaults));
-        };
-        constexpr bool resettable = std::is_base_of_v<IConfigurationResettable, Store>;
-        if constexpr (resettable) {
-            EXPECT_EQ(droppedBy(&Store::resetData), Tag::row.reset != ResetRule::Keep) << name << ": reset";
-        }
-        if constexpr (kHasClear<Store>) { // drops every row, or resets an application store
-            EXPECT_EQ(droppedBy(&Store::clear), resettable || Tag::row.reset != ResetRule::Keep) << name;
-        }
-        if constexpr (std::is_same_v<T, DataSets::DataSet>) { // emptied in place: every holder sees it
-            EXPECT_EQ(changed->isEmpty(), Tag::row.reset == ResetRule::Empty) << name;
-        }
-        if constexpr (kHasEquality<Record>) {
-            const auto member = memberOf<Tag::property, Record, T>;
-            ASSERT_NE(member, nullptr) << name << ": no member bound";
-            Record a, b;
-            b.*member = otherThan(a.*member);
-            EXPECT_EQ(a == b, !Tag::row.compared) << name << ": equality";
-        }
-    });
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -89,18 +90,38 @@ TEST_F(StorageTest, DamagedFilesAreRefusedAndLeftAsTheyWere)
     expectRefused("session.key", std::nullopt, "missing");
 }
 
-TEST_F(StorageTest, FilesOfTheFirstFormatStillOpenAndAreStoredOnInTheCurrentOne)
+// Fixtures of each file format: the first (no pair id, a 20-byte header: "old" at
+// generation 6, nothing else) and the current one (the built-in profile's session, every
+// stored property set). Both open, the current one with every entry read back, and are
+// stored on in the current format.
+TEST_F(StorageTest, FilesOfEveryFormatStillOpenAndAreStoredOnInTheCurrentOne)
 {
-    // No pair id, a 20-byte header: "old" at generation 6.
-    ASSERT_EQ(::mkdir(state().constData(), 0700), 0);
-    for (const char* name : {"session.enc", "session.json", "session.key"})
-        writeFile(file(name), readFile(SESSIONCONFIG_GOLDEN_DIR "/format1/" + QByteArray(name)));
-    SessionData session;
-    const SessionStore::Restored r = restore(session);
-    ASSERT_FALSE(r.error) << qPrintable(r.error.message);
-    EXPECT_TRUE(userName(session) == QStringLiteral("old") && r.encrypted->formatVersion == 1u);
-    EXPECT_EQ(storeAs(QStringLiteral("new")), 7u);
-    EXPECT_EQ(SessionStore::readFile(file("session.json")).file.formatVersion, 2u);
+    for (const auto& [format, user, generation, version] :
+         {std::tuple{"format1", "old", 6u, 1u}, std::tuple{"format2", "alice", 1u, 2u}}) {
+        ::unlink(file("session.lock").constData());
+        for (const char* name : {"session.enc", "session.json", "session.key"}) {
+            ::unlink(file(name).constData());
+            ::mkdir(state().constData(), 0700);
+            writeFile(file(name), readFile(SESSIONCONFIG_GOLDEN_DIR "/" + QByteArray(format) + '/' + name));
+        }
+        SessionData session;
+        const SessionStore::Restored r = restore(session);
+        ASSERT_FALSE(r.error) << format << ": " << qPrintable(r.error.message);
+        EXPECT_TRUE(userName(session) == QLatin1String(user) && r.encrypted->formatVersion == version)
+            << format;
+        // (The first format holds no section at all, so only the current one can say.)
+        if (version == 2u) {
+            for (const auto& [held, name] : {std::pair{session.serializeEncrypted(), "session.enc"},
+                                             std::pair{session.serializeUnencrypted(), "session.json"}}) {
+                const auto stored = SessionStore::readFile(file(name));
+                EXPECT_EQ(DataSets::DataSetCodec::toJson(held).bytes.toStdString(),
+                          DataSets::DataSetCodec::toJson(stored.file.data).bytes.toStdString())
+                    << format << ": " << name << " read back whole";
+            }
+        }
+        EXPECT_EQ(storeAs(QStringLiteral("new")), generation + 1) << format;
+        EXPECT_EQ(SessionStore::readFile(file("session.json")).file.formatVersion, 2u) << format;
+    }
 }
 
 TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)

@@ -5,10 +5,11 @@
 // (PropertyTable.h). A write first asks the data set whether it accepts the key and
 // skips the entry silently when it does not; a read writes the target only when the
 // set holds a value of that kind under the key, so an absent or mistyped entry leaves
-// the target as it was. A row's Hook names a Rule: Plain stores by the value type,
-// the named rules are defined beside the record that uses them.
+// the target as it was. A row's rule is Plain (by the value type) unless the row names
+// one of the record's own, defined beside the record's serialization.
 
 #include <DataSets.h>
+#include <PropertyTable.h>
 
 #include <type_traits>
 
@@ -54,37 +55,49 @@ template <class T> struct Rule<Plain, T>
     }
 };
 
+// A row's stored key as text, made once.
+template <class Tag> const QString& keyOf()
+{
+    static const QString key = QString::fromLatin1(Tag::row.key);
+    return key;
+}
+
+// The entries of one part of a record, in table order, as a new set.
+template <SessionConfigDetail::StoredPart Part, class Record>
+DataSets::DataSet writePart(const Record& record)
+{
+    DataSets::DataSet ds = DataSets::Impl::createDS(false);
+    SessionConfigDetail::forEachRow<Record>([&](auto tag) {
+        using Tag = decltype(tag);
+        if constexpr (Tag::row.part == Part)
+            Rule<typename Tag::Descriptor::RuleType, typename Tag::Type>::write(ds, keyOf<Tag>(),
+                                                                                Tag::descriptor.read(record));
+    });
+    return ds;
+}
+
+// Takes back what `ds` holds of one part into the record, in table order.
+template <SessionConfigDetail::StoredPart Part, class Record>
+void readPart(Record& record, const DataSets::DataSet& ds)
+{
+    SessionConfigDetail::forEachRow<Record>([&](auto tag) {
+        using Tag = decltype(tag);
+        if constexpr (Tag::row.part == Part)
+            Rule<typename Tag::Descriptor::RuleType, typename Tag::Type>::read(
+                ds, keyOf<Tag>(), record.*(Tag::descriptor.access));
+    });
+}
+
+// A record's operator==: every row its table marks compared.
+template <class Record> bool equalRows(const Record& a, const Record& b)
+{
+    bool equal = true;
+    SessionConfigDetail::forEachRow<Record>([&](auto tag) {
+        using Tag = decltype(tag);
+        if constexpr (Tag::row.compared)
+            equal = equal && Tag::descriptor.read(a) == Tag::descriptor.read(b);
+    });
+    return equal;
+}
+
 } // namespace StoredValues
-
-// The records' serialization and deserialization from the rows, expanded inside the
-// record's own member functions (so Access names the member): `ds` is the data set
-// written or read, Want the part (ENCRYPTED or PLAIN) being written or read.
-#define SESSIONCONFIG_WRITE_ROW(Want, Name, Number, Type, Kind, Access, Part, Key, Reset, Compare, Hook) \
-    SESSIONCONFIG_STORE_##Want##_##Part(write, Type, Access, Key, Hook)
-#define SESSIONCONFIG_READ_ROW(Want, Name, Number, Type, Kind, Access, Part, Key, Reset, Compare, Hook) \
-    SESSIONCONFIG_STORE_##Want##_##Part(read, Type, Access, Key, Hook)
-#define SESSIONCONFIG_STORE_ROW(Op, Type, Access, Key, Hook) \
-    StoredValues::Rule<StoredValues::Hook, Type>::Op(ds, QStringLiteral(Key), Access);
-#define SESSIONCONFIG_STORE_ENCRYPTED_ENCRYPTED(...) SESSIONCONFIG_STORE_ROW(__VA_ARGS__)
-#define SESSIONCONFIG_STORE_ENCRYPTED_PLAIN(...)
-#define SESSIONCONFIG_STORE_ENCRYPTED_NONE(...)
-#define SESSIONCONFIG_STORE_PLAIN_PLAIN(...) SESSIONCONFIG_STORE_ROW(__VA_ARGS__)
-#define SESSIONCONFIG_STORE_PLAIN_ENCRYPTED(...)
-#define SESSIONCONFIG_STORE_PLAIN_NONE(...)
-
-// operator== from the rows, inside the record: `other` is the record compared with.
-#define SESSIONCONFIG_EQUAL_ROW(X, Name, Number, Type, Kind, Access, Part, Key, Reset, Compare, Hook) \
-    SESSIONCONFIG_EQUAL_##Compare(Access)
-#define SESSIONCONFIG_EQUAL_EQ(Access) Access == other.Access&&
-#define SESSIONCONFIG_EQUAL_NOEQ(Access)
-
-// The whole bodies, each used as one statement: a new set holding the part's entries;
-// reading a part (a record may store nothing in it); equality.
-#define SESSIONCONFIG_SERIALIZE_PART(TABLE, Want)           \
-    DataSets::DataSet ds = DataSets::Impl::createDS(false); \
-    TABLE(SESSIONCONFIG_WRITE_ROW, Want)                    \
-    return ds
-#define SESSIONCONFIG_DESERIALIZE_PART(TABLE, Want) \
-    TABLE(SESSIONCONFIG_READ_ROW, Want)             \
-    (void)ds
-#define SESSIONCONFIG_RECORD_EQUALS(TABLE) return TABLE(SESSIONCONFIG_EQUAL_ROW, ~) true

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include <AppRuntimeData.h>
 #include <AppSettingsDTO.h>
 
 #include "../contract/StoredValues.h"
@@ -36,10 +35,6 @@ std::set<QString> decodeList(const DataSets::DataSet& list)
 } // namespace
 
 namespace StoredValues {
-
-struct OptOutList;
-struct Replace;
-struct NonEmpty;
 
 // The opt-out messages as a nested list set. Read back, they always come from the
 // stored set: absent means none.
@@ -117,20 +112,20 @@ QString AppSettingsDTO::getDiscoverMobileOfferURL() const
 
 DataSets::DataSet AppSettingsDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void AppSettingsDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet AppSettingsDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void AppSettingsDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_APP_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

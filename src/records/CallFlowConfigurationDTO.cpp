@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <CallFlowConfigurationDTO.h>
-#include <CallFlowRuntimeData.h>
 
 #include "../contract/StoredValues.h"
 
@@ -8,27 +7,27 @@ CallFlowConfigurationDTO::~CallFlowConfigurationDTO() = default;
 
 bool CallFlowConfigurationDTO::operator==(const CallFlowConfigurationDTO& other) const
 {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_CALLFLOW_PROPERTIES);
+    return StoredValues::equalRows(*this, other);
 }
 
 // The call-flow configuration is provisioned after every start, never restored: no row
 // is stored, so it writes nothing and reads nothing back.
 DataSets::DataSet CallFlowConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CALLFLOW_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void CallFlowConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CALLFLOW_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet CallFlowConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CALLFLOW_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void CallFlowConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CALLFLOW_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

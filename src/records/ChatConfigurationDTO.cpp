@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <ChatConfigurationDTO.h>
-#include <ChatRuntimeData.h>
 
 #include "../contract/StoredValues.h"
 
 namespace StoredValues {
-
-struct SyncTime;
 
 // The data set holds no 64-bit kind, so the time travels as decimal text. Unlike
 // every other read, this one starts from 0: a missing, unusable or non-positive time
@@ -36,25 +33,25 @@ ChatConfigurationDTO::~ChatConfigurationDTO() = default;
 
 bool ChatConfigurationDTO::operator==(const ChatConfigurationDTO& other) const
 {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_CHAT_PROPERTIES);
+    return StoredValues::equalRows(*this, other);
 }
 
 DataSets::DataSet ChatConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void ChatConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet ChatConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void ChatConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_CHAT_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <DeskConfigurationDTO.h>
-#include <DeskRuntimeData.h>
 
 #include "../contract/StoredValues.h"
 
@@ -8,25 +7,25 @@ DeskConfigurationDTO::~DeskConfigurationDTO() = default;
 
 bool DeskConfigurationDTO::operator==(const DeskConfigurationDTO& other) const
 {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_DESK_PROPERTIES);
+    return StoredValues::equalRows(*this, other);
 }
 
 DataSets::DataSet DeskConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void DeskConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet DeskConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void DeskConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_DESK_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

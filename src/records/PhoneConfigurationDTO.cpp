@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <PhoneConfigurationDTO.h>
-#include <PhoneRuntimeData.h>
 
 #include "../contract/StoredValues.h"
 
@@ -44,10 +43,6 @@ void PhoneConfigurationDTO::setSoftPhone(bool on)
 }
 
 namespace StoredValues {
-
-struct Licence;
-struct OperationMode;
-struct IsoDateTime;
 
 // The whole rights value as an integer. Reading it back, a value that grants neither
 // CTI nor the soft phone grants nothing at all, whether or not one was stored.
@@ -105,25 +100,25 @@ template <> struct Rule<IsoDateTime, QDateTime>
 
 bool PhoneConfigurationDTO::operator==(const PhoneConfigurationDTO& other) const
 {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_PHONE_PROPERTIES);
+    return StoredValues::equalRows(*this, other);
 }
 
 DataSets::DataSet PhoneConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void PhoneConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet PhoneConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void PhoneConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_PHONE_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

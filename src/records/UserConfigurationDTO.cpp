@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include <UserConfigurationDTO.h>
-#include <UserRuntimeData.h>
 
 #include "../contract/StoredValues.h"
 
@@ -8,25 +7,25 @@ UserConfigurationDTO::~UserConfigurationDTO() = default;
 
 bool UserConfigurationDTO::operator==(const UserConfigurationDTO& other) const
 {
-    SESSIONCONFIG_RECORD_EQUALS(SESSIONCONFIG_USER_PROPERTIES);
+    return StoredValues::equalRows(*this, other);
 }
 
 DataSets::DataSet UserConfigurationDTO::serializeEncrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_USER_PROPERTIES, ENCRYPTED);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Encrypted>(*this);
 }
 
 void UserConfigurationDTO::deserializeEncrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_USER_PROPERTIES, ENCRYPTED);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Encrypted>(*this, ds);
 }
 
 DataSets::DataSet UserConfigurationDTO::serializeUnencrypted() const
 {
-    SESSIONCONFIG_SERIALIZE_PART(SESSIONCONFIG_USER_PROPERTIES, PLAIN);
+    return StoredValues::writePart<SessionConfigDetail::StoredPart::Plain>(*this);
 }
 
 void UserConfigurationDTO::deserializeUnencrypted(const DataSets::DataSet& ds)
 {
-    SESSIONCONFIG_DESERIALIZE_PART(SESSIONCONFIG_USER_PROPERTIES, PLAIN);
+    StoredValues::readPart<SessionConfigDetail::StoredPart::Plain>(*this, ds);
 }

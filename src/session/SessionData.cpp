@@ -60,6 +60,16 @@ bool SessionData::isValidSession() const
     return m_user->isValidSession();
 }
 
+std::optional<QString> SessionData::unstorablePlainPart() const
+{
+    const std::size_t optOuts = m_app->getData<std::set<QString>, AppProperty::OptOutMessages>().size();
+    if (optOuts <= std::size_t{DataSets::Impl::kMaxListLength})
+        return std::nullopt;
+    return QStringLiteral("app.optOutMessages: %1 messages, more than the limit of %2 a stored list carries")
+        .arg(optOuts)
+        .arg(DataSets::Impl::kMaxListLength);
+}
+
 void SessionData::setAppConfigurationDataProvisioned(bool provisioned)
 {
     m_appProvisioned.store(provisioned);

@@ -12,14 +12,14 @@ void makeDefault(AppSettingsDTO& r)
 } // namespace
 
 AppRuntimeData::AppRuntimeData()
-    : m_record(std::in_place, makeDefault)
+    : RuntimeStore(std::in_place, makeDefault)
 {}
 
-SESSIONCONFIG_DEFINE_COPY_AND_MOVE(AppRuntimeData)
+AppRuntimeData::AppRuntimeData(const AppRuntimeData&) = default;
+AppRuntimeData::AppRuntimeData(AppRuntimeData&&) noexcept = default;
+AppRuntimeData& AppRuntimeData::operator=(const AppRuntimeData&) = default;
+AppRuntimeData& AppRuntimeData::operator=(AppRuntimeData&&) noexcept = default;
 AppRuntimeData::~AppRuntimeData() = default;
-
-SESSIONCONFIG_APP_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, AppRuntimeData)
-SESSIONCONFIG_DEFINE_STORAGE(AppRuntimeData)
 
 // The rows marked DROP go back to the store's defaults, the user settings (EMPTY) are
 // emptied in place.
@@ -28,6 +28,6 @@ void AppRuntimeData::clear()
     m_record.write([](RecordType& record) {
         RecordType fresh;
         makeDefault(fresh);
-        SESSIONCONFIG_APP_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
+        StoreRows::reset(record, fresh);
     });
 }

@@ -11,18 +11,18 @@ const QString kIncomingLandline = QStringLiteral("%INCOMINGLANDLINE%");
 } // namespace
 
 CallFlowRuntimeData::CallFlowRuntimeData() = default;
-SESSIONCONFIG_DEFINE_COPY_AND_MOVE(CallFlowRuntimeData)
+CallFlowRuntimeData::CallFlowRuntimeData(const CallFlowRuntimeData&) = default;
+CallFlowRuntimeData::CallFlowRuntimeData(CallFlowRuntimeData&&) noexcept = default;
+CallFlowRuntimeData& CallFlowRuntimeData::operator=(const CallFlowRuntimeData&) = default;
+CallFlowRuntimeData& CallFlowRuntimeData::operator=(CallFlowRuntimeData&&) noexcept = default;
 CallFlowRuntimeData::~CallFlowRuntimeData() = default;
-
-SESSIONCONFIG_CALLFLOW_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, CallFlowRuntimeData)
-SESSIONCONFIG_DEFINE_STORAGE(CallFlowRuntimeData)
 
 // The rows marked DROP go back to their defaults.
 void CallFlowRuntimeData::resetData()
 {
     m_record.write([](RecordType& record) {
         const RecordType fresh;
-        SESSIONCONFIG_CALLFLOW_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
+        StoreRows::reset(record, fresh);
     });
 }
 

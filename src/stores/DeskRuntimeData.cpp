@@ -6,15 +6,12 @@
 DeskRuntimeData::DeskRuntimeData() = default;
 DeskRuntimeData::~DeskRuntimeData() = default;
 
-SESSIONCONFIG_DESK_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, DeskRuntimeData)
-SESSIONCONFIG_DEFINE_STORAGE(DeskRuntimeData)
-
 // The rows marked DROP go back to their defaults.
 void DeskRuntimeData::resetData()
 {
     m_record.write([](RecordType& record) {
         const RecordType fresh;
-        SESSIONCONFIG_DESK_PROPERTIES(SESSIONCONFIG_RESET_ROW, ~)
+        StoreRows::reset(record, fresh);
     });
 }
 

@@ -4,16 +4,16 @@
 #include "../contract/StoreProperties.h"
 
 UserRuntimeData::UserRuntimeData() = default;
-SESSIONCONFIG_DEFINE_COPY_AND_MOVE(UserRuntimeData)
+UserRuntimeData::UserRuntimeData(const UserRuntimeData&) = default;
+UserRuntimeData::UserRuntimeData(UserRuntimeData&&) noexcept = default;
+UserRuntimeData& UserRuntimeData::operator=(const UserRuntimeData&) = default;
+UserRuntimeData& UserRuntimeData::operator=(UserRuntimeData&&) noexcept = default;
 UserRuntimeData::~UserRuntimeData() = default;
-
-SESSIONCONFIG_USER_PROPERTIES(SESSIONCONFIG_DEFINE_ROW, UserRuntimeData)
-SESSIONCONFIG_DEFINE_STORAGE(UserRuntimeData)
 
 bool UserRuntimeData::isValidSession() const
 {
     return m_record.read([](const UserConfigurationDTO& r) {
-        return !r.m_userName.isEmpty() && !r.m_appKey.isEmpty() && !r.m_wid.isEmpty();
+        return !r.getUserName().isEmpty() && !r.getAppKey().isEmpty() && !r.getWID().isEmpty();
     });
 }
 

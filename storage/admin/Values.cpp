@@ -45,7 +45,7 @@ std::optional<QJsonValue> hidden(const QJsonValue& v)
     std::optional<QJsonObject> out;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         std::optional<QJsonValue> member =
-            isSecret(it.key()) ? QJsonValue(QStringLiteral("(hidden)")) : hidden(it.value());
+            looksSecret(it.key()) ? QJsonValue(QStringLiteral("(hidden)")) : hidden(it.value());
         if (member && !out) {
             out = QJsonObject();
             for (auto before = object.constBegin(); before != it; ++before)
@@ -133,7 +133,7 @@ QString typedText(const QJsonValue& v)
     return QString::fromUtf8(QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact).chopped(1).mid(1));
 }
 
-bool isSecret(const QString& name)
+bool looksSecret(const QString& name)
 {
     return name.contains(QLatin1String("password"), Qt::CaseInsensitive) ||
            name.contains(QLatin1String("token"), Qt::CaseInsensitive);

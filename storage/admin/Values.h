@@ -60,8 +60,9 @@ QJsonValue typedJson(Typed typed, const QString& text, std::optional<profile::Fa
 // A JSON value as a person reads and types it back: text bare, anything else JSON.
 QString typedText(const QJsonValue& v);
 
-// True for a property whose value is never shown: the password and the tokens.
-bool isSecret(const QString& name);
+// True for an entry of a free-form data set (the user's own settings) whose name says
+// it holds a password or a token. Properties carry their secrecy in their row instead.
+bool looksSecret(const QString& name);
 
 // A data set as JSON (its stored form), entries naming a password or a token hidden.
 QJsonValue dataSetJson(const DataSets::DataSet& ds);
@@ -136,8 +137,8 @@ typename Tag::Type readBack(const Domain<Store>& domain, const typename Tag::Typ
 // not of the property's type, a lone surrogate, or a value that would not read
 // back as given.
 template <class Tag, class Store>
-std::optional<profile::Fault> checkedValue(const Domain<Store>& domain, const QString& name,
-                                           const QJsonValue& json, typename Tag::Type& out)
+std::optional<profile::Fault> checkedValue(const Domain<Store>& domain, const QJsonValue& json,
+                                           typename Tag::Type& out)
 {
     using T = typename Tag::Type;
     if (auto fault = loneSurrogate(json))
@@ -145,18 +146,17 @@ std::optional<profile::Fault> checkedValue(const Domain<Store>& domain, const QS
     T value{};
     if (auto fault = profile::read(json, value))
         return fault;
-    return checkedValue<Tag>(domain, name, typedText(json), value, out);
+    return checkedValue<Tag>(domain, typedText(json), value, out);
 }
 
 // As above for a value already of the property's type, given as `given`.
 template <class Tag, class Store>
-std::optional<profile::Fault> checkedValue(const Domain<Store>& domain, const QString& name,
-                                           const QString& given, const typename Tag::Type& value,
-                                           typename Tag::Type& out)
+std::optional<profile::Fault> checkedValue(const Domain<Store>& domain, const QString& given,
+                                           const typename Tag::Type& value, typename Tag::Type& out)
 {
     const typename Tag::Type back = readBack<Tag>(domain, value);
     if (!sameValue(back, value)) {
-        if (isSecret(name))
+        if constexpr (Tag::row.secret)
             return profile::Fault{QString(), QStringLiteral("the value given would not read back as given")};
         return profile::Fault{QString(), QStringLiteral("%1 would be read back as %2")
                                              .arg(given.isEmpty() ? QStringLiteral("\"\"") : given,

@@ -38,6 +38,19 @@ const char* partName(StoredPart part)
     return "none";
 }
 
+const char* resetName(SessionConfigDetail::ResetRule reset)
+{
+    switch (reset) {
+    case SessionConfigDetail::ResetRule::Drop:
+        return "drop";
+    case SessionConfigDetail::ResetRule::Empty:
+        return "empty";
+    case SessionConfigDetail::ResetRule::Keep:
+        break;
+    }
+    return "keep";
+}
+
 // The value kinds in the words an administrator reads.
 template <class T> const char* kindOf()
 {
@@ -67,6 +80,52 @@ template <class T> const char* kindOf()
         return "command-line options";
     else
         return "record";
+}
+
+// The value type as the table states it, for the contract: a changed width or type
+// of a property is a changed interface even where its kind stays the same.
+template <class T> const char* spelledType()
+{
+    if constexpr (std::is_same_v<T, QString>)
+        return "QString";
+    else if constexpr (std::is_same_v<T, bool>)
+        return "bool";
+    else if constexpr (std::is_same_v<T, int>)
+        return "int";
+    else if constexpr (std::is_same_v<T, unsigned int>)
+        return "unsigned int";
+    else if constexpr (std::is_same_v<T, unsigned short>)
+        return "unsigned short";
+    else if constexpr (std::is_same_v<T, long long>)
+        return "long long";
+    else if constexpr (std::is_same_v<T, std::optional<int>>)
+        return "std::optional<int>";
+    else if constexpr (std::is_same_v<T, QDateTime>)
+        return "QDateTime";
+    else if constexpr (std::is_same_v<T, QByteArray>)
+        return "QByteArray";
+    else if constexpr (std::is_same_v<T, std::set<QString>>)
+        return "std::set<QString>";
+    else if constexpr (std::is_same_v<T, DataSets::DataSet>)
+        return "DataSets::DataSet";
+    else if constexpr (std::is_same_v<T, Endpoints>)
+        return "Endpoints";
+    else if constexpr (std::is_same_v<T, CallerIds>)
+        return "CallerIds";
+    else if constexpr (std::is_same_v<T, CommandLineOptions>)
+        return "CommandLineOptions";
+    else if constexpr (std::is_same_v<T, ResourcesDefs::RemoteType>)
+        return "ResourcesDefs::RemoteType";
+    else if constexpr (std::is_same_v<T, PhoneDefinitions::PhoneSettingsMode>)
+        return "PhoneDefinitions::PhoneSettingsMode";
+    else if constexpr (std::is_same_v<T, PhoneDefinitions::OperationMode>)
+        return "PhoneDefinitions::OperationMode";
+    else if constexpr (std::is_same_v<T, PhoneDefinitions::DTMFMode>)
+        return "PhoneDefinitions::DTMFMode";
+    else if constexpr (std::is_same_v<T, CallFlowConfigurationDTO>)
+        return "CallFlowConfigurationDTO";
+    else
+        static_assert(sizeof(T) == 0, "a new value type: spell it here");
 }
 
 QStringList allNames()
@@ -155,13 +214,13 @@ template <class Plan> void writeAll(SessionData& session, const QStringList& nam
         visitProperty(name, [&](const auto& domain, auto tag) {
             using Tag = decltype(tag);
             // The password and tokens only ever by the stored files' rule, even live.
-            if (const auto why = unwritable<Tag>(isSecret(name) ? Target::StoredFiles : target))
+            if (const auto why = unwritable<Tag>(Tag::row.secret ? Target::StoredFiles : target))
                 refuse(name, *why);
             if constexpr (Tag::settable && !Tag::derived &&
                           (Tag::row.part != StoredPart::None || printable<typename Tag::Type>())) {
                 using T = typename Tag::Type;
                 T value{};
-                if (const auto fault = plan(domain, name, tag, value))
+                if (const auto fault = plan(domain, tag, value))
                     refuse(name + fault->at, fault->what);
                 writes.push_back([value, store = domain.store](SessionData& s) {
                     (s.*store)().lock()->template setData<T, Tag::property>(value);
@@ -218,7 +277,7 @@ QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name,
         {QStringLiteral("stored"), QLatin1String(partName(Tag::row.part))},
         {QStringLiteral("key"), QLatin1String(Tag::row.key)},
         {QStringLiteral("settable"),
-         !unwritable<Tag>(isSecret(QLatin1String(name)) ? Target::StoredFiles : target).has_value()},
+         !unwritable<Tag>(Tag::row.secret ? Target::StoredFiles : target).has_value()},
     };
     // (Left out where a fresh session writes nothing to tell.)
     if constexpr (Tag::row.part != StoredPart::None) {
@@ -232,7 +291,7 @@ QJsonObject propertyJson(const Domain<Store>& domain, Tag, const char* name,
                                       {QStringLiteral("number"), static_cast<int>(value)}});
         p.insert(QStringLiteral("values"), values);
     }
-    if (isSecret(QLatin1String(name)))
+    if constexpr (Tag::row.secret)
         p.insert(QStringLiteral("secret"), true);
     return p;
 }
@@ -279,8 +338,15 @@ void listProperties(QTextStream& out, bool json)
     QJsonArray rows;
     forEachDomain([&](const auto& domain) {
         using Property = typename std::decay_t<decltype(domain)>::StoreType::Property;
-        PropertyTable<Property>::forEach(
-            [&](auto tag, const char* name) { rows.append(propertyJson(domain, tag, name)); });
+        PropertyTable<Property>::forEach([&](auto tag, const char* name) {
+            // What a reset does and whether equality looks at it: the rest of the row,
+            // for the contract rather than for get and show.
+            QJsonObject p = propertyJson(domain, tag, name);
+            p.insert(QStringLiteral("reset"), QLatin1String(resetName(decltype(tag)::row.reset)));
+            p.insert(QStringLiteral("compared"), decltype(tag)::row.compared);
+            p.insert(QStringLiteral("valueType"), QLatin1String(spelledType<typename decltype(tag)::Type>()));
+            rows.append(p);
+        });
     });
     if (json) {
         out << QJsonDocument(QJsonObject{{QStringLiteral("properties"), rows}})
@@ -361,21 +427,21 @@ void setProperties(SessionData& session, const QList<QPair<QString, QString>>& a
     for (const auto& a : assignments)
         names << a.first;
     qsizetype next = 0;
-    writeAll(session, names, target, [&](const auto& domain, const QString& name, auto tag, auto& value) {
+    writeAll(session, names, target, [&](const auto& domain, auto tag, auto& value) {
         using Tag = decltype(tag);
         std::optional<profile::Fault> fault;
         const QJsonValue json = typedJson(typedAs<typename Tag::Type>(), assignments[next++].second, fault);
-        return fault ? fault : checkedValue<Tag>(domain, name, json, value);
+        return fault ? fault : checkedValue<Tag>(domain, json, value);
     });
 }
 
 void resetProperties(SessionData& session, const QStringList& names, Target target)
 {
     const SessionData fresh;
-    writeAll(session, names, target, [&](const auto& domain, const QString& name, auto tag, auto& value) {
+    writeAll(session, names, target, [&](const auto& domain, auto tag, auto& value) {
         using Tag = decltype(tag);
         const auto initial = domain.of(fresh)->template getData<typename Tag::Type, Tag::property>();
-        return checkedValue<Tag>(domain, name, typedText(valueJson(initial)), initial, value);
+        return checkedValue<Tag>(domain, typedText(valueJson(initial)), initial, value);
     });
 }
 

@@ -65,7 +65,7 @@ std::function<void(SessionData&)> propertyWrite(const QString& name, const QJson
         } else {
             using T = typename Tag::Type;
             T value{};
-            fault = checkedValue<Tag>(domain, name, json, value);
+            fault = checkedValue<Tag>(domain, json, value);
             write = [value, store = domain.store](SessionData& session) {
                 (session.*store)().lock()->template setData<T, Tag::property>(value);
             };

@@ -196,7 +196,7 @@ void printTree(QTextStream& out, const DataSets::DataSet& ds, const QHash<QStrin
     }
     for (const auto& entry : ds->entries()) {
         const QString label = ds->isList() ? QStringLiteral("[%1]").arg(entry.key) : entry.key;
-        const bool secret = isSecret(entry.key);
+        const bool secret = looksSecret(entry.key);
         if (const auto* nested = std::get_if<DataSets::DataSet>(&entry.value)) {
             out << pad << label << (secret ? " (hidden)\n" : "\n");
             if (!secret)
