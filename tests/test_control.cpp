@@ -31,7 +31,20 @@ public:
             ::_exit(127);
         }
     }
-    ~Client() { stop(SIGKILL); }
+    // Ended as a client is at shutdown, so that its destructors run; killed if it hangs.
+    ~Client()
+    {
+        if (m_pid > 0 && ::kill(m_pid, SIGTERM) == 0) {
+            for (int i = 0; i < 500; ++i) {
+                if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
+                    m_pid = -1;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        stop(SIGKILL);
+    }
 
     QByteArray output() const { return readFile(m_log); }
     // True once the output holds `text` `times` times, within five seconds.

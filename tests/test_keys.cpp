@@ -125,17 +125,35 @@ TEST_F(KeyCustody, EveryKeyThatCouldOpenTheSessionIsTriedAndLeftoversGo)
     EXPECT_EQ(sessionctl("run").exitCode, 0);
     EXPECT_EQ(snapshot().size(), 3u);
 
-    // A default collection held in memory only: the key stays in its file, and says why.
+    // A default collection held in memory only: the key stays in its file, and says why;
+    // a key that was in the store comes back to a file.
+    m_stateName = "was-kept";
+    ASSERT_TRUE(sessionctl("run").err.contains("key: platform secret store"));
     keyFileRun("memory");
     const QByteArray login = "/org/freedesktop/secrets/collection/login";
     secretStoreCall("SetAlias", {"default", "/org/freedesktop/secrets/collection/session"});
     o = sessionctl("run");
+    m_stateName = "was-kept";
+    const Outcome back = sessionctl("run");
     secretStoreCall("SetAlias", {"default", login});
+    EXPECT_TRUE(back.exitCode == 0 && exists(file("session.key")) &&
+                sessionctl("get", {"--key-store", "file", "phone.SipAccount"}).exitCode == 0)
+        << back;
+    m_stateName = "memory";
     EXPECT_TRUE(
         o.err.contains("key: file " + file("session.key") +
                        " (no secret store: the secret store's default collection is kept in memory only)"))
         << o;
     EXPECT_TRUE(exists(file("session.key")));
+
+    // A read leaves a key file others can read as it is, and says so; a write tightens it.
+    ::chmod(file("session.key").constData(), 0644);
+    EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 0, "can be read by others"));
+    EXPECT_TRUE(QFile(QFile::decodeName(file("session.key"))).permissions() & QFileDevice::ReadOther);
+    EXPECT_TRUE(exited(sessionctl("run"), 0, "it is now owner-only"));
+    // An identity that is not one is refused, not replaced: the key is named by it.
+    writeFile(file("session.id"), "garbage\n");
+    EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 2, "not the identity of a state directory"));
 
     // A key file shared by two directories outlives forgetting one; a key file that
     // would be a state file is refused before anything is made.

@@ -329,15 +329,18 @@ TEST_F(Sessionctl, HelpManPageAndCompletionComeFromOneTable)
             help.out.toStdString(),
             readFile(SESSIONCONFIG_GOLDEN_DIR "/sessionctl-help-" + QByteArray(name) + ".txt").toStdString());
     }
-    const Outcome page =
-        spawn({{"-c", R"(groff -man -Tutf8 -ww -z "$0" 2>&1)", SESSIONCTL_EXTRAS "/sessionctl.1"}, "sh"});
+    // Written here by the program itself, as the build writes the installed ones.
+    const QByteArray manPage = path("sessionctl.1"), completion = path("sessionctl.bash");
+    writeFile(manPage, spawn({{"man"}}).out);
+    writeFile(completion, spawn({{"completion"}}).out);
+    const Outcome page = spawn({{"-c", R"(groff -man -Tutf8 -ww -z "$0" 2>&1)", manPage}, "sh"});
     EXPECT_TRUE(page.exitCode == 0 && page.out.isEmpty()) << page;
     const Outcome completed =
         spawn({{"-c",
                 R"(source "$0"; for line in "$1 g" "$1 list --j" "$1 get phone.SipAc"; do
                read -ra COMP_WORDS <<< "$line"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _sessionctl
                echo "${COMPREPLY[*]}"; done)",
-                SESSIONCTL_EXTRAS "/sessionctl.bash", SESSIONCTL_PROGRAM},
+                completion, SESSIONCTL_PROGRAM},
                "bash"});
     EXPECT_EQ(completed.out, "get\n--json\nphone.SipAccount\n") << completed;
 }
