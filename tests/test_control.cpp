@@ -181,7 +181,7 @@ TEST_F(Control, VerbsReachTheRunningClient)
 
     // watch prints each change with its value (a secret hidden) until interrupted.
     Spawn watch = command("watch", {"phone.SipAccount", "phone.Token"});
-    watch.prefix = {"timeout", "-s", "INT", "5"};
+    watch.prefix = {"timeout", "--preserve-status", "-s", "INT", "5"};
     std::thread watcher([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(2000));
         EXPECT_EQ(sessionctl("set", {"phone.SipAccount", "carol@sip.test", "phone.Licence", "None"}).exitCode,
@@ -189,7 +189,7 @@ TEST_F(Control, VerbsReachTheRunningClient)
     });
     const Outcome watched = spawn(watch);
     watcher.join();
-    EXPECT_TRUE(watched.err.contains("watching the running client") &&
+    EXPECT_TRUE(watched.exitCode == 0 && watched.err.contains("watching the running client") &&
                 watched.out == "phone.SipAccount = carol@sip.test\n")
         << watched;
 

@@ -518,6 +518,7 @@ int watch(const Arguments& args, QTextStream& out, QTextStream& err)
     if (!reply.ok)
         throw Failure{ExitIo, reply.error};
     err << "sessionctl: watching the running client (pid " << reply.pid << "); interrupt to stop" << Qt::endl;
+    LiveClient::endOnInterrupt();
     while (const auto change = client.next()) {
         if (!change->change)
             continue;
@@ -526,7 +527,8 @@ int watch(const Arguments& args, QTextStream& out, QTextStream& err)
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return ExitOk; // the reader has gone; checkOutput tells why when it matters
     }
-    err << "sessionctl: the running client has ended" << Qt::endl;
+    if (!LiveClient::interrupted())
+        err << "sessionctl: the running client has ended" << Qt::endl;
     return ExitOk;
 }
 

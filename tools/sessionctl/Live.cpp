@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,8 @@
 namespace sessionctl {
 
 namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
 
 // A running client answers within milliseconds; this is for one that hangs.
 constexpr int kReplyTimeoutMs = 5000;
@@ -52,6 +55,8 @@ std::optional<QByteArray> LiveClient::readLine(int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        if (g_interrupted)
+            return std::nullopt;
         if (const qsizetype end = m_buffer.indexOf('\n'); end >= 0) {
             const QByteArray line = m_buffer.left(end);
             m_buffer.remove(0, end + 1);
@@ -121,6 +126,23 @@ std::optional<control::Reply> LiveClient::next()
     if (!line)
         return std::nullopt;
     return control::readReply(*line);
+}
+
+void LiveClient::endOnInterrupt()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = [](int) { g_interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: the wait in poll() returns, and the loop sees the flag
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool LiveClient::interrupted()
+{
+    return g_interrupted != 0;
 }
 
 } // namespace sessionctl

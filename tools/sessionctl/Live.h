@@ -30,6 +30,11 @@ public:
     control::Reply ask(const control::Request& request);
     // The next line of a watch; nothing once the client has gone. Waits as long as it takes.
     std::optional<control::Reply> next();
+    // From now on SIGINT and SIGTERM end next() (it returns nothing) instead of the
+    // process, so that a watch ends as it began, with its output flushed.
+    static void endOnInterrupt();
+    // True once such a signal came.
+    static bool interrupted();
 
 private:
     std::optional<QByteArray> readLine(int timeoutMs);
