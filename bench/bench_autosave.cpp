@@ -15,6 +15,7 @@
 // The process runs itself as the client ("bench_autosave client ..."), see
 // testsupport/AutosaveClient.h.
 #include "AutosaveClient.h"
+#include "DeskToggle.h"
 
 #include <SessionAutosave.h>
 #include <SessionData.h>
@@ -49,22 +50,13 @@ struct Scratch
     Scratch() { store.restore(lock, session); }
 };
 
-void toggle(benchmark::State& state, DeskRuntimeData& desk)
-{
-    bool flag = false;
-    for (auto _ : state) {
-        flag = !flag;
-        desk.setData<bool, DeskProperty::Tls>(flag);
-    }
-}
-
 void writeOneDirectSubscriber(benchmark::State& state)
 {
     Scratch s;
     const auto desk = s.session.getDeskSessionData().lock();
     const ChangeSubscription sub =
         desk->subscribe([](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
-    toggle(state, *desk);
+    toggleDeskFlag(state, *desk);
 }
 
 // The default delay: a store every two seconds of the run, on the autosave's thread.
@@ -72,7 +64,7 @@ void writeWithAutosave(benchmark::State& state)
 {
     Scratch s;
     SessionAutosave autosave(s.store, s.lock, s.session);
-    toggle(state, *s.session.getDeskSessionData().lock());
+    toggleDeskFlag(state, *s.session.getDeskSessionData().lock());
     state.counters["stores"] = static_cast<double>(autosave.storeCount());
 }
 
@@ -84,7 +76,7 @@ void writeWithAutosaveStoring(benchmark::State& state)
     SessionAutosave::Options options;
     options.delay = 10ms;
     SessionAutosave autosave(s.store, s.lock, s.session, options);
-    toggle(state, *s.session.getDeskSessionData().lock());
+    toggleDeskFlag(state, *s.session.getDeskSessionData().lock());
     state.counters["stores"] = static_cast<double>(autosave.storeCount());
 }
 

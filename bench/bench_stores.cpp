@@ -8,6 +8,7 @@
 // real time counts, only ever makes a run slower, so the fastest repetition is the one
 // least disturbed. The allocator interposer that measures heap use is HeapCounter.cpp,
 // the summary and its goals StoresReport.cpp.
+#include "DeskToggle.h"
 #include "Provisioning.h"
 
 #include <AppRuntimeData.h>
@@ -362,31 +363,23 @@ void writeFlagBare(benchmark::State& s)
 // "context queued" posts each change to a context on another thread's event loop.
 std::atomic<long> g_told{0};
 
-void toggle(benchmark::State& s, DeskRuntimeData& d)
-{
-    bool flag = false;
-    for (auto _ : s) {
-        flag = !flag;
-        d.setData<bool, DeskProperty::Tls>(flag);
-    }
-}
 void writeChangeQuiet(benchmark::State& s)
 {
     DeskRuntimeData d;
-    toggle(s, d);
+    toggleDeskFlag(s, d);
 }
 void writeChangeCancelled(benchmark::State& s)
 {
     DeskRuntimeData d;
     d.subscribe([](DeskProperty) {}).cancel();
-    toggle(s, d);
+    toggleDeskFlag(s, d);
 }
 void writeChangeDirect(benchmark::State& s)
 {
     DeskRuntimeData d;
     const ChangeSubscription sub =
         d.subscribe([](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
-    toggle(s, d);
+    toggleDeskFlag(s, d);
 }
 void writeChangeContextHere(benchmark::State& s)
 {
@@ -394,7 +387,7 @@ void writeChangeContextHere(benchmark::State& s)
     QObject here;
     const ChangeSubscription sub =
         d.subscribe(&here, [](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
-    toggle(s, d);
+    toggleDeskFlag(s, d);
 }
 void writeChangeContextQueued(benchmark::State& s)
 {
@@ -406,7 +399,7 @@ void writeChangeContextQueued(benchmark::State& s)
     {
         const ChangeSubscription sub =
             d.subscribe(&there, [](DeskProperty) { g_told.fetch_add(1, std::memory_order_relaxed); });
-        toggle(s, d);
+        toggleDeskFlag(s, d);
     }
     loop.quit();
     loop.wait();

@@ -133,7 +133,12 @@ KeyCustody custodyOf(const QByteArray& dir, const SessionStore::Options& options
 
 // The plain file of a store stopped between its two renames: waiting whole under
 // a temporary name, with the pair id of the encrypted file now in place.
-std::optional<OpenedPlain> waitingPlain(int dir, const QByteArray& dirPath, const QByteArray& encPair)
+struct WaitingPlain
+{
+    QByteArray name; // its temporary name
+    OpenedPlain opened;
+};
+std::optional<WaitingPlain> waitingPlain(int dir, const QByteArray& dirPath, const QByteArray& encPair)
 {
     for (const QByteArray& name : temporaries(dir, dirPath, {kPlainName})) {
         try {
@@ -143,7 +148,7 @@ std::optional<OpenedPlain> waitingPlain(int dir, const QByteArray& dirPath, cons
                 continue;
             OpenedPlain opened = openPlain(pending->bytes, shown(path));
             if (opened.pairId == encPair)
-                return opened;
+                return WaitingPlain{name, std::move(opened)};
         } catch (const StoreFailure&) {
             // a leftover of another store, which the next lock() removes
         }
@@ -330,19 +335,9 @@ void SessionStore::Impl::finishInterruptedStore()
         const QByteArray encPair = enc ? encryptedPairId(enc->bytes) : QByteArray();
         if (encPair.isEmpty())
             return;
-        for (const QByteArray& name : temporaries(dir.get(), dirPath, {kPlainName})) {
-            try {
-                const std::optional<FileRead> pending =
-                    readStateFile(dir.get(), name, path(name), maxPlainFileBytes());
-                if (!pending || openPlain(pending->bytes, shown(path(name))).pairId != encPair)
-                    continue;
-            } catch (const StoreFailure&) {
-                continue; // a leftover of another store, removed with the others
-            }
-            if (::renameat(dir.get(), name.constData(), dir.get(), kPlainName.constData()) == 0)
+        if (const std::optional<WaitingPlain> waiting = waitingPlain(dir.get(), dirPath, encPair))
+            if (::renameat(dir.get(), waiting->name.constData(), dir.get(), kPlainName.constData()) == 0)
                 syncDirectory(dir.get(), dirPath);
-            return;
-        }
     } catch (const StoreFailure&) {
     }
 }
@@ -624,8 +619,8 @@ SessionStore::ReadStored SessionStore::readStored(const QByteArray& stateDirecto
             const QByteArray encPair = enc ? encryptedPairId(enc->bytes) : QByteArray();
             if (encPair.isEmpty() || (plain && plain->pairId == encPair))
                 break;
-            if (std::optional<OpenedPlain> waiting = waitingPlain(dir->get(), stateDirectory, encPair)) {
-                plain = std::move(waiting);
+            if (std::optional<WaitingPlain> waiting = waitingPlain(dir->get(), stateDirectory, encPair)) {
+                plain = std::move(waiting->opened);
                 break;
             }
         }
