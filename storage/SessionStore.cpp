@@ -156,6 +156,31 @@ std::optional<WaitingPlain> waitingPlain(int dir, const QByteArray& dirPath, con
     return std::nullopt;
 }
 
+// A pair that was not written together, told alike by restore and by the lock-free
+// reader: each file that opened is used as it is.
+void tellUnpaired(SessionStore::Restored& read, const QByteArray& encPath, const QByteArray& plainPath,
+                  const QByteArray& encPair, const QByteArray& plainPair)
+{
+    if (read.encrypted && !read.plain)
+        read.warnings
+            << QStringLiteral("%1 is missing; only the encrypted part is stored").arg(shown(plainPath));
+    if (read.plain && !read.encrypted)
+        read.warnings << QStringLiteral("%1 is missing; only the plain part is stored").arg(shown(encPath));
+    if (!read.encrypted || !read.plain)
+        return;
+    const SessionStore::StoredFile& e = *read.encrypted;
+    const SessionStore::StoredFile& p = *read.plain;
+    if (e.generation != p.generation || e.formatVersion != p.formatVersion || encPair != plainPair)
+        read.warnings << QStringLiteral("the stored files were not written together (%1 is generation %2, %3 "
+                                        "is generation %4%5); each is read as it is")
+                             .arg(shown(encPath))
+                             .arg(e.generation)
+                             .arg(shown(plainPath))
+                             .arg(p.generation)
+                             .arg(e.generation == p.generation ? QStringLiteral(", from another store")
+                                                               : QString());
+}
+
 } // namespace
 
 std::uint64_t SessionStore::Restored::generation() const
@@ -373,27 +398,7 @@ SessionStore::Restored SessionStore::Impl::load()
         plainPair = opened.pairId;
     }
 
-    if (encFile && !plainFile)
-        restored.warnings
-            << QStringLiteral("%1 is missing; restoring the encrypted part only").arg(shown(plainPath));
-    if (plainFile && !encFile)
-        restored.warnings
-            << QStringLiteral("%1 is missing; restoring the plain part only").arg(shown(encPath));
-    if (restored.encrypted && restored.plain) {
-        const StoredFile& e = *restored.encrypted;
-        const StoredFile& p = *restored.plain;
-        if (e.generation != p.generation || e.formatVersion != p.formatVersion || encPair != plainPair)
-            restored.warnings << QStringLiteral(
-                                     "the stored files were not written together (%1 is generation "
-                                     "%2, %3 is generation %4%5); restoring each")
-                                     .arg(shown(encPath))
-                                     .arg(e.generation)
-                                     .arg(shown(plainPath))
-                                     .arg(p.generation)
-                                     .arg(e.generation == p.generation
-                                              ? QStringLiteral(", from another store")
-                                              : QString());
-    }
+    tellUnpaired(restored, encPath, plainPath, encPair, plainPair);
     // Only once everything stored proved usable.
     keys.tidy(candidates, openedBy, restored.warnings);
     now.generation = restored.generation();
@@ -637,20 +642,6 @@ SessionStore::ReadStored SessionStore::readStored(const QByteArray& stateDirecto
         if (plain)
             read.plain =
                 StoredFile{plainPath, false, plain->formatVersion, plain->generation, plain->session};
-        if (read.encrypted && !read.plain)
-            read.warnings
-                << QStringLiteral("%1 is missing; only the encrypted part is stored").arg(shown(plainPath));
-        if (read.plain && !read.encrypted)
-            read.warnings
-                << QStringLiteral("%1 is missing; only the plain part is stored").arg(shown(encPath));
-        if (read.encrypted && read.plain &&
-            (read.encrypted->generation != read.plain->generation || encPair != plain->pairId))
-            read.warnings << QStringLiteral(
-                                 "the stored files were not written together (%1 is generation %2, "
-                                 "%3 is generation %4)")
-                                 .arg(shown(encPath))
-                                 .arg(read.encrypted->generation)
-                                 .arg(shown(plainPath))
-                                 .arg(read.plain->generation);
+        tellUnpaired(read, encPath, plainPath, encPair, plain ? plain->pairId : QByteArray());
     });
 }

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 
 #include <grp.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -260,7 +261,40 @@ TEST_F(SessionctlFaults, HostileFilesAreRefusedQuicklyAndSmall)
             ASSERT_EQ(::rename(path("other").constData(), file(target).constData()), 0);
         }
     }
+    // A lock file that is no regular file: a write is refused, a read needs no lock.
+    ASSERT_EQ(::unlink(file("session.lock").constData()), 0);
+    ASSERT_EQ(::mkfifo(file("session.lock").constData(), 0600), 0);
+    EXPECT_TRUE(
+        exited(sessionctl("set", {"phone.SipAccount", "x"}), 4, "the lock file is not a regular file"));
+    EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 0, {}));
     EXPECT_EQ(snapshot(), stored);
+}
+
+// A state directory on a file system mounted read-only, as a misbehaving desktop
+// leaves one: reads work, writes and a new state directory are refused naming the
+// cause, and nothing changes.
+TEST_F(SessionctlFaults, AReadOnlyMountIsReadAndNeverWritten)
+{
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    const QByteArray dir = state();
+    if (::mount(dir.constData(), dir.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    struct Unmount
+    {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{dir};
+    ASSERT_EQ(::mount(nullptr, dir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    const auto before = snapshot();
+    EXPECT_TRUE(exited(sessionctl("set", {"phone.SipAccount", "x"}), 4,
+                       "session.lock: cannot open the lock file: Read-only file system"));
+    EXPECT_TRUE(exited(sessionctl("run"), 4, "Read-only file system"));
+    const Outcome got = sessionctl("get", {"phone.SipAccount"});
+    EXPECT_TRUE(exited(got, 0, {}) && got.out.startsWith("phone.SipAccount = ")) << got;
+    // A new state directory below it, named with a trailing slash.
+    const Outcome made = spawn({{"set", "--state", dir + "/new/", "phone.SipAccount", "x"}});
+    EXPECT_TRUE(exited(made, 4, "cannot create the state directory: Read-only file system")) << made;
+    EXPECT_EQ(snapshot(), before);
 }
 
 // State directories named in non-UTF-8 bytes: under an absolute $XDG_STATE_HOME, else

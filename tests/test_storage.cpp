@@ -138,11 +138,16 @@ TEST_F(StorageTest, PairsNotWrittenTogetherAreToldApart)
     for (const QByteArray& plain : {oldPlain, readFile(otherDir + "/session.json"), QByteArray()}) {
         plain.isEmpty() ? void(::unlink(file("session.json").constData()))
                         : writeFile(file("session.json"), plain);
+        // The lock-free reader (get, show) tells what the next restore finds.
+        SessionStore::Options keyed;
+        keyed.keyFile = sharedKey;
+        const SessionStore::ReadStored read = SessionStore::readStored(state(), keyed);
         SessionData session;
         const SessionStore::Restored r = restore(session, sharedKey);
         EXPECT_TRUE(!r.error && r.warnings.size() == 1 && userName(session) == QStringLiteral("bob") &&
                     (plain.isEmpty() || r.warnings.first().contains(QStringLiteral("not written together"))))
             << qPrintable(r.error.message + r.warnings.join('\n'));
+        EXPECT_TRUE(!read.error && read.warnings == r.warnings) << qPrintable(read.warnings.join('\n'));
     }
 }
 
