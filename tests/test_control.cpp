@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // sessionctl against a running client (tests/control_client.cpp): each verb through
 // the control channel, a channel under attack, and the socket a killed client leaves.
+#include <SessionControl.h>
+#include <SessionData.h>
 #include <SessionStore.h>
 
 #include "SessionctlProcess.h"
@@ -154,6 +156,17 @@ TEST_F(Control, VerbsReachTheRunningClient)
         {{"set", "phone.SIPLogging", "true"}, 0, running, {}, "heard phone.SIPLogging"},
         {{"get", "phone.SIPLogging"}, 0, "phone.SIPLogging = true\n", {}, {}},
         {{"reset", "phone.SipAccount"}, 0, running, {}, "heard phone.SipAccount"},
+        // An optional number, held for the run only: null clears it.
+        {{"set", "phone.DTMFDuration", "250"}, 0, running, {}, "heard phone.DTMFDuration"},
+        {{"set", "phone.DTMFDuration", "null"}, 0, running, {}, "heard phone.DTMFDuration"},
+        {{"get", "phone.DTMFDuration"}, 0, "phone.DTMFDuration = null\n", {}, {}},
+        {{"set", "phone.DTMFDuration", "2.5"}, 1, {}, "found the number 2.5", {}},
+        // Longer than a request may be: refused here, before the client is asked.
+        {{"set", "phone.SipAccount", QByteArray(70 * 1024, 'a')},
+         1,
+         {},
+         "the request is longer than the running client takes",
+         {}},
         {{"get", "phone.SipAccount"}, 0, "phone.SipAccount = \n", {}, {}},
         // Refused exactly as on the stored path, and nothing heard.
         {{"set", "phone.Licence", "4"}, 1, {}, "expected one of None (0), CTI (1)", {}},
@@ -233,6 +246,18 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         {R"({"v":1,"verb":"get","names":[]})"
          "\n",
          "needs at least one name"},
+        {R"({"v":1,"verb":"nap"})"
+         "\n",
+         "no verb get, set, reset or watch"},
+        {R"({"v":1,"verb":"set","assignments":[]})"
+         "\n",
+         "a list of [name, value] pairs"},
+        {R"({"v":1,"verb":"get","names":"phone.SipAccount"})"
+         "\n",
+         "must be a list of texts"},
+        {R"({"v":1,"verb":"watch","names":[7]})"
+         "\n",
+         "must be a list of texts"},
         {QByteArray(70 * 1024, 'x'), "longer than 65536 bytes"},
         {'{' + QByteArray(70 * 1024, ' ') + "}\n", "longer than 65536 bytes"},
     };
@@ -249,6 +274,19 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         half.send(R"({"v":1,"verb":"get",)");
         half.halfClose();
         EXPECT_EQ(half.drain(5), QByteArray());
+    }
+    {
+        // A watcher that talks on after its request is not listened to: one request a
+        // connection, so a set cannot ride on a watch. It is still told of changes.
+        const Peer watcher(socket());
+        watcher.send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
+                     "\n");
+        EXPECT_TRUE(watcher.drain(1).contains(R"("ok":true)"));
+        watcher.send(R"({"v":1,"verb":"set","assignments":[["phone.SipAccount","mallory@sip.test"]]})"
+                     "\n");
+        EXPECT_EQ(sessionctl("set", {"phone.SipAccount", "frank@sip.test"}).exitCode, 0);
+        const QByteArray told = watcher.drain(1);
+        EXPECT_TRUE(told.contains("frank@sip.test") && !told.contains("mallory")) << told.constData();
     }
     // The silent ones do not delay a set.
     const Outcome set = sessionctl("set", {"phone.SipAccount", "dave@sip.test"});
@@ -306,4 +344,97 @@ TEST_F(Control, SocketOfAKilledClientIsRemovedByTheNextHolder)
     Client again(state(), path("again.log"));
     ASSERT_TRUE(again.says("ready"));
     EXPECT_EQ(sessionctl("get", {"phone.SipAccount"}).out, "phone.SipAccount = erin@sip.test\n");
+}
+
+namespace {
+
+class ControlPlace : public ScratchTest
+{
+protected:
+    SessionStore::Options keyFile() const
+    {
+        SessionStore::Options options;
+        options.keyStore = SessionStore::KeyStore::File;
+        return options;
+    }
+};
+
+} // namespace
+
+// A control that cannot listen says why and leaves whatever is at its place; the
+// client runs on without it.
+TEST_F(ControlPlace, AControlThatCannotListenSaysWhyAndLeavesWhatIsThere)
+{
+    SessionData session;
+    SessionStore store(state(), keyFile());
+    {
+        SessionStore holder(state(), keyFile());
+        const SessionStore::Lock held = holder.lock();
+        ASSERT_TRUE(held.isHeld());
+        const SessionStore::Lock busy = store.lock(std::chrono::milliseconds(0));
+        const SessionControl control(store, busy, session);
+        EXPECT_TRUE(!control.isListening() && control.errorString().contains("lock is not held"))
+            << qPrintable(control.errorString());
+    }
+    const SessionStore::Lock lock = store.lock();
+    writeFile(file("session.control"), "not a socket");
+    {
+        const SessionControl control(store, lock, session);
+        EXPECT_TRUE(!control.isListening() && control.errorString().contains("exists and is not a socket"))
+            << qPrintable(control.errorString());
+    }
+    EXPECT_EQ(readFile(file("session.control")), "not a socket");
+
+    // A local socket's name holds at most 107 bytes.
+    const QByteArray deep = path(QByteArray(100, 'd'));
+    SessionStore deepStore(deep, keyFile());
+    const SessionStore::Lock deepLock = deepStore.lock();
+    const SessionControl control(deepStore, deepLock, session);
+    EXPECT_TRUE(!control.isListening() && control.errorString().contains("too long for a local socket"))
+        << qPrintable(control.errorString());
+    EXPECT_EQ(control.socketPath(), deep + "/session.control");
+}
+
+// A client that hangs, hangs up or answers nonsense: sessionctl names it with exit 4
+// within its reply deadline, and no file changes.
+TEST_F(ControlPlace, AClientThatHangsHangsUpOrBabblesIsNamed)
+{
+    ASSERT_EQ(sessionctl("run").exitCode, 0);
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, file("session.control").constData(), sizeof address.sun_path);
+    ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 4), 0);
+    const auto before = snapshot();
+    const struct
+    {
+        const char* does;
+        QByteArray reply;
+        bool hangUp; // at once after the reply, else when sessionctl is gone
+        const char* says;
+    } cases[] = {
+        {"hangs", {}, false, "the running client did not answer within 5 seconds"},
+        {"hangs up", {}, true, "the running client closed the connection without an answer"},
+        {"babbles", "nonsense\n", true, "the running client answered: malformed reply"},
+        {"never ends its line", QByteArray(2 << 20, 'x'), false, "a line too long to be a reply"},
+    };
+    for (const auto& c : cases) {
+        std::thread client([&] {
+            const int peer = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+            char chunk[4096];
+            for (ssize_t n; (n = ::recv(peer, chunk, sizeof chunk, 0)) > 0 && !memchr(chunk, '\n', n);) {
+            }
+            for (qsizetype sent = 0, n = 0; sent < c.reply.size() && n >= 0; sent += n)
+                n = ::send(peer, c.reply.constData() + sent, c.reply.size() - sent, MSG_NOSIGNAL);
+            while (!c.hangUp && ::recv(peer, chunk, sizeof chunk, 0) > 0) {
+            }
+            ::close(peer);
+        });
+        const Outcome o = sessionctl("set", {"phone.SipAccount", "x"});
+        client.join();
+        EXPECT_TRUE(exited(o, 4, c.says)) << c.does << '\n' << o;
+    }
+    ::close(server);
+    EXPECT_EQ(snapshot(), before);
 }

@@ -131,6 +131,11 @@ TEST_F(Sessionctl, ValuesAreCheckedAlikeThroughSetAndAProfile)
         {"app.OptOutMessages", R"(["a","b"])", R"(["a","b"])", R"(["a","b"])"},
         {"app.UserSettings", R"({"pane":{"w":[1,"x",true]}})", R"({"pane":{"w":[1,"x",true]}})",
          R"({"pane":{"w":[1,"x",true]}})"},
+        // The user's own settings are shown with what names a password or a token hidden.
+        {"app.UserSettings", R"({"a":[1,{"Token":"t0"}],"b":{"c":2,"password":"p"}})",
+         R"({"a":[1,{"Token":"t0"}],"b":{"c":2,"password":"p"}})",
+         R"j({"a":[1,{"Token":"(hidden)"}],"b":{"c":2,"password":"(hidden)"}})j"},
+        {"user.FirstName", "Zoë 😀", R"("Zoë 😀")", "Zoë 😀"},
     };
     const Case refused[] = {
         {"phone.Licence", "4", "4", "expected one of None (0), CTI (1), SoftPhone (2), CTIAndSoftPhone (3)"},
@@ -143,6 +148,7 @@ TEST_F(Sessionctl, ValuesAreCheckedAlikeThroughSetAndAProfile)
         {"phone.LastPhoneBookSync", "yesterday", R"("yesterday")", "ISO 8601"},
         {"app.UserSettings", R"({"a":1.5})", R"({"a":1.5})", "not a 32-bit integer"},
         {"app.OptOutMessages", R"(["\ud800"])", R"(["\ud800"])", "[0]: text with a lone surrogate"},
+        {"app.UserSettings", R"({"\udc00":1})", R"({"\udc00":1})", "text with a lone surrogate"},
     };
     // Accepted values in batches of distinct properties, each written by one set and
     // by one profile, then read back by one get.
@@ -219,7 +225,8 @@ TEST_F(Sessionctl, RefusalsAreOneLineAndChangeNoFile)
           {"list --jsn", "unknown option --jsn; did you mean --json?"},
           {"lsit", "unknown command \"lsit\"; did you mean list"},
           {"--foo bar", "unknown option --foo"},
-          {"set phone.SipAccount -x", "a value that starts with - goes after --"}}) {
+          {"set phone.SipAccount -x", "a value that starts with - goes after --"},
+          {"set app.UserSettings {oops", "expected JSON (a list"}}) {
         refused(verb(line), 1, says);
         EXPECT_EQ(snapshot(), before) << line;
     }
