@@ -288,6 +288,16 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         const QByteArray told = watcher.drain(1);
         EXPECT_TRUE(told.contains("frank@sip.test") && !told.contains("mallory")) << told.constData();
     }
+    {
+        // A watcher that stops reading is cut off once a megabyte waits for it, rather
+        // than kept in the client's memory.
+        const Peer stalled(socket());
+        stalled.send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
+                     "\n");
+        for (const char c : QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn"))
+            ASSERT_EQ(sessionctl("set", {"phone.SipAccount", QByteArray(60 * 1024, c)}).exitCode, 0);
+        EXPECT_LT(stalled.drain(5).count('\n'), 30);
+    }
     // The silent ones do not delay a set.
     const Outcome set = sessionctl("set", {"phone.SipAccount", "dave@sip.test"});
     EXPECT_TRUE(exited(set, 0) && set.out.contains("Changed the running client")) << set;
