@@ -30,6 +30,10 @@ namespace {
 // A watcher that has this much unread is no longer reading.
 constexpr qint64 kMaxWatcherBacklog = qint64(1024) * 1024;
 
+// Each connection holds one of the client's descriptors: a runaway script opening
+// watchers by the thousand must not take those its stores and its other work need.
+constexpr std::size_t kMaxConnections = 256;
+
 std::chrono::nanoseconds threadTime()
 {
     timespec ts{};
@@ -183,6 +187,14 @@ void SessionControl::Impl::accept(QLocalSocket* socket)
             known ? QStringLiteral("refused: this client answers its own user and root only, not uid %1")
                         .arg(peerCredentials.uid)
                   : QStringLiteral("refused: the peer's user cannot be told")));
+        close(socket);
+    } else if (peers.size() > kMaxConnections) {
+        ++refused;
+        peer.answered = true;
+        socket->write(control::refusal(
+            sessionctl::ExitIo,
+            QStringLiteral("refused: %1 connections are open already; try again when one ends")
+                .arg(kMaxConnections)));
         close(socket);
     }
 }

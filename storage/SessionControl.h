@@ -42,7 +42,8 @@ class SessionData;
 //   requestDeadline() is dropped. Nothing blocks: a silent or slow peer never delays
 //   another request or the event loop.
 // - The password and the tokens are never sent: get and watch show them as hidden.
-// - A watcher that stops reading is dropped once a megabyte waits for it.
+// - A watcher that stops reading is dropped once a megabyte waits for it. At most 256
+//   connections are open at once; one more is refused and disconnected.
 //
 // A socket left by a client that died is removed by the next holder of the lock
 // (SessionStore::lock), and by this constructor. The destructor removes the socket.
@@ -76,7 +77,7 @@ public:
     struct Statistics
     {
         std::uint64_t answered = 0; // requests answered (refusals included)
-        std::uint64_t refused = 0;  // connections of another user, refused
+        std::uint64_t refused = 0;  // connections of another user, or too many, refused
         std::uint64_t dropped = 0;  // connections dropped: too slow, too large, a stalled watcher
         // The thread time spent reading and answering the answered requests.
         std::chrono::nanoseconds threadTime{0};

@@ -95,6 +95,16 @@ public:
         (void)!::send(m_fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
     }
     void halfClose() const { ::shutdown(m_fd, SHUT_WR); }
+    // One line of the reply (waiting at most `seconds`).
+    QByteArray line(int seconds) const
+    {
+        QByteArray got;
+        timeval timeout{seconds, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        for (char c; !got.endsWith('\n') && ::recv(m_fd, &c, 1, 0) == 1;)
+            got.append(c);
+        return got;
+    }
     // Everything until the client closes the connection (waiting at most `seconds`).
     QByteArray drain(int seconds) const
     {
@@ -336,6 +346,28 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
     }
     EXPECT_TRUE(m_client->alive());
     EXPECT_EQ(sessionctl("get", {"phone.SipAccount"}).out, "phone.SipAccount = dave@sip.test\n");
+}
+
+// Watchers opened by the hundred, as a runaway script would: one connection beyond the
+// limit is refused, the client answers again once one ends, and it stays alive.
+TEST_F(Control, ConnectionsBeyondTheLimitAreRefused)
+{
+    std::vector<std::unique_ptr<Peer>> watchers;
+    for (int i = 0; i < 256; ++i) {
+        watchers.push_back(std::make_unique<Peer>(socket()));
+        watchers.back()->send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
+                              "\n");
+        ASSERT_TRUE(watchers.back()->line(5).contains(R"("ok":true)")) << i;
+    }
+    EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 4, "256 connections are open already"));
+    watchers.pop_back();
+    Outcome got;
+    for (int tries = 0; tries < 100 && got.exitCode != 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        got = sessionctl("get", {"phone.SipAccount"});
+    }
+    EXPECT_TRUE(exited(got, 0, "live values of the running client")) << got;
+    EXPECT_TRUE(m_client->alive());
 }
 
 // A client killed outright leaves its socket: get and set use the files, watch says
