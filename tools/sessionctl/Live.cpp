@@ -94,8 +94,11 @@ control::Reply LiveClient::ask(const control::Request& request)
 {
     const QByteArray line = control::requestLine(request);
     if (line.size() > control::kMaxLineBytes + 1)
+        // Counted as sent: JSON writes a backslash or a control character as two or more.
         throw Failure{ExitUsage,
-                      QStringLiteral("the request is longer than the running client takes (%1 bytes)")
+                      QStringLiteral("the request is %1 bytes as sent, more than the %2 the running "
+                                     "client takes")
+                          .arg(line.size() - 1)
                           .arg(control::kMaxLineBytes)};
     int sendError = 0;
     for (qsizetype sent = 0; sent < line.size();) {
