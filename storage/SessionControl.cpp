@@ -179,24 +179,21 @@ void SessionControl::Impl::accept(QLocalSocket* socket)
     socklen_t size = sizeof peerCredentials;
     const bool known = ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED,
                                     &peerCredentials, &size) == 0;
-    if (!known || (peerCredentials.uid != owner && peerCredentials.uid != 0)) {
-        ++refused;
-        peer.answered = true;
-        socket->write(control::refusal(
-            sessionctl::ExitIo,
-            known ? QStringLiteral("refused: this client answers its own user and root only, not uid %1")
-                        .arg(peerCredentials.uid)
-                  : QStringLiteral("refused: the peer's user cannot be told")));
-        close(socket);
-    } else if (peers.size() > kMaxConnections) {
-        ++refused;
-        peer.answered = true;
-        socket->write(control::refusal(
-            sessionctl::ExitIo,
-            QStringLiteral("refused: %1 connections are open already; try again when one ends")
-                .arg(kMaxConnections)));
-        close(socket);
-    }
+    QString refusal;
+    if (!known)
+        refusal = QStringLiteral("refused: the peer's user cannot be told");
+    else if (peerCredentials.uid != owner && peerCredentials.uid != 0)
+        refusal = QStringLiteral("refused: this client answers its own user and root only, not uid %1")
+                      .arg(peerCredentials.uid);
+    else if (peers.size() > kMaxConnections)
+        refusal = QStringLiteral("refused: %1 connections are open already; try again when one ends")
+                      .arg(kMaxConnections);
+    if (refusal.isEmpty())
+        return;
+    ++refused;
+    peer.answered = true;
+    socket->write(control::refusal(sessionctl::ExitIo, refusal));
+    close(socket);
 }
 
 void SessionControl::Impl::readable(QLocalSocket* socket)

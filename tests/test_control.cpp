@@ -77,15 +77,26 @@ private:
     pid_t m_pid = -1;
 };
 
+// The address of a local socket at `path`.
+sockaddr_un localAddress(const QByteArray& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+    return address;
+}
+
+// The request of a watcher of phone.SipAccount.
+constexpr char kWatchAccount[] = R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
+                                 "\n";
+
 // A raw connection to the control socket, as a hostile or broken peer makes one.
 class Peer
 {
 public:
     explicit Peer(const QByteArray& socketPath)
     {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
+        const sockaddr_un address = localAddress(socketPath);
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         EXPECT_EQ(::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     }
@@ -99,8 +110,7 @@ public:
     QByteArray line(int seconds) const
     {
         QByteArray got;
-        timeval timeout{seconds, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        waitAtMost(seconds);
         for (char c; !got.endsWith('\n') && ::recv(m_fd, &c, 1, 0) == 1;)
             got.append(c);
         return got;
@@ -109,8 +119,7 @@ public:
     QByteArray drain(int seconds) const
     {
         QByteArray got;
-        timeval timeout{seconds, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        waitAtMost(seconds);
         char chunk[4096];
         for (ssize_t n; (n = ::recv(m_fd, chunk, sizeof chunk, 0)) > 0;)
             got.append(chunk, n);
@@ -118,6 +127,12 @@ public:
     }
 
 private:
+    void waitAtMost(int seconds) const
+    {
+        timeval timeout{seconds, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+
     int m_fd = -1;
 };
 
@@ -289,8 +304,7 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         // A watcher that talks on after its request is not listened to: one request a
         // connection, so a set cannot ride on a watch. It is still told of changes.
         const Peer watcher(socket());
-        watcher.send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
-                     "\n");
+        watcher.send(kWatchAccount);
         EXPECT_TRUE(watcher.drain(1).contains(R"("ok":true)"));
         watcher.send(R"({"v":1,"verb":"set","assignments":[["phone.SipAccount","mallory@sip.test"]]})"
                      "\n");
@@ -302,8 +316,7 @@ TEST_F(Control, HostileChannelNeverHurtsTheClient)
         // A watcher that stops reading is cut off once a megabyte waits for it, rather
         // than kept in the client's memory.
         const Peer stalled(socket());
-        stalled.send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
-                     "\n");
+        stalled.send(kWatchAccount);
         for (const char c : QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmn"))
             ASSERT_EQ(sessionctl("set", {"phone.SipAccount", QByteArray(60 * 1024, c)}).exitCode, 0);
         EXPECT_LT(stalled.drain(5).count('\n'), 30);
@@ -355,8 +368,7 @@ TEST_F(Control, ConnectionsBeyondTheLimitAreRefused)
     std::vector<std::unique_ptr<Peer>> watchers;
     for (int i = 0; i < 256; ++i) {
         watchers.push_back(std::make_unique<Peer>(socket()));
-        watchers.back()->send(R"({"v":1,"verb":"watch","names":["phone.SipAccount"]})"
-                              "\n");
+        watchers.back()->send(kWatchAccount);
         ASSERT_TRUE(watchers.back()->line(5).contains(R"("ok":true)")) << i;
     }
     EXPECT_TRUE(exited(sessionctl("get", {"phone.SipAccount"}), 4, "256 connections are open already"));
@@ -443,9 +455,7 @@ TEST_F(ControlPlace, AClientThatHangsHangsUpOrBabblesIsNamed)
 {
     ASSERT_EQ(sessionctl("run").exitCode, 0);
     const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, file("session.control").constData(), sizeof address.sun_path);
+    const sockaddr_un address = localAddress(file("session.control"));
     ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(server, 4), 0);
     const auto before = snapshot();
